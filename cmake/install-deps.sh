@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, only those missing,
+# so that `make test` and `make demo` work on a fresh machine.
+set -e
+PACKAGES="cmake make g++ python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest
+xvfb xdotool osslsigncode openssl clang libclang-rt-14-dev"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing >/dev/null

@@ -1,0 +1,27 @@
+#!/bin/sh
+# start PREFIX: creates the private Wine prefix when missing and keeps one
+#   wineserver alive, so that each test pays no cold Wine start.
+# stop PREFIX: ends that wineserver and every Windows process left in it.
+set -e
+action=$1
+export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+case "$action" in
+  start)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      mkdir -p "$WINEPREFIX"
+      /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+      wineserver -w
+    fi
+    [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; exit 1; }
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+    # Start Wine's own services now, detached from our output: started by the
+    # first test instead, they would inherit its pipes and CTest would wait
+    # for them until the test times out.
+    /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+    ;;
+  stop)
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    ;;
+  *) echo "usage: $0 start|stop PREFIX" >&2; exit 2 ;;
+esac

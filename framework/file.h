@@ -1,0 +1,66 @@
+// The file object: a file opened by name, read, written and positioned with
+// 64-bit offsets. It never throws: every operation reports failure by its
+// result and fills the caller's file error record.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/cstring.h"
+#include "framework/file_exception.h"
+#include "framework/handle.h"
+
+class CFile {
+ public:
+  enum OpenFlags : UINT {
+    modeRead = 0x0000,
+    modeWrite = 0x0001,
+    modeReadWrite = 0x0002,
+    shareExclusive = 0x0010,
+    shareDenyWrite = 0x0020,
+    shareDenyRead = 0x0030,
+    shareDenyNone = 0x0040,
+    modeNoInherit = 0x0080,
+    modeCreate = 0x1000,
+    modeNoTruncate = 0x2000,
+    typeBinary = 0x8000,
+  };
+  enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+
+  CFile() = default;
+  ~CFile() { Close(); }
+  CFile(const CFile&) = delete;
+  CFile& operator=(const CFile&) = delete;
+
+  // Opens name with the mode flags. On failure returns FALSE and fills error
+  // (when given): cause 3 with the name as passed for a name of 260 units or
+  // more or a full path that does not fit in 260; otherwise the OS error, its
+  // cause and the name as passed. Success leaves error untouched.
+  BOOL Open(const wchar_t* name, UINT flags, CFileException* error);
+
+  // Reads up to count bytes; *read gets the bytes delivered (0 at the end of
+  // the file). FALSE with error filled (the full path) when the system fails.
+  BOOL Read(void* buffer, UINT count, UINT* read, CFileException* error);
+  // Writes count bytes. FALSE with error filled when the system fails, or
+  // cause 13 (disk full) when fewer bytes were written than asked.
+  BOOL Write(const void* buffer, UINT count, CFileException* error);
+  // Moves the position by offset from begin, current or end; *position (when
+  // given) gets the new position. A position before the start of the file is
+  // cause 9. FALSE with error filled on failure, position unchanged.
+  BOOL Seek(LONGLONG offset, UINT from, ULONGLONG* position, CFileException* error);
+  // The file's length in bytes. FALSE with error filled on failure.
+  BOOL GetLength(ULONGLONG* length, CFileException* error);
+
+  // The full path resolved at open; empty when not open.
+  const CString& GetFilePath() const { return m_strFileName; }
+  bool IsOpen() const { return m_hFile.IsValid(); }
+
+  // Closes the file (nothing when not open). FALSE with error filled when the
+  // system reports a failure; the file is closed either way.
+  BOOL Close(CFileException* error = nullptr);
+
+ private:
+  void Fail(CFileException* error) const;
+
+  CHandle m_hFile;
+  CString m_strFileName;
+};

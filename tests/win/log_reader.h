@@ -1,0 +1,14 @@
+// Reading the machine-wide log in tests: its raw bytes and its lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The log file's path as the launcher computes it, independently derived.
+std::wstring LogFilePath();
+// Deletes the log file; true when it is gone.
+bool DeleteLogFile();
+// The log's raw bytes; empty when it does not exist.
+std::string LogBytes();
+// The log decoded from UTF-16LE and split at CR LF (the line ends dropped).
+std::vector<std::wstring> LogLines();

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+
+#include "diagnostics/utility.h"
+#include "framework/handle.h"
+#include "log_reader.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(DeleteLogFile()); }
+  void TearDown() override { DeleteLogFile(); }
+};
+
+// "[pid]timestamp  message  Err:n" split into its parts.
+struct Line {
+  unsigned long pid = 0;
+  std::wstring timestamp, message;
+  long error = 0;
+};
+
+bool Parse(const std::wstring& text, Line* line) {
+  static const std::wregex pattern(LR"(^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)  ([\s\S]*)  Err:(-?\d+)$)");
+  std::wsmatch m;
+  if (!std::regex_match(text, m, pattern)) return false;
+  line->pid = std::stoul(m[1].str());
+  line->timestamp = m[2].str();
+  line->message = m[3].str();
+  line->error = std::stol(m[4].str());
+  return true;
+}
+
+std::time_t ParseLocal(const std::wstring& stamp) {
+  std::tm tm = {};
+  swscanf(stamp.c_str(), L"%d-%d-%d %d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+          &tm.tm_sec);
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST_F(LogTest, TheLineIsUtf16WithCrLfAndNoByteOrderMark) {
+  std::time_t before = std::time(nullptr);
+  SetLastError(5);
+  CUtility::Log(L"[%s] UnPack total %d files.", L"CUnPack::UnPackFiles", 4);
+  std::time_t after = std::time(nullptr);
+
+  std::string bytes = LogBytes();
+  ASSERT_GE(bytes.size(), 4u);
+  EXPECT_EQ(bytes.substr(0, 2), std::string("[\0", 2)) << "no byte-order mark";
+  EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
+
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line)) << lines[0].c_str();
+  EXPECT_EQ(line.pid, GetCurrentProcessId());
+  EXPECT_EQ(line.message, L"[CUnPack::UnPackFiles] UnPack total 4 files.");
+  EXPECT_EQ(line.error, 5);
+  std::time_t stamped = ParseLocal(line.timestamp);
+  EXPECT_GE(stamped, before - 1);
+  EXPECT_LE(stamped, after + 1);
+}
+
+TEST_F(LogTest, LinesAreAppendedNeverReplaced) {
+  CUtility::Log(L"[%s] first", L"T");
+  CUtility::Log(L"[%s] second", L"T");
+  CUtility::Log(L"[%s] third", L"T");
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message, L"[T] first");
+  ASSERT_TRUE(Parse(lines[2], &line));
+  EXPECT_EQ(line.message, L"[T] third");
+}
+
+TEST_F(LogTest, AMessageOf1022UnitsIsWholeAndLongerOnesAreEmpty) {
+  const std::wstring fits(1022 - 4, L'x');  // "[T] " plus the rest
+  CUtility::Log(L"[%s] %s", L"T", fits.c_str());
+  const std::wstring tooLong(1023 - 4, L'y');
+  CUtility::Log(L"[%s] %s", L"T", tooLong.c_str());
+  CUtility::Log(L"[%s] %s", L"T", std::wstring(5000, L'z').c_str());
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message.size(), 1022u);
+  EXPECT_EQ(line.message, L"[T] " + fits);
+  for (int i : {1, 2}) {
+    ASSERT_TRUE(Parse(lines[i], &line));
+    EXPECT_EQ(line.message, L"") << "line " << i;
+    EXPECT_NE(lines[i].find(L"    Err:"), std::wstring::npos) << "four blanks around the empty message";
+  }
+}
+
+TEST_F(LogTest, APercentInsideTheMessageIsCopiedUnchanged) {
+  CUtility::Log(L"[%s] UnPack file name:%s", L"CUnPack::UnPackFiles", L"C:\\t\\100%d%s%%.txt");
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message, L"[CUnPack::UnPackFiles] UnPack file name:C:\\t\\100%d%s%%.txt");
+}
+
+TEST_F(LogTest, TheLastErrorIsPrintedSignedAndPreserved) {
+  SetLastError(0x80000000u);
+  CUtility::Log(L"[%s] a", L"T");
+  EXPECT_EQ(GetLastError(), 0x80000000u);
+  SetLastError(0xC0000005u);
+  CUtility::Log(L"[%s] b", L"T");
+  EXPECT_EQ(GetLastError(), 0xC0000005u);
+  SetLastError(0);
+  CUtility::Log(L"[%s] c", L"T");
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.error, -2147483647L - 1);
+  ASSERT_TRUE(Parse(lines[1], &line));
+  EXPECT_EQ(line.error, -1073741819L);
+  ASSERT_TRUE(Parse(lines[2], &line));
+  EXPECT_EQ(line.error, 0);
+}
+
+TEST_F(LogTest, AFileHeldOpenElsewhereLosesTheLineAndNothingElse) {
+  CUtility::Log(L"[%s] before", L"T");
+  {
+    CHandle holder(CreateFileW(LogFilePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    SetLastError(7);
+    CUtility::Log(L"[%s] while held", L"T");
+    EXPECT_EQ(GetLastError(), 7u);
+  }
+  CUtility::Log(L"[%s] after", L"T");
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(L"[T] before"), std::wstring::npos);
+  EXPECT_NE(lines[1].find(L"[T] after"), std::wstring::npos);
+}
+
+TEST_F(LogTest, WhileTheLineIsWrittenNobodyElseMayOpenTheFile) {
+  // AppendLogLine opens without sharing: a line appended while another
+  // writer holds the file must not interleave with it. Hold the file with
+  // the same no-sharing open and check that a reader is refused.
+  CUtility::Log(L"[%s] x", L"T");
+  CHandle writer(CreateFileW(LogFilePath().c_str(), GENERIC_READ | FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0,
+                             nullptr));
+  ASSERT_TRUE(writer.IsValid());
+  CHandle reader(CreateFileW(LogFilePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(reader.IsValid());
+}
+
+TEST_F(LogTest, TheLogPathIsUnderTheWindowsDirectory) {
+  EXPECT_EQ(std::wstring(CUtility::GetLogPath()), LogFilePath());
+}
+
+TEST_F(LogTest, AFileErrorBecomesOneSentenceLine) {
+  CFileException notFound;
+  notFound.SetOsError(ERROR_FILE_NOT_FOUND, L"C:\\x\\setup.exe");
+  CUtility::FileException(notFound);
+  CUtility::FileException(CFileException());
+  CUtility::FileException(CFileException(CFileException::AccessDenied, 5, L""));
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message, L"[CUtility::FileException] C:\\x\\setup.exe was not found.");
+  ASSERT_TRUE(Parse(lines[1], &line));
+  EXPECT_EQ(line.message, L"[CUtility::FileException] No error occurred.");
+  ASSERT_TRUE(Parse(lines[2], &line));
+  EXPECT_EQ(line.message, L"[CUtility::FileException] Access to an unnamed file was denied.");
+}
+
+TEST_F(LogTest, ALongFileNameIsCutNotLost) {
+  // The sentence is cut at 1023 units and then exceeds the line's message
+  // limit, so the message part is empty; the line itself is still written.
+  CUtility::FileException(CFileException(CFileException::NotFound, 2, std::wstring(1100, L'n').c_str()));
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message, L"");
+}
+
+TEST_F(LogTest, TheOsLineShowsVersionServicePackAndWow64) {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  version.dwMajorVersion = 6;
+  version.dwMinorVersion = 1;
+  version.dwBuildNumber = 7601;
+  lstrcpyW(version.szCSDVersion, L"Service Pack 1");
+  CUtility::LogOSLine(version, TRUE);
+  version.dwMajorVersion = 10;
+  version.dwMinorVersion = 0;
+  version.dwBuildNumber = 19045;
+  version.szCSDVersion[0] = L'\0';
+  CUtility::LogOSLine(version, FALSE);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  EXPECT_EQ(line.message, L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:1");
+  ASSERT_TRUE(Parse(lines[1], &line));
+  EXPECT_EQ(line.message, L"[CUtility::OSInfo] OS 10.0(19045)  x64:0") << "two blanks when no service pack";
+}
+
+TEST_F(LogTest, TheOsLineReportsThisSystem) {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ASSERT_TRUE(GetVersionExW(&version));
+  CUtility::OSInfo();
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  Line line;
+  ASSERT_TRUE(Parse(lines[0], &line));
+  char servicePack[256] = {};
+  WideCharToMultiByte(CP_ACP, 0, version.szCSDVersion, -1, servicePack, sizeof(servicePack), nullptr, nullptr);
+  std::wstring expected = L"[CUtility::OSInfo] OS " + std::to_wstring(version.dwMajorVersion) + L"." +
+                          std::to_wstring(version.dwMinorVersion) + L"(" + std::to_wstring(version.dwBuildNumber) +
+                          L") " + std::wstring(servicePack, servicePack + strlen(servicePack)) + L" x64:0";
+  EXPECT_EQ(line.message, expected) << "a 64-bit process is never WOW64";
+}
+
+}  // namespace
