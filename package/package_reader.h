@@ -1,0 +1,52 @@
+// Reads a package the way the launcher does: its locator's reads at fixed
+// header offsets, then its walk over the records. What list, verify, extract
+// and the tests report is therefore what a launcher would do.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/byte_stream.h"
+#include "package/packfile_header.h"
+
+// The launcher reads 248 bytes of PE headers and takes the certificate table
+// length at byte 156 of them: the security entry's Size in a PE32 image.
+constexpr std::size_t kLauncherPeHeaderRead = 248;
+constexpr std::size_t kLauncherCertificateSizeAt = 156;
+
+struct CLocatorRead {
+  bool found = false;                 // false: no package, or the reads failed
+  std::int32_t peOffset = 0;          // the int32 at byte 60
+  std::int32_t certificateSize = 0;   // the int32 at PE offset + 156
+  std::uint64_t stubOffset = 0;       // where the stub header was read
+  std::uint64_t headerOffset = 0;     // the stub header's size; 0 when none
+  std::string failure;                // why nothing was found, when not found
+};
+
+// Finds the header offset as the launcher does, from the certificate length at
+// byte 156. Never fails on malformed input: `found` is false and `failure` says why.
+CLocatorRead LocateLikeLauncher(CByteSource& file);
+
+// Finds the header offset from a given certificate table length (the image's
+// own security entry), for images where byte 156 holds something else.
+CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certificateSize);
+
+struct CWalkEntry {
+  std::uint64_t recordOffset = 0;
+  PACKFILE_HEADER record{};          // as the launcher holds it after the read
+  std::uint64_t recordBytesRead = 0; // 284 unless the file ended inside the record
+  std::uint64_t delivered = 0;       // data bytes the file supplied, at most size
+};
+
+struct CLauncherWalk {
+  std::vector<CWalkEntry> entries;   // every entry the launcher would write
+  std::uint64_t stopOffset = 0;      // where the record that ended the walk was read
+  bool stoppedByCount = false;       // false: the read there delivered nothing
+  std::int32_t stopCount = 0;        // the count read there, when stopped by count
+};
+
+// Walks from `headerOffset` as the extractor does: read a record, stop on an
+// empty read or when the entries so far reach its count, else copy `size`.
+// Always ends: every step consumes the file.
+CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset);

@@ -1,0 +1,72 @@
+#include "package/entry_name.h"
+
+#include "gtest/gtest.h"
+#include "tools/packfile/name_list.h"
+
+namespace {
+
+struct CNameCase {
+  std::string name;
+  NameProblem problem;
+};
+
+TEST(EntryNameTest, ChecksEachRule) {
+  const CNameCase cases[] = {
+      {"run.bat", NameProblem::kNone},
+      {"caf\xE9 \x80.txt", NameProblem::kNone},
+      {".hidden", NameProblem::kNone},
+      {"CONSOLE.txt", NameProblem::kNone},
+      {"", NameProblem::kEmpty},
+      {".", NameProblem::kDotName},
+      {"..", NameProblem::kDotName},
+      {"a\\b", NameProblem::kSeparator},
+      {"a/b", NameProblem::kSeparator},
+      {"c:x", NameProblem::kSeparator},
+      {"a*b", NameProblem::kReservedCharacter},
+      {"a?", NameProblem::kReservedCharacter},
+      {"a\"b", NameProblem::kReservedCharacter},
+      {"tab\there", NameProblem::kControlCharacter},
+      {std::string("nul\0x", 5), NameProblem::kControlCharacter},
+      {"name.", NameProblem::kTrailingDotOrSpace},
+      {"name ", NameProblem::kTrailingDotOrSpace},
+      {"CON", NameProblem::kDeviceName},
+      {"nul.txt", NameProblem::kDeviceName},
+      {"com1.log", NameProblem::kDeviceName},
+      {"Lpt9", NameProblem::kDeviceName},
+      {"COM0", NameProblem::kNone},
+      {std::string(210, 'x'), NameProblem::kNone},
+      {std::string(211, 'x'), NameProblem::kPathTooLong},
+      {std::string(259, 'x'), NameProblem::kPathTooLong},
+      {std::string(260, 'x'), NameProblem::kTooLong},
+  };
+  for (const CNameCase& c : cases) {
+    EXPECT_EQ(CheckEntryName(c.name), c.problem) << '"' << c.name << '"';
+  }
+}
+
+TEST(NameListTest, FindsDuplicatesAsWindowsComparesNames) {
+  auto issues = CheckNameList({"Readme.txt", "run.bat", "README.TXT", "\xE9t\xE9.txt", "\xC9T\xC9.TXT", "b.txt"});
+  ASSERT_EQ(issues.size(), 2u);
+  EXPECT_EQ(issues[0].index, 2u);
+  EXPECT_TRUE(issues[0].error);
+  EXPECT_NE(issues[0].text.find("entry 1"), std::string::npos) << issues[0].text;
+  EXPECT_EQ(issues[1].index, 4u);
+}
+
+TEST(NameListTest, WarnsAboutLongNamesAndReportsBadOnes) {
+  auto issues = CheckNameList({std::string(201, 'a'), std::string(200, 'b'), "a:b"});
+  ASSERT_EQ(issues.size(), 2u);
+  EXPECT_EQ(issues[0].index, 0u);
+  EXPECT_FALSE(issues[0].error);
+  EXPECT_EQ(issues[1].index, 2u);
+  EXPECT_TRUE(issues[1].error);
+}
+
+TEST(NameListTest, FindsRunBatInAnyCase) {
+  EXPECT_TRUE(HasRunBat({"a.txt", "RUN.BAT"}));
+  EXPECT_TRUE(HasRunBat({"Run.Bat"}));
+  EXPECT_FALSE(HasRunBat({"run.bat.txt", "run.cmd", "xrun.bat"}));
+  EXPECT_FALSE(HasRunBat({}));
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include "package/package_reader.h"
+
+#include <cstring>
+
+#include "gtest/gtest.h"
+#include "package/memory_bytes.h"
+#include "package/package_layout.h"
+#include "package_builder.h"
+
+namespace {
+
+void PutInt32(Bytes* file, std::size_t offset, std::int32_t value) { std::memcpy(file->data() + offset, &value, 4); }
+
+// Appends a certificate table of `size` bytes and points the security entry at it.
+void AppendCertificate(Bytes* file, std::uint32_t size) {
+  std::uint32_t offset = static_cast<std::uint32_t>(file->size());
+  file->resize(file->size() + size, 0x5A);
+  std::uint32_t length = size;
+  std::uint16_t revision = 0x0200, type = 2;
+  std::memcpy(file->data() + offset, &length, 4);
+  std::memcpy(file->data() + offset + 4, &revision, 2);
+  std::memcpy(file->data() + offset + 6, &type, 2);
+  SetSecurityEntry(file, offset, size);
+}
+
+constexpr std::size_t kPe32SecuritySize = 0x40 + 156;  // what a launcher reads as C
+
+TEST(LocatorTest, FindsTheStubBeforeTheCertificateTable) {
+  CPeImageShape shape;
+  shape.fileSize = 233472;
+  Bytes file = BuildPackage(MakePeImage(shape), {{"setup.exe", 16599144}, {"run.bat", 15}, {"readme.txt", 1135},
+                                                {"helper.exe", 167272}});
+  {
+    CMemorySource unsigned_(file);
+    CLocatorRead read = LocateLikeLauncher(unsigned_);
+    EXPECT_TRUE(read.found);
+    EXPECT_EQ(read.certificateSize, 0);
+    EXPECT_EQ(read.stubOffset, 17002180u);
+    EXPECT_EQ(read.headerOffset, 233472u);
+  }
+  AppendCertificate(&file, 5992);
+  ASSERT_EQ(file.size(), 17008456u);
+  CMemorySource signed_(file);
+  CLocatorRead read = LocateLikeLauncher(signed_);
+  EXPECT_TRUE(read.found);
+  EXPECT_EQ(read.certificateSize, 5992);
+  EXPECT_EQ(read.stubOffset, file.size() - 6276);
+  EXPECT_EQ(read.headerOffset, 233472u);
+}
+
+TEST(LocatorTest, HandlesOddHeadersAsTheLauncherDoes) {
+  const Bytes good = BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 10}});
+  struct CCase {
+    const char* what;
+    void (*edit)(Bytes*);
+    bool found;
+    std::uint64_t stubFromEnd;  // the stub read this far before the end
+  };
+  const CCase cases[] = {
+      {"unsigned", [](Bytes*) {}, true, 284},
+      {"certificate size with the top bit set counts as none",
+       [](Bytes* f) { PutInt32(f, kPe32SecuritySize, INT32_MIN + 8); }, true, 284},
+      {"certificate size larger than the file",
+       [](Bytes* f) { PutInt32(f, kPe32SecuritySize, 1 << 30); }, false, 0},
+      {"negative PE offset", [](Bytes* f) { PutInt32(f, 60, -4); }, false, 0},
+      {"PE offset past the end", [](Bytes* f) { PutInt32(f, 60, static_cast<std::int32_t>(f->size() + 1)); },
+       false, 0},
+      {"PE offset at the very end passes and reads C as 0",
+       [](Bytes* f) { PutInt32(f, 60, static_cast<std::int32_t>(f->size())); }, true, 284},
+      {"stub size 0 means no package", [](Bytes* f) { std::memset(f->data() + f->size() - 276, 0, 8); }, false, 284},
+  };
+  for (const CCase& c : cases) {
+    Bytes file = good;
+    c.edit(&file);
+    CMemorySource source(file);
+    CLocatorRead read = LocateLikeLauncher(source);
+    EXPECT_EQ(read.found, c.found) << c.what;
+    if (c.stubFromEnd != 0) {
+      EXPECT_EQ(read.stubOffset, file.size() - c.stubFromEnd) << c.what;
+    }
+    if (c.found) {
+      EXPECT_EQ(read.headerOffset, 1024u) << c.what;
+    } else {
+      EXPECT_FALSE(read.failure.empty()) << c.what;
+    }
+  }
+}
+
+TEST(LocatorTest, APe32PlusImageHasTheResourceSizeAtByte156) {
+  CPeImageShape shape;
+  shape.pe32plus = true;
+  shape.resourceSize = 0x321;
+  Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
+  CMemorySource source(file);
+  CLocatorRead literal = LocateLikeLauncher(source);
+  EXPECT_EQ(literal.certificateSize, 0x321);
+  EXPECT_EQ(literal.stubOffset, file.size() - 284 - 0x321);
+  CLocatorRead native = LocateWithCertificateSize(source, 0);
+  EXPECT_TRUE(native.found);
+  EXPECT_EQ(native.headerOffset, 1024u);
+}
+
+TEST(WalkTest, StopsOnTheStubCountWhenThereIsNoFiller) {
+  // 1,024 + 284 + 8 ends at remainder 4: the stub header follows directly.
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 8}});
+  ASSERT_EQ(FillerLength(1024 + 284 + 8), 0u);
+  CMemorySource source(file);
+  CLauncherWalk walk = WalkLikeLauncher(source, 1024);
+  ASSERT_EQ(walk.entries.size(), 1u);
+  EXPECT_EQ(walk.stopOffset, 1024u + 284 + 8);
+  EXPECT_EQ(walk.stopCount, 0);
+}
+
+TEST(WalkTest, AnEntryCutShortDeliversWhatIsThereAndEndsTheWalk) {
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"a.bin", 100}, {"run.bat", 10}});
+  file.resize(1024 + 284 + 100 + 284 + 4);
+  CMemorySource source(file);
+  CLauncherWalk walk = WalkLikeLauncher(source, 1024);
+  ASSERT_EQ(walk.entries.size(), 2u);
+  EXPECT_EQ(walk.entries[1].delivered, 4u);
+  EXPECT_EQ(walk.entries[1].record.size, 10u);
+  EXPECT_FALSE(walk.stoppedByCount);
+  EXPECT_EQ(walk.stopOffset, file.size());
+}
+
+TEST(WalkTest, APartialRecordKeepsTheEarlierRecordsBytes) {
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"first-name.bin", 0}, {"run.bat", 0}});
+  // Cut the second record after its 24 bytes of numbers and 3 of its name.
+  file.resize(1024 + 284 + 27);
+  CMemorySource source(file);
+  CLauncherWalk walk = WalkLikeLauncher(source, 1024);
+  ASSERT_EQ(walk.entries.size(), 2u);
+  EXPECT_EQ(walk.entries[1].recordBytesRead, 27u);
+  EXPECT_EQ(RecordName(walk.entries[1].record), "runst-name.bin");
+}
+
+TEST(WalkTest, HugeSizesCannotWrapTheOffset) {
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 10}});
+  std::uint64_t huge = UINT64_MAX - 100;
+  std::memcpy(file.data() + 1024 + 8, &huge, 8);
+  CMemorySource source(file);
+  CLauncherWalk walk = WalkLikeLauncher(source, 1024);
+  ASSERT_EQ(walk.entries.size(), 1u);
+  EXPECT_EQ(walk.entries[0].delivered, file.size() - 1024 - 284);
+  EXPECT_EQ(walk.stopOffset, file.size());
+}
+
+}  // namespace

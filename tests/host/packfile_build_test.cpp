@@ -1,0 +1,223 @@
+// packfile build through its command line, on real files in a scratch folder.
+#include <cstdlib>
+#include <filesystem>
+
+#include "gtest/gtest.h"
+#include "package/file_bytes.h"
+#include "package/package_layout.h"
+#include "package/package_reader.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Only the inputs are left: no installer, no temporary file.
+void ExpectNoInstaller(const CScratchDir& dir) {
+  EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".setup.exe."), std::string::npos) << entry.path();
+  }
+}
+
+class PackfileBuildTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteLauncher(dir_ / "UnPackFile.exe");
+    fs::create_directory(dir_ / "files");
+    WriteFile(dir_ / "files/run.bat", "@echo off\r\nsetup.exe /quiet\r\n");
+    WriteFile(dir_ / "files/setup.exe", std::string(5000, 'S'));
+  }
+
+  CRun Build(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunPackfile(args);
+  }
+
+  std::vector<std::string> EntryNames(const std::string& path) {
+    CFileSource file(path);
+    CLocatorRead located = LocateLikeLauncher(file);
+    std::vector<std::string> names;
+    for (const CWalkEntry& entry : WalkLikeLauncher(file, located.headerOffset).entries) {
+      names.push_back(RecordName(entry.record));
+    }
+    return names;
+  }
+
+  void ExpectNothingWritten() { ExpectNoInstaller(dir_); }
+
+  CScratchDir dir_;
+};
+
+TEST_F(PackfileBuildTest, BuildsAPackageALauncherExtractsInOrder) {
+  WriteFile(dir_ / "notes.txt", "n");
+  WriteFile(dir_ / "files/B.txt", "b");
+  WriteFile(dir_ / "files/a.txt", "a");
+  CRun run = Build({dir_ / "notes.txt", dir_ / "files"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(EntryNames(dir_ / "setup.exe"),
+            (std::vector<std::string>{"notes.txt", "B.txt", "a.txt", "run.bat", "setup.exe"}));
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  EXPECT_EQ(RunPackfile({"verify", dir_ / "UnPackFile.exe"}).code, 1);
+}
+
+TEST_F(PackfileBuildTest, SameInputsGiveTheSameBytes) {
+  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
+  Bytes first = ReadFile(dir_ / "setup.exe");
+  fs::last_write_time(dir_ / "files/run.bat", fs::file_time_type::clock::now() - std::chrono::hours(30));
+  fs::rename(dir_ / "setup.exe", dir_ / "first.exe");
+  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "setup.exe"), first);
+}
+
+TEST_F(PackfileBuildTest, ZeroEntriesNeedNoRunBatFlag) {
+  EXPECT_EQ(Build({}).code, 1);
+  CRun run = Build({"--no-run-bat"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(EntryNames(dir_ / "setup.exe").empty());
+  EXPECT_EQ(RunPackfile({"verify", dir_ / "setup.exe"}).code, 0);
+}
+
+struct CRefusal {
+  const char* what;
+  void (*prepare)(const CScratchDir&);
+  std::vector<std::string> paths;  // relative to the scratch folder
+  std::vector<std::string> flags;
+  const char* named;               // the message names this
+};
+
+TEST_F(PackfileBuildTest, RefusesBadInputsBeforeWritingAnything) {
+  const CRefusal cases[] = {
+      {"nested folder", [](const CScratchDir& d) { fs::create_directory(d / "files/sub"); }, {"files"}, {}, "sub"},
+      {"backslash in a name", [](const CScratchDir& d) { WriteFile(d / "files/a\\b.txt", "x"); }, {"files"}, {},
+       "a\\b.txt"},
+      {"colon in a name", [](const CScratchDir& d) { WriteFile(d / "c:x", "x"); }, {"files", "c:x"}, {}, "c:x"},
+      {"name outside Windows-1252", [](const CScratchDir& d) { WriteFile(d / "\xE6\x97\xA5.txt", "x"); },
+       {"files", "\xE6\x97\xA5.txt"}, {}, "\xE6\x97\xA5.txt"},
+      {"name too long for the work directory",
+       [](const CScratchDir& d) { WriteFile(d / std::string(211, 'l'), "x"); }, {"files", std::string(211, 'l')},
+       {}, "lll"},
+      {"device name", [](const CScratchDir& d) { WriteFile(d / "nul.txt", "x"); }, {"files", "nul.txt"}, {},
+       "nul.txt"},
+      {"duplicate as Windows sees it", [](const CScratchDir& d) { WriteFile(d / "RUN.BAT", "x"); },
+       {"files", "RUN.BAT"}, {}, "RUN.BAT"},
+      {"missing run.bat", [](const CScratchDir&) {}, {"files/setup.exe"}, {}, "run.bat"},
+      {"missing input", [](const CScratchDir&) {}, {"files", "nothing.txt"}, {}, "nothing.txt"},
+      {"launcher not a PE image", [](const CScratchDir& d) { WriteFile(d / "UnPackFile.exe", "MZ not really"); },
+       {"files"}, {}, "UnPackFile.exe"},
+      {"sign without a key", [](const CScratchDir&) {}, {"files"}, {"--sign", "--cert", "c.pem"}, "--key"},
+  };
+  for (const CRefusal& c : cases) {
+    CScratchDir scratch;
+    WriteLauncher(scratch / "UnPackFile.exe");
+    fs::create_directory(scratch / "files");
+    WriteFile(scratch / "files/run.bat", "x");
+    WriteFile(scratch / "files/setup.exe", "x");
+    c.prepare(scratch);
+    std::vector<std::string> args = {"build", "--launcher", scratch / "UnPackFile.exe", "--out", scratch / "setup.exe"};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    for (const std::string& path : c.paths) args.push_back(scratch / path);
+    CRun run = RunPackfile(args);
+    EXPECT_NE(run.code, 0) << c.what;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << c.what << ": " << run.err;
+    ExpectNoInstaller(scratch);
+  }
+}
+
+TEST_F(PackfileBuildTest, ReportsEveryProblemOnItsOwnLine) {
+  WriteFile(dir_ / "files/a:b", "x");
+  WriteFile(dir_ / "files/RUN.bat", "x");
+  CRun run = Build({dir_ / "files"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("a:b: the name contains a path separator"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("run.bat: the name is the same file name"), std::string::npos) << run.err;
+  ExpectNothingWritten();
+}
+
+TEST_F(PackfileBuildTest, WarnsAboutLongNamesButBuilds) {
+  WriteFile(dir_ / ("files/" + std::string(201, 'w')), "x");
+  CRun run = Build({dir_ / "files"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_NE(run.err.find("warning"), std::string::npos) << run.err;
+}
+
+TEST_F(PackfileBuildTest, RefusesAPackagedOrSignedLauncherUnlessReplacing) {
+  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
+  Bytes clean = ReadFile(dir_ / "setup.exe");
+  fs::create_directory(dir_ / "old");
+  fs::rename(dir_ / "setup.exe", dir_ / "old/UnPackFile.exe");
+  std::vector<std::string> again = {"build", "--launcher", dir_ / "old/UnPackFile.exe", "--out", dir_ / "setup.exe",
+                                    dir_ / "files"};
+  CRun refused = RunPackfile(again);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.err.find("already carries a package"), std::string::npos) << refused.err;
+  ExpectNothingWritten();
+
+  again.push_back("--replace");
+  ASSERT_EQ(RunPackfile(again).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "setup.exe"), clean);
+
+  // A signature is refused the same way and dropped, security entry included.
+  Bytes signedFile = clean;
+  signedFile.resize(signedFile.size() + 16, 0);
+  SetSecurityEntry(&signedFile, static_cast<std::uint32_t>(clean.size()), 16);
+  WriteFile(dir_ / "old/UnPackFile.exe", signedFile);
+  fs::remove(dir_ / "setup.exe");
+  again.pop_back();
+  CRun refusedSigned = RunPackfile(again);
+  EXPECT_NE(refusedSigned.err.find("already signed"), std::string::npos) << refusedSigned.err;
+  again.push_back("--replace");
+  ASSERT_EQ(RunPackfile(again).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "setup.exe"), clean);
+}
+
+TEST_F(PackfileBuildTest, KeepsTheOldInstallerWhenABuildFails) {
+  WriteFile(dir_ / "setup.exe", "previous");
+  WriteFile(dir_ / "files/bad|name", "x");
+  EXPECT_EQ(Build({dir_ / "files"}).code, 1);
+  Bytes kept = ReadFile(dir_ / "setup.exe");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
+}
+
+TEST_F(PackfileBuildTest, ExtractWritesWhatWasPacked) {
+  WriteFile(dir_ / "files/caf\xC3\xA9.txt", "accent");
+  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
+  CRun run = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  for (const char* name : {"run.bat", "setup.exe", "caf\xC3\xA9.txt"}) {
+    EXPECT_EQ(ReadFile(dir_ / (std::string("out/") + name)), ReadFile(dir_ / (std::string("files/") + name))) << name;
+  }
+  CRun again = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("exists"), std::string::npos) << again.err;
+  EXPECT_EQ(RunPackfile({"extract", "--force", dir_ / "setup.exe", dir_ / "out"}).code, 0);
+}
+
+TEST_F(PackfileBuildTest, ExtractRefusesACutEntry) {
+  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  Bytes stub(file.end() - 284, file.end());
+  file.resize(file.size() - 284 - 100);
+  file.insert(file.end(), stub.begin(), stub.end());
+  WriteFile(dir_ / "cut.exe", file);
+  CRun run = RunPackfile({"extract", dir_ / "cut.exe", dir_ / "out"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("ends inside"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out/run.bat"));
+}
+
+TEST_F(PackfileBuildTest, EveryCommandHasHelp) {
+  for (const char* command : {"build", "list", "verify", "extract"}) {
+    CRun run = RunPackfile({command, "--help"});
+    EXPECT_EQ(run.code, 0) << command;
+    EXPECT_EQ(run.out.rfind(std::string("usage: packfile ") + command, 0), 0u) << run.out;
+  }
+  EXPECT_EQ(RunPackfile({"--help"}).code, 0);
+  EXPECT_EQ(RunPackfile({"pack"}).code, 2);
+  EXPECT_EQ(RunPackfile({"list"}).code, 2);
+  EXPECT_EQ(RunPackfile({"build", "--launcher"}).code, 2);
+}
+
+}  // namespace

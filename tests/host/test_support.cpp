@@ -1,0 +1,72 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "gtest/gtest.h"
+#include "package/memory_bytes.h"
+#include "package/pe_checksum.h"
+#include "package/pe_image.h"
+#include "tools/packfile/commands.h"
+
+CScratchDir::CScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "packfile-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  path_ = pattern;
+}
+
+CScratchDir::~CScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::size_t CPatternSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
+  if (offset >= size_) return 0;
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  for (std::size_t k = 0; k < n; ++k) out[k] = At(offset + k);
+  return n;
+}
+
+CRun RunPackfile(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  int code = PackfileMain(args, out, err);
+  return CRun{code, out.str(), err.str()};
+}
+
+void WriteLauncher(const std::string& path, const CPeImageShape& shape) { WriteFile(path, MakePeImage(shape)); }
+
+void SetSecurityEntry(Bytes* file, std::uint32_t offset, std::uint32_t size) {
+  CMemorySource source(*file);
+  CPeImage image;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(source, &image, &error)) << error;
+  std::memcpy(file->data() + image.securityEntryOffset, &offset, 4);
+  std::memcpy(file->data() + image.securityEntryOffset + 4, &size, 4);
+}
+
+void FixCheckSum(Bytes* file) {
+  CMemorySource source(*file);
+  CPeImage image;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(source, &image, &error)) << error;
+  std::uint32_t sum = 0;
+  ASSERT_TRUE(ComputePeChecksum(source, image.checkSumOffset, &sum));
+  std::memcpy(file->data() + image.checkSumOffset, &sum, 4);
+}

@@ -1,0 +1,59 @@
+// Helpers shared by the host tests: scratch folders, files, synthetic sources.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "package/byte_stream.h"
+#include "package/pe_writer.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system temp folder, removed with everything in it.
+class CScratchDir {
+ public:
+  CScratchDir();
+  ~CScratchDir();
+  const std::filesystem::path& Path() const { return path_; }
+  // The path of `name` inside the folder, as a string.
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteFile(const std::string& path, const std::string& text);
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+
+// Bytes computed from their offset, so any misplaced copy shows.
+class CPatternSource : public CByteSource {
+ public:
+  CPatternSource(std::uint64_t size, std::uint8_t seed) : size_(size), seed_(seed) {}
+  std::uint64_t Size() const override { return size_; }
+  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+  // The byte this source holds at `offset`.
+  std::uint8_t At(std::uint64_t offset) const { return static_cast<std::uint8_t>(offset * 7 + seed_ + (offset >> 9)); }
+
+ private:
+  std::uint64_t size_;
+  std::uint8_t seed_;
+};
+
+// The result of running packfile in-process.
+struct CRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+CRun RunPackfile(const std::vector<std::string>& args);
+
+// A PE launcher image written to `path`.
+void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImageShape());
+
+// Sets the security entry of a PE image held in memory.
+void SetSecurityEntry(Bytes* file, std::uint32_t offset, std::uint32_t size);
+// Rewrites the CheckSum of a PE image held in memory after a hand edit.
+void FixCheckSum(Bytes* file);

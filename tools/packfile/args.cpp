@@ -1,0 +1,41 @@
+#include "tools/packfile/args.h"
+
+std::string CParsedArgs::Value(const std::string& option, const std::string& fallback) const {
+  auto it = values.find(option);
+  return it == values.end() ? fallback : it->second;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
+               const std::set<std::string>& valued, CParsedArgs* parsed, std::string* error) {
+  bool optionsEnded = false;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& arg = args[k];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      parsed->operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = arg.substr(0, arg.find('='));
+    bool inlineValue = name.size() != arg.size();
+    if (flags.count(name) && !inlineValue) {
+      parsed->flags.insert(name);
+    } else if (valued.count(name)) {
+      if (parsed->values.count(name)) {
+        *error = name + " is given twice";
+        return false;
+      }
+      if (!inlineValue && k + 1 == args.size()) {
+        *error = name + " needs a value";
+        return false;
+      }
+      parsed->values[name] = inlineValue ? arg.substr(name.size() + 1) : args[++k];
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  return true;
+}

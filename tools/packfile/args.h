@@ -1,0 +1,22 @@
+// A small command-line parser: flags, options with a value, and operands.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct CParsedArgs {
+  std::set<std::string> flags;                 // e.g. "--replace"
+  std::map<std::string, std::string> values;   // e.g. "--out" -> "setup.exe"
+  std::vector<std::string> operands;           // everything else, in order
+  // The value of `option`, or `fallback` when it was not given.
+  std::string Value(const std::string& option, const std::string& fallback = "") const;
+  bool Has(const std::string& option) const { return flags.count(option) || values.count(option); }
+};
+
+// Parses `args` ("--name value", "--name=value", "--" ends options). Returns
+// false with `error` naming the argument for an unknown option, a missing
+// value, or an option given twice.
+bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
+               const std::set<std::string>& valued, CParsedArgs* parsed, std::string* error);

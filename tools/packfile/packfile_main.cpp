@@ -1,0 +1,38 @@
+#include "tools/packfile/commands.h"
+#include "tools/packfile/exit_codes.h"
+
+namespace {
+
+constexpr char kHelp[] =
+    "usage: packfile COMMAND [options] ...\n"
+    "\n"
+    "Builds UnPackFile installers and reads them back: a launcher image with a package\n"
+    "of files appended, optionally signed.\n"
+    "\n"
+    "  build    append files to a launcher image and write the installer\n"
+    "  list     show the package as a launcher reads it\n"
+    "  verify   check every layout rule and what a launcher would extract\n"
+    "  extract  write the entries into a folder\n"
+    "\n"
+    "packfile COMMAND --help describes each command.\n";
+
+}  // namespace
+
+int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kHelp;
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "build") return RunBuild(rest, out, err);
+  if (command == "list") return RunList(rest, out, err);
+  if (command == "verify") return RunVerify(rest, out, err);
+  if (command == "extract") return RunExtract(rest, out, err);
+  if (command == "--help" || command == "-h" || command == "help") {
+    out << kHelp;
+    return kExitOk;
+  }
+  err << "packfile: unknown command " << command << "\n" << kHelp;
+  return kExitUsage;
+}

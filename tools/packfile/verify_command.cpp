@@ -1,0 +1,57 @@
+#include "package/file_bytes.h"
+#include "tools/packfile/args.h"
+#include "tools/packfile/commands.h"
+#include "tools/packfile/exit_codes.h"
+#include "tools/packfile/verify.h"
+
+namespace {
+
+constexpr char kVerifyHelp[] =
+    "usage: packfile verify [--native-locator] FILE\n"
+    "\n"
+    "Checks every rule of the package layout, the PE CheckSum, and what a launcher\n"
+    "would extract; prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
+    "nothing failed, so that a launcher extracts exactly the entries laid out.\n"
+    "  --native-locator   accept a launcher that takes the certificate size from the\n"
+    "                     image's own security entry (matters for PE32+ images)\n";
+
+const char* Tag(Severity severity) {
+  switch (severity) {
+    case Severity::kOk: return "ok    ";
+    case Severity::kWarning: return "warn  ";
+    case Severity::kFailure: return "FAIL  ";
+  }
+  return "";
+}
+
+}  // namespace
+
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {"--help", "--native-locator"}, {}, &parsed, &error) ||
+      (!parsed.Has("--help") && parsed.operands.size() != 1)) {
+    err << "packfile: " << (error.empty() ? "verify takes one FILE" : error) << "\n" << kVerifyHelp;
+    return kExitUsage;
+  }
+  if (parsed.Has("--help")) {
+    out << kVerifyHelp;
+    return kExitOk;
+  }
+  const std::string& path = parsed.operands[0];
+  CFileSource file(path);
+  if (!file.IsOpen()) {
+    err << "packfile: " << path << ": cannot open\n";
+    return kExitFailed;
+  }
+  CVerifyOptions options;
+  options.nativeLocator = parsed.Has("--native-locator");
+  CVerifyReport report = VerifyPackage(file, options);
+  for (const CFinding& finding : report.findings) out << Tag(finding.severity) << finding.text << "\n";
+  if (report.Passed()) {
+    out << path << ": a launcher extracts exactly its " << report.launcherEntries << " entries\n";
+    return kExitOk;
+  }
+  out << path << ": FAILED\n";
+  return kExitFailed;
+}
