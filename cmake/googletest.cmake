@@ -4,4 +4,6 @@ set(UNPACK_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest source tree
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-add_subdirectory("${UNPACK_GTEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+if(NOT TARGET gtest)
+  add_subdirectory("${UNPACK_GTEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+endif()

@@ -1,0 +1,40 @@
+// The test's view of the private Wine prefix: running Windows programs in it
+// and reading what they leave behind (the log, the temp folder).
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int exitCode = -1;       // the Windows program's exit code (low 8 bits as Wine reports them)
+  bool timedOut = false;   // killed after the time limit
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Runs exe (a host path) under wine64 with args; waits at most limit.
+RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args,
+                     std::chrono::seconds limit = std::chrono::seconds(120));
+
+// The prefix folder, C:\windows and the user's temp folder on the host.
+std::string PrefixDir();
+std::string WindowsDir();
+std::string UserTempDir();
+
+// The launcher's log file on the host, and its lines decoded from UTF-16LE
+// (CR LF removed). Empty when missing.
+std::string LogPath();
+std::vector<std::wstring> LogLines();
+// Deletes the log file (and the batch output beside it).
+void DeleteLog();
+
+// The raw bytes of a host file; empty when missing.
+std::string ReadFile(const std::string& path);
+// Writes a host file; false on failure.
+bool WriteFile(const std::string& path, const std::string& bytes);
+// UTF-8 of a wide string (for messages).
+std::string Narrow(const std::wstring& text);
+
+}  // namespace e2e
