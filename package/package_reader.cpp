@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "package/pe_image.h"
+
 namespace {
 
 std::int32_t Int32At(const std::uint8_t* bytes) {
   std::int32_t value;
+  std::memcpy(&value, bytes, sizeof(value));
+  return value;
+}
+
+std::uint16_t UInt16At(const std::uint8_t* bytes) {
+  std::uint16_t value;
   std::memcpy(&value, bytes, sizeof(value));
   return value;
 }
@@ -56,12 +64,21 @@ CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certifica
   return result;
 }
 
+std::size_t LauncherCertificateSizeAt(std::uint16_t magic) {
+  return magic == kPeMagic64 ? kLauncherCertificateSizeAtPlus : kLauncherCertificateSizeAt;
+}
+
 CLocatorRead LocateLikeLauncher(CByteSource& file) {
   CLocatorRead offsets;
   if (!ReadPeOffset(file, &offsets)) return offsets;
   std::uint8_t pe[kLauncherPeHeaderRead] = {};
   ReadUpTo(file, static_cast<std::uint64_t>(offsets.peOffset), pe, sizeof(pe));
-  return LocateWithCertificateSize(file, Int32At(pe + kLauncherCertificateSizeAt));
+  std::uint16_t magic = UInt16At(pe + kLauncherMagicAt);
+  std::size_t at = LauncherCertificateSizeAt(magic);
+  CLocatorRead result = LocateWithCertificateSize(file, Int32At(pe + at));
+  result.magic = magic;
+  result.certificateSizeAt = at;
+  return result;
 }
 
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {

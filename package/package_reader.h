@@ -11,25 +11,35 @@
 #include "package/packfile_header.h"
 
 // The launcher reads 248 bytes of PE headers and takes the certificate table
-// length at byte 156 of them: the security entry's Size in a PE32 image.
+// length from the security entry's Size, whose place depends on the optional
+// header's magic: the data directories of a PE32+ image start 16 bytes later.
+// An unknown magic is read as PE32.
 constexpr std::size_t kLauncherPeHeaderRead = 248;
-constexpr std::size_t kLauncherCertificateSizeAt = 156;
+constexpr std::size_t kLauncherMagicAt = 24;
+constexpr std::size_t kLauncherCertificateSizeAt = 156;      // PE32
+constexpr std::size_t kLauncherCertificateSizeAtPlus = 172;  // PE32+
 
 struct CLocatorRead {
   bool found = false;                 // false: no package, or the reads failed
   std::int32_t peOffset = 0;          // the int32 at byte 60
-  std::int32_t certificateSize = 0;   // the int32 at PE offset + 156
+  std::uint16_t magic = 0;            // the uint16 at PE offset + 24
+  std::size_t certificateSizeAt = kLauncherCertificateSizeAt;  // 156 or 172, after the PE offset
+  std::int32_t certificateSize = 0;   // the int32 read there
   std::uint64_t stubOffset = 0;       // where the stub header was read
   std::uint64_t headerOffset = 0;     // the stub header's size; 0 when none
   std::string failure;                // why nothing was found, when not found
 };
 
-// Finds the header offset as the launcher does, from the certificate length at
-// byte 156. Never fails on malformed input: `found` is false and `failure` says why.
+// Where the launcher takes the certificate length for an optional header magic.
+std::size_t LauncherCertificateSizeAt(std::uint16_t magic);
+
+// Finds the header offset as the launcher does. Never fails on malformed
+// input: `found` is false and `failure` says why.
 CLocatorRead LocateLikeLauncher(CByteSource& file);
 
-// Finds the header offset from a given certificate table length (the image's
-// own security entry), for images where byte 156 holds something else.
+// Finds the header offset from a given certificate table length, with the
+// launcher's other rules: what list and extract compare the launcher's
+// reading against when it disagrees with the image's own security entry.
 CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certificateSize);
 
 struct CWalkEntry {

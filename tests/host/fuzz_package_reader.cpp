@@ -14,9 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CMemorySource file(data, size);
   CLocatorRead located = LocateLikeLauncher(file);
   if (located.found) WalkLikeLauncher(file, located.headerOffset);
-  VerifyPackage(file, CVerifyOptions{true});
-
-  CVerifyReport report = VerifyPackage(file, CVerifyOptions());
+  CVerifyReport report = VerifyPackage(file);
   if (!report.Passed()) return 0;
   if (!located.found) __builtin_trap();
   CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);

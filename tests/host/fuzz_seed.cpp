@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
   Save(dir + "/signed", signedFile);
   CPeImageShape wide;
   wide.pe32plus = true;
+  wide.resourceSize = 0x200;
   Save(dir + "/pe32plus", BuildPackage(MakePeImage(wide), {{"run.bat", 5}}));
+  Bytes wideSigned = BuildPackage(MakePeImage(wide), {{"run.bat", 3}});
+  AppendCertificate(&wideSigned, 16);
+  FixCheckSum(&wideSigned);
+  Save(dir + "/pe32plus-signed", wideSigned);
   return 0;
 }

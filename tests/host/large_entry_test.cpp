@@ -98,7 +98,7 @@ TEST(LargeEntryTest, EntriesOver4GiBKeepTheir64BitSizesAndOffsets) {
   EXPECT_EQ(walk.entries[2].record.total, kFourGiB + 327);
   EXPECT_EQ(walk.stopOffset, second + 284 + 20 + 284 + 300);
 
-  CVerifyReport report = VerifyPackage(file, CVerifyOptions());
+  CVerifyReport report = VerifyPackage(file);
   std::string failures;
   for (const CFinding& finding : report.findings) {
     if (finding.severity == Severity::kFailure) failures += finding.text + "\n";

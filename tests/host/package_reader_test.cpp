@@ -11,19 +11,10 @@ namespace {
 
 void PutInt32(Bytes* file, std::size_t offset, std::int32_t value) { std::memcpy(file->data() + offset, &value, 4); }
 
-// Appends a certificate table of `size` bytes and points the security entry at it.
-void AppendCertificate(Bytes* file, std::uint32_t size) {
-  std::uint32_t offset = static_cast<std::uint32_t>(file->size());
-  file->resize(file->size() + size, 0x5A);
-  std::uint32_t length = size;
-  std::uint16_t revision = 0x0200, type = 2;
-  std::memcpy(file->data() + offset, &length, 4);
-  std::memcpy(file->data() + offset + 4, &revision, 2);
-  std::memcpy(file->data() + offset + 6, &type, 2);
-  SetSecurityEntry(file, offset, size);
-}
-
-constexpr std::size_t kPe32SecuritySize = 0x40 + 156;  // what a launcher reads as C
+// MakePeImage puts the PE headers at 0x40.
+constexpr std::size_t kMagic = 0x40 + 24;
+constexpr std::size_t kPe32SecuritySize = 0x40 + 156;      // what a launcher reads as C in PE32
+constexpr std::size_t kPe32PlusSecuritySize = 0x40 + 172;  // and in PE32+
 
 TEST(LocatorTest, FindsTheStubBeforeTheCertificateTable) {
   CPeImageShape shape;
@@ -86,18 +77,79 @@ TEST(LocatorTest, HandlesOddHeadersAsTheLauncherDoes) {
   }
 }
 
-TEST(LocatorTest, APe32PlusImageHasTheResourceSizeAtByte156) {
+TEST(LocatorTest, APe32PlusImageIsReadAtByte172) {
   CPeImageShape shape;
   shape.pe32plus = true;
-  shape.resourceSize = 0x321;
+  shape.resourceSize = 0x321;  // sits at byte 156, where a PE32 reading would look
   Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
-  CMemorySource source(file);
-  CLocatorRead literal = LocateLikeLauncher(source);
-  EXPECT_EQ(literal.certificateSize, 0x321);
-  EXPECT_EQ(literal.stubOffset, file.size() - 284 - 0x321);
-  CLocatorRead native = LocateWithCertificateSize(source, 0);
-  EXPECT_TRUE(native.found);
-  EXPECT_EQ(native.headerOffset, 1024u);
+  {
+    CMemorySource unsigned_(file);
+    CLocatorRead read = LocateLikeLauncher(unsigned_);
+    EXPECT_TRUE(read.found) << read.failure;
+    EXPECT_EQ(read.magic, 0x20B);
+    EXPECT_EQ(read.certificateSizeAt, 172u);
+    EXPECT_EQ(read.certificateSize, 0);
+    EXPECT_EQ(read.stubOffset, file.size() - 284);
+    EXPECT_EQ(read.headerOffset, 1024u);
+  }
+  AppendCertificate(&file, 1032);
+  CMemorySource signed_(file);
+  CLocatorRead read = LocateLikeLauncher(signed_);
+  EXPECT_TRUE(read.found) << read.failure;
+  EXPECT_EQ(read.certificateSize, 1032);
+  EXPECT_EQ(read.stubOffset, file.size() - 284 - 1032);
+  EXPECT_EQ(read.headerOffset, 1024u);
+}
+
+TEST(LocatorTest, TheMagicChoosesTheByteThatIsRead) {
+  // Distinct values at bytes 156 and 172 show which one the reading took.
+  struct CCase {
+    const char* what;
+    bool pe32plus;
+    std::uint16_t magic;
+    std::size_t readAt;
+  };
+  const CCase cases[] = {
+      {"PE32", false, 0x10B, 156},
+      {"PE32+", true, 0x20B, 172},
+      {"a PE32+ layout with an unknown magic is read as PE32", true, 0x107, 156},
+      {"a PE32 layout marked PE32+ is read as PE32+", false, 0x20B, 172},
+  };
+  for (const CCase& c : cases) {
+    CPeImageShape shape;
+    shape.pe32plus = c.pe32plus;
+    Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
+    std::memcpy(file.data() + kMagic, &c.magic, 2);
+    PutInt32(&file, kPe32SecuritySize, 0x111);
+    PutInt32(&file, kPe32PlusSecuritySize, 0x222);
+    CMemorySource source(file);
+    CLocatorRead read = LocateLikeLauncher(source);
+    EXPECT_EQ(read.magic, c.magic) << c.what;
+    EXPECT_EQ(read.certificateSizeAt, c.readAt) << c.what;
+    EXPECT_EQ(read.certificateSize, c.readAt == 156 ? 0x111 : 0x222) << c.what;
+    EXPECT_EQ(read.stubOffset, file.size() - 284 - (c.readAt == 156 ? 0x111 : 0x222)) << c.what;
+  }
+}
+
+TEST(LocatorTest, APe32PlusImageFollowsTheSameRulesForOddSizes) {
+  CPeImageShape shape;
+  shape.pe32plus = true;
+  shape.resourceSize = 0x800;
+  const Bytes good = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
+  {
+    Bytes file = good;
+    PutInt32(&file, kPe32PlusSecuritySize, INT32_MIN + 8);
+    CMemorySource source(file);
+    CLocatorRead read = LocateLikeLauncher(source);
+    EXPECT_TRUE(read.found);
+    EXPECT_EQ(read.stubOffset, file.size() - 284);
+  }
+  {
+    Bytes file = good;
+    PutInt32(&file, kPe32PlusSecuritySize, 1 << 30);
+    CMemorySource source(file);
+    EXPECT_FALSE(LocateLikeLauncher(source).found);
+  }
 }
 
 TEST(WalkTest, StopsOnTheStubCountWhenThereIsNoFiller) {

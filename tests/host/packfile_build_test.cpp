@@ -208,6 +208,31 @@ TEST_F(PackfileBuildTest, ExtractRefusesACutEntry) {
   EXPECT_FALSE(fs::exists(dir_ / "out/run.bat"));
 }
 
+// A 64-bit launcher reads its own security entry, so nothing about it needs a
+// warning or an option: the commands treat it as they treat a 32-bit one.
+TEST_F(PackfileBuildTest, APe32PlusLauncherWithResourcesBuildsListsVerifiesAndExtracts) {
+  CPeImageShape wide;
+  wide.pe32plus = true;
+  wide.resourceSize = 0x800;
+  WriteLauncher(dir_ / "UnPackFile.exe", wide);
+  CRun run = Build({dir_ / "files"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err.find("warning"), std::string::npos) << run.err;
+  CRun list = RunPackfile({"list", dir_ / "setup.exe"});
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_NE(list.out.find("entries: 2"), std::string::npos) << list.out;
+  EXPECT_TRUE(list.err.empty()) << list.err;
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  EXPECT_NE(verify.out.find("at byte 172 of the PE headers"), std::string::npos) << verify.out;
+  CRun extract = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
+  ASSERT_EQ(extract.code, 0) << extract.err;
+  EXPECT_EQ(ReadFile(dir_ / "out/setup.exe"), ReadFile(dir_ / "files/setup.exe"));
+  EXPECT_EQ(RunPackfile({"list", "--native-locator", dir_ / "setup.exe"}).code, 2);
+  EXPECT_EQ(RunPackfile({"verify", "--native-locator", dir_ / "setup.exe"}).code, 2);
+  EXPECT_EQ(RunPackfile({"extract", "--native-locator", dir_ / "setup.exe", dir_ / "out2"}).code, 2);
+}
+
 TEST_F(PackfileBuildTest, EveryCommandHasHelp) {
   for (const char* command : {"build", "list", "verify", "extract"}) {
     CRun run = RunPackfile({command, "--help"});

@@ -70,3 +70,13 @@ void FixCheckSum(Bytes* file) {
   ASSERT_TRUE(ComputePeChecksum(source, image.checkSumOffset, &sum));
   std::memcpy(file->data() + image.checkSumOffset, &sum, 4);
 }
+
+void AppendCertificate(Bytes* file, std::uint32_t size) {
+  std::uint32_t offset = static_cast<std::uint32_t>(file->size());
+  file->resize(file->size() + size, 0x5A);
+  std::uint16_t revision = 0x0200, type = 2;
+  std::memcpy(file->data() + offset, &size, 4);
+  std::memcpy(file->data() + offset + 4, &revision, 2);
+  std::memcpy(file->data() + offset + 6, &type, 2);
+  SetSecurityEntry(file, offset, size);
+}

@@ -57,3 +57,6 @@ void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImag
 void SetSecurityEntry(Bytes* file, std::uint32_t offset, std::uint32_t size);
 // Rewrites the CheckSum of a PE image held in memory after a hand edit.
 void FixCheckSum(Bytes* file);
+// Appends a certificate table of `size` bytes (a revision 2.0 PKCS #7 header,
+// then filler) and points the security entry at it; the CheckSum is left as is.
+void AppendCertificate(Bytes* file, std::uint32_t size);

@@ -10,11 +10,9 @@
 
 namespace {
 
-std::set<CheckId> FailedChecks(const Bytes& file, bool nativeLocator = false) {
+std::set<CheckId> FailedChecks(const Bytes& file) {
   CMemorySource source(file);
-  CVerifyOptions options;
-  options.nativeLocator = nativeLocator;
-  CVerifyReport report = VerifyPackage(source, options);
+  CVerifyReport report = VerifyPackage(source);
   std::set<CheckId> failed;
   for (const CFinding& finding : report.findings) {
     if (finding.severity == Severity::kFailure) failed.insert(finding.check);
@@ -26,7 +24,7 @@ std::set<CheckId> FailedChecks(const Bytes& file, bool nativeLocator = false) {
 std::string Describe(const Bytes& file) {
   CMemorySource source(file);
   std::string text;
-  for (const CFinding& finding : VerifyPackage(source, CVerifyOptions()).findings) text += finding.text + "\n";
+  for (const CFinding& finding : VerifyPackage(source).findings) text += finding.text + "\n";
   return text;
 }
 
@@ -52,7 +50,7 @@ TEST(VerifyTest, AWrittenPackagePassesEveryCheck) {
   Bytes file = GoodPackage();
   EXPECT_EQ(FailedChecks(file), std::set<CheckId>()) << Describe(file);
   CMemorySource source(file);
-  EXPECT_EQ(VerifyPackage(source, CVerifyOptions()).launcherEntries, 4u);
+  EXPECT_EQ(VerifyPackage(source).launcherEntries, 4u);
 }
 
 TEST(VerifyTest, PackagesOfManyShapesPass) {
@@ -143,7 +141,7 @@ TEST(VerifyTest, FindsHandBrokenFiles) {
 TEST(VerifyTest, WarningsDoNotFail) {
   Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"setup.exe", 10}, {std::string(205, 'n'), 1}});
   CMemorySource source(file);
-  CVerifyReport report = VerifyPackage(source, CVerifyOptions());
+  CVerifyReport report = VerifyPackage(source);
   EXPECT_TRUE(report.Passed()) << Describe(file);
   std::set<CheckId> warned;
   for (const CFinding& finding : report.findings) {
@@ -152,15 +150,49 @@ TEST(VerifyTest, WarningsDoNotFail) {
   EXPECT_EQ(warned, (std::set<CheckId>{CheckId::kRunBat, CheckId::kNames}));
 }
 
-TEST(VerifyTest, APe32PlusLauncherPassesOnlyWithANativeLocator) {
-  CPeImageShape shape;
-  shape.pe32plus = true;
-  shape.resourceSize = 0x800;
-  Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
-  EXPECT_EQ(FailedChecks(file), std::set<CheckId>{CheckId::kLocator});
-  EXPECT_EQ(FailedChecks(file, true), std::set<CheckId>());
-  shape.resourceSize = 0;
-  EXPECT_EQ(FailedChecks(BuildPackage(MakePeImage(shape), {{"run.bat", 10}})), std::set<CheckId>());
+// The resource table's size sits at byte 156 of a PE32+ image, so a non-zero
+// one shows that the certificate size is read at byte 172 there.
+TEST(VerifyTest, PE32AndPE32PlusLaunchersAreLocatedAndVerify) {
+  for (bool wide : {false, true}) {
+    CPeImageShape shape;
+    shape.pe32plus = wide;
+    shape.resourceSize = 0x800;
+    const char* where = wide ? "at byte 172 of the PE headers (PE32+)" : "at byte 156 of the PE headers (PE32)";
+    Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}, {"a.txt", 300}});
+    EXPECT_EQ(FailedChecks(file), std::set<CheckId>()) << wide << "\n" << Describe(file);
+    EXPECT_NE(Describe(file).find("certificate size 0 " + std::string(where)), std::string::npos) << Describe(file);
+
+    AppendCertificate(&file, 1032);
+    FixCheckSum(&file);
+    EXPECT_EQ(FailedChecks(file), std::set<CheckId>()) << wide << "\n" << Describe(file);
+    EXPECT_NE(Describe(file).find("certificate size 1032 " + std::string(where)), std::string::npos)
+        << Describe(file);
+    CMemorySource source(file);
+    EXPECT_EQ(VerifyPackage(source).launcherEntries, 2u);
+  }
+}
+
+// An image that declares only four data directories has no security entry, so
+// its stub header ends the file; the bytes where the launcher still reads the
+// certificate size were edited to 16, and the launcher misses the stub header.
+TEST(VerifyTest, FailsWhenTheLaunchersReadingMissesTheStubHeader) {
+  for (bool wide : {false, true}) {
+    CPeImageShape shape;
+    shape.pe32plus = wide;
+    shape.resourceSize = 0x800;
+    Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}, {"a.txt", 300}});
+    const std::size_t optional = 0x40 + 24;
+    std::uint32_t four = 4;
+    std::memcpy(file.data() + optional + (wide ? 108 : 92), &four, 4);
+    std::int32_t size = 16;
+    std::memcpy(file.data() + 0x40 + (wide ? 172 : 156), &size, 4);
+    FixCheckSum(&file);
+    EXPECT_EQ(FailedChecks(file), std::set<CheckId>{CheckId::kLocator}) << wide << "\n" << Describe(file);
+    std::string expected = std::string("certificate size 16 at byte ") + (wide ? "172" : "156") +
+                           " of the PE headers (" + (wide ? "PE32+" : "PE32") +
+                           "), but the image's security entry gives 0";
+    EXPECT_NE(Describe(file).find(expected), std::string::npos) << Describe(file);
+  }
 }
 
 TEST(VerifyTest, SurvivesGarbage) {

@@ -173,7 +173,6 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
   } else if (!Utf8ToCp1252(BaseName(request.launcher), &launcherName) || launcherName.size() >= kPackNameSize) {
     errors.push_back(request.launcher + ": the file name does not fit the stub header as Windows-1252");
   }
-  for (const std::string& warning : launcher.warnings) warnings.push_back(request.launcher + ": " + warning);
   std::vector<CInputFile> files;
   CollectInputs(request.paths, &files, &errors);
   CheckInputs(request, files, &errors, &warnings);

@@ -16,13 +16,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kExtractHelp[] =
-    "usage: packfile extract [--force] [--native-locator] FILE DIR\n"
+    "usage: packfile extract [--force] FILE DIR\n"
     "\n"
     "Writes the entries a launcher would extract from FILE into DIR (created if\n"
     "missing). Names are checked as build checks them; nothing is written when\n"
     "one is unsafe or an entry is cut short.\n"
-    "  --force            overwrite files that already exist in DIR\n"
-    "  --native-locator   as for list\n";
+    "  --force   overwrite files that already exist in DIR\n";
 
 std::string Label(std::size_t k, const CWalkEntry& entry) {
   return "entry " + std::to_string(k + 1) + " (" + Cp1252ToUtf8(RecordName(entry.record)) + ")";
@@ -81,7 +80,7 @@ bool WriteEntry(CByteSource& file, const CWalkEntry& entry, const fs::path& targ
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"--help", "--force", "--native-locator"}, {}, &parsed, &error) ||
+  if (!ParseArgs(args, {"--help", "--force"}, {}, &parsed, &error) ||
       (!parsed.Has("--help") && parsed.operands.size() != 2)) {
     err << "packfile: " << (error.empty() ? "extract takes FILE and DIR" : error) << "\n" << kExtractHelp;
     return kExitUsage;
@@ -98,7 +97,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     return kExitFailed;
   }
   std::string note;
-  CLocatorRead located = LocatePackage(file, parsed.Has("--native-locator"), &note);
+  CLocatorRead located = LocatePackage(file, &note);
   if (!note.empty()) err << "packfile: note: " << note << "\n";
   if (!located.found) {
     err << "packfile: " << path << ": no package: " << located.failure << "\n";

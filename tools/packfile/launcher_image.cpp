@@ -4,20 +4,6 @@
 
 using std::to_string;
 
-namespace {
-
-// A launcher reading byte 156 takes another field for the certificate length
-// in a PE32+ image; say so, since the package is found only if it reads 0.
-void WarnAboutWideImage(const CLauncherImage& launcher, std::vector<std::string>* warnings) {
-  if (!launcher.pe.pe32plus) return;
-  std::uint32_t misread = PeDirectory(launcher.pe, kPeResourceDirectory).size;
-  if (misread == 0) return;
-  warnings->push_back("a PE32+ image: a launcher that reads byte 156 of its PE headers takes the resource table's "
-                      "size (" + to_string(misread) + ") as the certificate size and misses the package");
-}
-
-}  // namespace
-
 bool ExamineLauncher(CByteSource& file, bool replace, CLauncherImage* launcher, std::string* error) {
   *launcher = CLauncherImage();
   std::string why;
@@ -48,6 +34,5 @@ bool ExamineLauncher(CByteSource& file, bool replace, CLauncherImage* launcher, 
     *error = "the certificate table or package starts inside the image's sections";
     return false;
   }
-  WarnAboutWideImage(*launcher, &launcher->warnings);
   return true;
 }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "package/byte_stream.h"
 #include "package/pe_image.h"
@@ -14,7 +13,6 @@ struct CLauncherImage {
   std::uint64_t length = 0;         // the leading bytes of the file that form the image
   bool hadSignature = false;        // a certificate table was dropped
   bool hadPackage = false;          // an old package was dropped
-  std::vector<std::string> warnings;
 };
 
 // Examines a launcher file. Returns false with `error` set when it is not a PE

@@ -11,14 +11,13 @@
 namespace {
 
 constexpr char kListHelp[] =
-    "usage: packfile list [--native-locator] FILE\n"
+    "usage: packfile list FILE\n"
     "\n"
     "Shows the header offset, the certificate table size and one row per entry\n"
     "(record offset, data size, name), read the way the launcher reads them:\n"
-    "the certificate size from byte 156 of the PE headers, the stub header before\n"
-    "that table, then the records until one's count stops the walk.\n"
-    "  --native-locator   take the certificate size from the image's own security\n"
-    "                     entry (differs in PE32+ images)\n";
+    "the certificate size from byte 156 of the PE headers (byte 172 in a PE32+\n"
+    "image), the stub header before that table, then the records until one's\n"
+    "count stops the walk.\n";
 
 std::string Row(unsigned long long offset, unsigned long long size, const std::string& name) {
   char numbers[64];
@@ -31,7 +30,7 @@ std::string Row(unsigned long long offset, unsigned long long size, const std::s
 int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"--help", "--native-locator"}, {}, &parsed, &error) ||
+  if (!ParseArgs(args, {"--help"}, {}, &parsed, &error) ||
       (!parsed.Has("--help") && parsed.operands.size() != 1)) {
     err << "packfile: " << (error.empty() ? "list takes one FILE" : error) << "\n" << kListHelp;
     return kExitUsage;
@@ -47,7 +46,7 @@ int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitFailed;
   }
   std::string note;
-  CLocatorRead located = LocatePackage(file, parsed.Has("--native-locator"), &note);
+  CLocatorRead located = LocatePackage(file, &note);
   if (!note.empty()) err << "packfile: note: " << note << "\n";
   if (!located.found) {
     err << "packfile: " << path << ": no package: " << located.failure << "\n";

@@ -2,19 +2,19 @@
 
 #include "package/pe_image.h"
 
-CLocatorRead LocatePackage(CByteSource& file, bool native, std::string* note) {
+CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
   note->clear();
-  CLocatorRead literal = LocateLikeLauncher(file);
+  CLocatorRead launcher = LocateLikeLauncher(file);
   CPeImage image;
   std::string error;
-  if (!ReadPeImage(file, &image, &error)) return literal;
+  if (!ReadPeImage(file, &image, &error)) return launcher;
   auto own = static_cast<std::int32_t>(PeDirectory(image, kPeSecurityDirectory).size);
   CLocatorRead byOwnEntry = LocateWithCertificateSize(file, own);
-  if (byOwnEntry.stubOffset != literal.stubOffset || byOwnEntry.headerOffset != literal.headerOffset) {
-    *note = "byte 156 of the PE headers holds " + std::to_string(literal.certificateSize) +
-            (image.pe32plus ? " (in this PE32+ image, the resource table's size)" : "") +
-            " but the image's security entry gives " + std::to_string(own) + "; " +
-            (native ? "using the security entry (--native-locator)" : "showing what a launcher reading byte 156 finds");
+  if (byOwnEntry.stubOffset != launcher.stubOffset || byOwnEntry.headerOffset != launcher.headerOffset) {
+    *note = "byte " + std::to_string(launcher.certificateSizeAt) + " of the PE headers holds " +
+            std::to_string(launcher.certificateSize) + " but the image's security entry gives " +
+            std::to_string(own) + "; showing what a launcher reading byte " +
+            std::to_string(launcher.certificateSizeAt) + " finds";
   }
-  return native ? byOwnEntry : literal;
+  return launcher;
 }

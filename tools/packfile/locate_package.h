@@ -1,10 +1,13 @@
 // Finds the package the way a launcher does, for list and extract.
 #pragma once
 
+#include <string>
+
 #include "package/byte_stream.h"
 #include "package/package_reader.h"
 
-// The launcher's reading (certificate length from byte 156 of the PE headers),
-// or with `native` the certificate length from the image's own security entry.
-// `note` is set when the two readings disagree; empty otherwise.
-CLocatorRead LocatePackage(CByteSource& file, bool native, std::string* note);
+// The launcher's reading (certificate length from byte 156 of the PE headers
+// in a PE32 image, byte 172 in a PE32+ one). `note` is set when that reading
+// and the image's own security entry lead to different stub headers, which
+// only a hand-edited or unusual image does; empty otherwise.
+CLocatorRead LocatePackage(CByteSource& file, std::string* note);

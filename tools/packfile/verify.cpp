@@ -22,8 +22,7 @@ using std::to_string;
 
 class CChecker {
  public:
-  CChecker(CByteSource& file, const CVerifyOptions& options, CVerifyReport* report)
-      : file_(file), options_(options), report_(report) {}
+  CChecker(CByteSource& file, CVerifyReport* report) : file_(file), report_(report) {}
 
   void Run();
 
@@ -49,7 +48,6 @@ class CChecker {
   void CheckCheckSum();
 
   CByteSource& file_;
-  const CVerifyOptions& options_;
   CVerifyReport* report_;
   CPeImage image_;
   CPackageFacts facts_;
@@ -139,23 +137,22 @@ bool CChecker::CheckStubHeader() {
 
 void CChecker::CheckLocator() {
   CLocatorRead read = LocateLikeLauncher(file_);
-  std::string what = "a launcher reads certificate size " + to_string(read.certificateSize) +
-                     " at byte 156 of the PE headers";
+  std::string what = "a launcher reads certificate size " + to_string(read.certificateSize) + " at byte " +
+                     to_string(read.certificateSizeAt) + " of the PE headers (" +
+                     (read.magic == kPeMagic64 ? "PE32+" : "PE32") + ")";
   if (read.found && read.stubOffset == facts_.stubOffset && read.headerOffset == facts_.stub.size) {
     Add(CheckId::kLocator, Severity::kOk, what + " and finds the stub header");
     return;
   }
-  if (image_.pe32plus) {
-    what += " (in a PE32+ image that is the Size of data directory 2, the resource table)";
+  // The security entry sits at that byte in a regular image, so a difference
+  // means an edited entry or too few data directories: name both readings.
+  if (static_cast<std::uint32_t>(read.certificateSize) != facts_.security.size) {
+    what += ", but the image's security entry gives " + to_string(facts_.security.size);
   }
-  what += read.found ? ", reads the stub header at " + to_string(read.stubOffset) + " and takes header offset " +
+  what += read.found ? "; it reads the stub header at " + to_string(read.stubOffset) + " and takes header offset " +
                            to_string(read.headerOffset)
                      : ": " + read.failure;
-  if (options_.nativeLocator) {
-    Add(CheckId::kLocator, Severity::kWarning, what + "; accepted for a launcher that reads the image's own entry");
-  } else {
-    Add(CheckId::kLocator, Severity::kFailure, what);
-  }
+  Add(CheckId::kLocator, Severity::kFailure, what);
 }
 
 void CChecker::CheckEntries() {
@@ -349,8 +346,8 @@ bool CVerifyReport::Failed(CheckId check) const {
   return false;
 }
 
-CVerifyReport VerifyPackage(CByteSource& file, const CVerifyOptions& options) {
+CVerifyReport VerifyPackage(CByteSource& file) {
   CVerifyReport report;
-  CChecker(file, options, &report).Run();
+  CChecker(file, &report).Run();
   return report;
 }

@@ -12,7 +12,7 @@ enum class CheckId {
   kImage,             // a PE image
   kCertificateTable,  // last in the file, 8-aligned, a valid certificate header
   kStubHeader,        // directly before the table, a non-zero header offset
-  kLocator,           // the launcher's read at byte 156 finds the same stub header
+  kLocator,           // the launcher's read (byte 156, or 172 in PE32+) finds the same stub header
   kEntries,           // entries laid end to end up to the filler
   kEntryCounts,       // each entry's count greater than its position
   kStopAfterLast,     // the four bytes after the last entry read as at most N
@@ -32,12 +32,6 @@ struct CFinding {
   std::string text;
 };
 
-struct CVerifyOptions {
-  // Accept a launcher that reads the security entry where the image's own
-  // optional header puts it, not at byte 156 (a 64-bit launcher built so).
-  bool nativeLocator = false;
-};
-
 struct CVerifyReport {
   std::vector<CFinding> findings;
   std::size_t launcherEntries = 0;  // entries a launcher would write
@@ -48,4 +42,4 @@ struct CVerifyReport {
 };
 
 // Runs every check on `file`; never fails itself, whatever the bytes.
-CVerifyReport VerifyPackage(CByteSource& file, const CVerifyOptions& options);
+CVerifyReport VerifyPackage(CByteSource& file);

@@ -7,13 +7,11 @@
 namespace {
 
 constexpr char kVerifyHelp[] =
-    "usage: packfile verify [--native-locator] FILE\n"
+    "usage: packfile verify FILE\n"
     "\n"
     "Checks every rule of the package layout, the PE CheckSum, and what a launcher\n"
     "would extract; prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
-    "nothing failed, so that a launcher extracts exactly the entries laid out.\n"
-    "  --native-locator   accept a launcher that takes the certificate size from the\n"
-    "                     image's own security entry (matters for PE32+ images)\n";
+    "nothing failed, so that a launcher extracts exactly the entries laid out.\n";
 
 const char* Tag(Severity severity) {
   switch (severity) {
@@ -29,7 +27,7 @@ const char* Tag(Severity severity) {
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"--help", "--native-locator"}, {}, &parsed, &error) ||
+  if (!ParseArgs(args, {"--help"}, {}, &parsed, &error) ||
       (!parsed.Has("--help") && parsed.operands.size() != 1)) {
     err << "packfile: " << (error.empty() ? "verify takes one FILE" : error) << "\n" << kVerifyHelp;
     return kExitUsage;
@@ -44,9 +42,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "packfile: " << path << ": cannot open\n";
     return kExitFailed;
   }
-  CVerifyOptions options;
-  options.nativeLocator = parsed.Has("--native-locator");
-  CVerifyReport report = VerifyPackage(file, options);
+  CVerifyReport report = VerifyPackage(file);
   for (const CFinding& finding : report.findings) out << Tag(finding.severity) << finding.text << "\n";
   if (report.Passed()) {
     out << path << ": a launcher extracts exactly its " << report.launcherEntries << " entries\n";
