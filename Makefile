@@ -23,7 +23,7 @@ build: deps
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DUNPACK_WINEPREFIX=$(PREFIX)
 	cmake --build $(WIN64_DIR) -j$(JOBS)
 	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DUNPACK_WINEPREFIX=$(PREFIX) \
-	  -DUNPACK_WIN64_DIR=$(abspath $(WIN64_DIR))
+	  -DUNPACK_WIN64_DIR=$(abspath $(WIN64_DIR)) -DUNPACK_WIN32_DIR=$(abspath $(WIN32_DIR))
 	cmake --build $(HOST_DIR) -j$(JOBS)
 	@ls -l $(WIN32_DIR)/launcher/UnPackFile.exe $(WIN64_DIR)/launcher/UnPackFile.exe | awk '{print $$5, $$9}'
 
