@@ -1,8 +1,28 @@
 #include "launcher/unpackfile_app.h"
 
 #include "diagnostics/utility.h"
+#include "launcher/app_objects.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Tells the user why nothing happens; blocks until the box is dismissed.
+void ShowRefusal() {
+  CString text;
+  CString caption;
+  text.LoadString(IDS_ANOTHER_INSTANCE);
+  caption.LoadString(IDS_PRODUCT_NAME);
+  ::MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace
 
 BOOL CUnPackFileApp::InitInstance() {
+  // Refused before the first log line: a second installation leaves no trace.
+  if (theInstanceGuard.IsAnotherInstanceRunning()) {
+    ShowRefusal();
+    return FALSE;
+  }
   CUtility::OSInfo();
   return FALSE;
 }
