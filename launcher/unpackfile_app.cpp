@@ -1,7 +1,11 @@
 #include "launcher/unpackfile_app.h"
 
+#include <stdlib.h>
+
 #include "diagnostics/utility.h"
 #include "launcher/app_objects.h"
+#include "launcher/command_launch.h"
+#include "package/unpack.h"
 #include "resources/resource.h"
 
 namespace {
@@ -24,5 +28,9 @@ BOOL CUnPackFileApp::InitInstance() {
     return FALSE;
   }
   CUtility::OSInfo();
+  CUnPack unpack;
+  // The run goes on to the command whatever was extracted.
+  unpack.Run();
+  LaunchAndWait(unpack, __argc, __wargv);
   return FALSE;
 }

@@ -1,0 +1,30 @@
+#include "package/unpack.h"
+
+#include "diagnostics/utility.h"
+
+CUnPack::CUnPack() = default;
+
+CUnPack::CUnPack(const wchar_t* sourcePath, const wchar_t* workParent)
+    : m_strSource(sourcePath), m_strWorkParent(workParent) {}
+
+int CUnPack::Run() {
+  StartThread();
+  // Without a thread the wait fails at once and the run goes on without files.
+  if (::WaitForSingleObject(m_hThread.Get(), INFINITE) == WAIT_OBJECT_0) m_hThread.Reset();
+  return 0;
+}
+
+void CUnPack::StartThread() {
+  if (m_hThread.IsValid()) return;
+  m_hThread.Reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
+}
+
+DWORD WINAPI CUnPack::ThreadProc(LPVOID param) {
+  if (!param) return 0;
+  return static_cast<DWORD>(static_cast<CUnPack*>(param)->UnPackFiles());
+}
+
+CString CUnPack::SourcePath() const {
+  // Asked anew at every read, as the locator and the extractor each open the file.
+  return m_strSource.IsEmpty() ? CUtility::GetModulePath() : m_strSource;
+}

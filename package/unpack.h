@@ -1,0 +1,59 @@
+// CUnPack: finds the package appended to the launcher, extracts its entries
+// into the work directory on a worker thread, and removes that directory
+// again. The package is input that the elevated launcher must not trust.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/cstring.h"
+#include "framework/handle.h"
+
+class CUnPack {
+ public:
+  // Reads the running executable and works under the temporary directory.
+  CUnPack();
+  // Reads sourcePath instead of the running executable (null: the running
+  // executable), and puts the work directory in workParent, which ends with a
+  // backslash (null: the temporary directory).
+  CUnPack(const wchar_t* sourcePath, const wchar_t* workParent);
+  CUnPack(const CUnPack&) = delete;
+  CUnPack& operator=(const CUnPack&) = delete;
+
+  // Extracts on a worker thread and waits for it without a time limit; the
+  // thread handle is released once the thread has ended. Always returns 0.
+  int Run();
+  // Starts the worker thread unless one is held; no thread is held when the
+  // system cannot create one.
+  void StartThread();
+  // The worker's entry: UnPackFiles on the object passed; 0 for null.
+  static DWORD WINAPI ThreadProc(LPVOID param);
+
+  // Writes every entry of the package into the work directory, logging each
+  // file and the total. 0 when there is no package or the file cannot be
+  // opened; 1 otherwise, also when a read, write or seek failure ended the
+  // walk early (its file error line is logged and nothing is left open).
+  int UnPackFiles();
+  // The file offset of the first entry record, taken from the stub header
+  // before the certificate table; 0 (with its log lines) when there is none
+  // or the file cannot be read.
+  ULONGLONG FindHeader();
+
+  // The work directory with its trailing backslash. The first call clears
+  // what an earlier run left there (never through a link) and creates it.
+  CString GetUnPackDir();
+  // Deletes the work directory's files and removes it. A work directory that
+  // is a link is unlinked, never entered; links inside it are unlinked. Does
+  // nothing before the path was computed; the path is kept.
+  void CleanUnPackDir();
+
+ private:
+  // The file to read: the one given, or the running executable's path.
+  CString SourcePath() const;
+  // The folder that holds the work directory, with its trailing backslash.
+  CString WorkParent() const;
+
+  CHandle m_hThread;
+  CString m_strUnPackDir;
+  CString m_strSource;      // empty: the running executable
+  CString m_strWorkParent;  // empty: the temporary directory
+};

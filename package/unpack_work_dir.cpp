@@ -1,0 +1,64 @@
+#include "diagnostics/utility.h"
+#include "framework/handle.h"
+#include "package/pinned_directory.h"
+#include "package/reparse_point.h"
+#include "package/unpack.h"
+
+namespace {
+
+const wchar_t kWorkDirName[] = L"unpack\\";
+
+// Deletes one entry found in the work directory, following the attribute
+// rule: a plain directory (attributes exactly 16) is passed over, a link is
+// unlinked, anything else goes to the file deletion, whose failure (a
+// directory with more attributes, a read-only file) is ignored.
+void RemoveEntry(const CString& dir, const WIN32_FIND_DATAW& found) {
+  if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) return;
+  CString path = dir + found.cFileName;
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    RemoveLinkOnly(path);
+    return;
+  }
+  ::DeleteFileW(path);
+}
+
+}  // namespace
+
+CString CUnPack::WorkParent() const {
+  if (!m_strWorkParent.IsEmpty()) return m_strWorkParent;
+  wchar_t temp[MAX_PATH + 1] = {};
+  // On failure, and for a path longer than the buffer, the buffer stays empty
+  // and the work directory is relative to the current directory.
+  ::GetTempPathW(MAX_PATH, temp);
+  return CString(temp);
+}
+
+CString CUnPack::GetUnPackDir() {
+  if (!m_strUnPackDir.IsEmpty()) return m_strUnPackDir;
+  m_strUnPackDir = WorkParent() + kWorkDirName;
+  if (CUtility::FileExists(m_strUnPackDir)) CleanUnPackDir();
+  // A directory that could not be removed is used as it is.
+  ::CreateDirectoryW(m_strUnPackDir, nullptr);
+  return m_strUnPackDir;
+}
+
+void CUnPack::CleanUnPackDir() {
+  if (m_strUnPackDir.IsEmpty()) return;
+  // Entering a link would enumerate, and delete, whatever it points to.
+  if (IsReparsePoint(m_strUnPackDir)) {
+    RemoveLinkOnly(m_strUnPackDir);
+    return;
+  }
+  CPinnedDirectory pin;
+  if (pin.Hold(m_strUnPackDir, nullptr)) {
+    WIN32_FIND_DATAW found = {};
+    CFindHandle find(::FindFirstFileW(m_strUnPackDir + L"*", &found));
+    if (find.IsValid()) {
+      do {
+        RemoveEntry(m_strUnPackDir, found);
+      } while (::FindNextFileW(find.Get(), &found));
+    }
+  }
+  pin.Release();
+  ::RemoveDirectoryW(m_strUnPackDir);
+}

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "log_reader.h"
+#include "package/unpack.h"
+#include "package_files.h"
+#include "package_links.h"
+#include "package_log.h"
+#include "scratch_dir.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class UnPackWorkDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(CreateDirectoryW(parent_.c_str(), nullptr)); }
+
+  // A file in the work directory, as an earlier run may have left it.
+  void Leave(const std::wstring& name) {
+    CreateDirectoryW(work_.c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(work_ + name, "left"));
+  }
+
+  ScratchDir dir_;
+  std::wstring parent_ = dir_ / L"temp\\";
+  std::wstring work_ = parent_ + L"unpack\\";
+  CUnPack unpack_{(dir_ / L"setup.exe").c_str(), parent_.c_str()};
+};
+
+TEST_F(UnPackWorkDirTest, LeftoversAreRemovedAndTheDirectoryMadeAfresh) {
+  Leave(L"run.bat");
+  Leave(L"setup.msi");
+  ASSERT_TRUE(SetFileAttributesW((work_ + L"setup.msi").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
+  EXPECT_EQ(GetFileAttributesW(work_.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(Exists(work_ + L"run.bat"));
+  EXPECT_FALSE(Exists(work_ + L"setup.msi"));
+}
+
+TEST_F(UnPackWorkDirTest, ASubdirectoryOrAReadOnlyFileKeepsTheDirectory) {
+  Leave(L"gone.txt");
+  ASSERT_TRUE(CreateDirectoryW((work_ + L"sub").c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(work_ + L"sub\\inner.txt", "inner"));
+  Leave(L"locked.txt");
+  ASSERT_TRUE(SetFileAttributesW((work_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+
+  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
+  EXPECT_FALSE(Exists(work_ + L"gone.txt"));
+  EXPECT_EQ(ReadWholeFile(work_ + L"sub\\inner.txt"), "inner") << "a plain subdirectory is not entered";
+  EXPECT_EQ(ReadWholeFile(work_ + L"locked.txt"), "left");
+}
+
+TEST_F(UnPackWorkDirTest, CleaningNeedsAComputedPathAndKeepsIt) {
+  Leave(L"run.bat");
+  unpack_.CleanUnPackDir();
+  EXPECT_TRUE(Exists(work_ + L"run.bat")) << "the path was never computed";
+
+  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
+  ASSERT_TRUE(WriteWholeFile(work_ + L"out.txt", "x"));
+  unpack_.CleanUnPackDir();
+  EXPECT_FALSE(Exists(work_));
+  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
+  EXPECT_FALSE(Exists(work_)) << "a computed path is not created again";
+}
+
+TEST_F(UnPackWorkDirTest, TheDefaultParentIsTheTemporaryDirectory) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  CUnPack unpack;
+  EXPECT_EQ(std::wstring(unpack.GetUnPackDir()), std::wstring(temp) + L"unpack\\");
+  EXPECT_TRUE(Exists(std::wstring(temp) + L"unpack\\"));
+  unpack.CleanUnPackDir();
+}
+
+// The unelevated user controls the folder that holds the work directory and
+// may plant a link there for the elevated launcher to follow.
+class UnPackLinkTest : public UnPackWorkDirTest {
+ protected:
+  void SetUp() override {
+    UnPackWorkDirTest::SetUp();
+    ASSERT_TRUE(DeleteLogFile());
+    ASSERT_TRUE(CreateDirectoryW(victim_.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(victim_ + L"\\keep.txt", "keep"));
+    ASSERT_TRUE(CreateDirectoryW(emptyVictim_.c_str(), nullptr));
+    if (!CUnixLink::Available()) GTEST_SKIP() << "needs Wine to plant a link";
+  }
+  void TearDown() override { DeleteLogFile(); }
+
+  // Plants a Unix link, which Wine shows as a reparse point.
+  void Plant(const std::wstring& link, const std::wstring& target) {
+    links_.push_back(std::make_unique<CUnixLink>(link, target));
+    ASSERT_TRUE(links_.back()->Made());
+    ASSERT_TRUE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+  }
+  void ExpectVictimsIntact() {
+    EXPECT_EQ(ReadWholeFile(victim_ + L"\\keep.txt"), "keep");
+    EXPECT_FALSE(Exists(victim_ + L"\\run.bat"));
+    EXPECT_TRUE(Exists(emptyVictim_)) << "an empty target is not removed either";
+  }
+
+  std::wstring victim_ = dir_ / L"victim";
+  std::wstring emptyVictim_ = dir_ / L"empty";
+  std::vector<std::unique_ptr<CUnixLink>> links_;  // removed before the scratch folder
+};
+
+TEST_F(UnPackLinkTest, AWorkDirectoryThatIsALinkIsNeitherEmptiedNorWrittenThrough) {
+  TestPackage package;
+  package.entries = {{"run.bat", 15}};
+  ASSERT_TRUE(WriteWholeFile(dir_ / L"setup.exe", BuildPackage(package)));
+  for (const std::wstring& target : {victim_, emptyVictim_}) {
+    SCOPED_TRACE(std::string(target.begin(), target.end()));
+    ASSERT_NO_FATAL_FAILURE(Plant(work_.substr(0, work_.size() - 1), target));
+    CUnPack unpack((dir_ / L"setup.exe").c_str(), parent_.c_str());
+    EXPECT_EQ(unpack.UnPackFiles(), 1);
+    unpack.CleanUnPackDir();
+    ExpectVictimsIntact();
+    // Windows would remove the link and make a real directory; Wine opens
+    // only the link's target, so the link stays and nothing is written.
+    std::vector<std::wstring> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[3], L"[CUtility::FileException] Access to " + work_ + L" was denied.");
+    EXPECT_EQ(messages[4], L"[CUnPack::UnPackFiles] UnPack total 0 files.");
+    DeleteLogFile();
+    links_.clear();
+  }
+}
+
+TEST_F(UnPackLinkTest, ALinkInsideTheWorkDirectoryIsNotEntered) {
+  unpack_.GetUnPackDir();
+  ASSERT_NO_FATAL_FAILURE(Plant(work_ + L"inner", victim_));
+  ASSERT_NO_FATAL_FAILURE(Plant(work_ + L"hollow", emptyVictim_));
+  unpack_.CleanUnPackDir();
+  ExpectVictimsIntact();
+}
+
+}  // namespace
