@@ -16,7 +16,7 @@ extern char** environ;
 
 namespace e2e {
 
-RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args, std::chrono::seconds limit) {
+int StartWindows(const std::string& exe, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {UNPACK_E2E_WINE_RUN, exe};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> raw;
@@ -30,12 +30,16 @@ RunResult RunWindows(const std::string& exe, const std::vector<std::string>& arg
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  RunResult result;
   pid_t pid = 0;
-  auto start = std::chrono::steady_clock::now();
   int rc = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
+  return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+RunResult WaitWindows(int pid, std::chrono::seconds limit) {
+  RunResult result;
+  if (pid <= 0) return result;
+  auto start = std::chrono::steady_clock::now();
   int status = 0;
   while (true) {
     pid_t done = waitpid(pid, &status, WNOHANG);
@@ -51,6 +55,10 @@ RunResult RunWindows(const std::string& exe, const std::vector<std::string>& arg
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
+}
+
+RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args, std::chrono::seconds limit) {
+  return WaitWindows(StartWindows(exe, args), limit);
 }
 
 std::string PrefixDir() { return UNPACK_E2E_WINEPREFIX; }

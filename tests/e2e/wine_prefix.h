@@ -18,6 +18,11 @@ struct RunResult {
 RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args,
                      std::chrono::seconds limit = std::chrono::seconds(120));
 
+// Starts exe under wine64 without waiting; the host process id, or -1.
+int StartWindows(const std::string& exe, const std::vector<std::string>& args);
+// Waits for a process from StartWindows; kills it after limit.
+RunResult WaitWindows(int pid, std::chrono::seconds limit);
+
 // The prefix folder, C:\windows and the user's temp folder on the host.
 std::string PrefixDir();
 std::string WindowsDir();

@@ -1,0 +1,22 @@
+// The second half of the run: compose the command (batch or program form),
+// log it, launch it, poll until it has ended, clean the work directory and
+// log the child's exit code.
+#pragma once
+
+#include <windows.h>
+
+class CUnPack;
+
+// The wait's period: the child's end is noticed up to this late.
+constexpr DWORD kChildPollMilliseconds = 3000;
+
+// Runs the command for the launcher's argument vector (argv[0] is the
+// launcher). Failures are logged, never returned: the launch fail line
+// leaves the work directory in place; a child that was waited for is
+// followed by the clean-up and the done line.
+void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv);
+
+// Sleeps a period, then checks; returns once the process has ended, with its
+// exit code (unchanged when the system cannot report it). Ends at the child's
+// real end even when its exit code is 259.
+DWORD WaitForChild(HANDLE process, DWORD periodMilliseconds);

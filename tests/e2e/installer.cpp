@@ -1,0 +1,61 @@
+#include "installer.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "wine_prefix.h"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+HostScratch::HostScratch(const std::string& name) {
+  path_ = (fs::current_path() / ("e2e-scratch-" + name + "-" + std::to_string(getpid()))).string();
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+HostScratch::~HostScratch() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+int Shell(const std::string& commandLine) {
+  int status = std::system(commandLine.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                   const std::string& out, const std::vector<std::string>& options) {
+  std::string folder = scratch / "package";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  for (const auto& [name, bytes] : files) WriteFile(folder + "/" + name, bytes);
+  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' build --launcher '" + UNPACK_E2E_LAUNCHER64 +
+                        "' --out '" + out + "'";
+  for (const auto& option : options) command += " '" + option + "'";
+  if (!files.empty()) command += " '" + folder + "'";
+  return Shell(command + " >/dev/null 2>&1");
+}
+
+std::string WindowsPath(const std::string& hostPath) {
+  std::string path = "Z:" + hostPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+std::string WorkDirHost() { return UserTempDir() + "/unpack"; }
+
+std::string WorkDirWindows() {
+  std::string user = UserTempDir();
+  std::string tail = user.substr(PrefixDir().size() + std::string("/drive_c").size());
+  return WindowsPath(tail).replace(0, 2, "C:") + "\\unpack\\";
+}
+
+std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
+
+}  // namespace e2e

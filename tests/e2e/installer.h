@@ -1,0 +1,41 @@
+// Installers for end-to-end tests, built the way a release engineer builds
+// them: files in a folder, packed by packfile onto the 64-bit launcher.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A fresh folder under the build tree for one test; removed when it ends.
+class HostScratch {
+ public:
+  explicit HostScratch(const std::string& name);
+  ~HostScratch();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Packs files (name -> bytes) onto the 64-bit launcher into `out`; extra
+// packfile options in `options`. Returns packfile's exit code.
+int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                   const std::string& out, const std::vector<std::string>& options = {});
+
+// Runs a host command line through the shell; returns its exit status.
+int Shell(const std::string& commandLine);
+
+// The Windows name of a host path (Wine's Z: drive).
+std::string WindowsPath(const std::string& hostPath);
+
+// The work directory on the host and as the launcher names it.
+std::string WorkDirHost();
+std::string WorkDirWindows();
+
+// The test child program (tests/win/test_child.cpp) on the host.
+std::string TestChild();
+
+}  // namespace e2e

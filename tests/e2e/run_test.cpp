@@ -1,0 +1,197 @@
+// The whole job, as a user's machine runs it: an installer packed by packfile
+// runs under Wine, unpacks, runs its command, waits, cleans up and exits 0.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "installer.h"
+#include "wine_prefix.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::wregex kLine(LR"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
+
+struct Line {
+  std::wstring message;
+  long error = 0;
+};
+
+std::vector<Line> Messages() {
+  std::vector<Line> out;
+  for (const auto& text : e2e::LogLines()) {
+    std::wsmatch m;
+    EXPECT_TRUE(std::regex_match(text, m, kLine)) << e2e::Narrow(text);
+    if (!m.empty()) out.push_back({m[2].str(), std::stol(m[3].str())});
+  }
+  return out;
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// Escapes text for use inside a regular expression.
+std::wstring Literal(const std::wstring& text) {
+  static const std::wregex special(LR"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, LR"(\$&)");
+}
+
+// Checks that the messages match the patterns one to one, in order.
+void ExpectLines(const std::vector<Line>& lines, const std::vector<std::wstring>& patterns) {
+  ASSERT_EQ(lines.size(), patterns.size()) << [&] {
+    std::string all;
+    for (const auto& l : lines) all += e2e::Narrow(l.message) + "\n";
+    return all;
+  }();
+  for (size_t i = 0; i < patterns.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines[i].message, std::wregex(patterns[i])))
+        << "line " << i << ": " << e2e::Narrow(lines[i].message) << "\n  pattern: " << e2e::Narrow(patterns[i]);
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    e2e::DeleteLog();
+    fs::remove_all(e2e::WorkDirHost());
+  }
+  e2e::HostScratch scratch_{"run"};
+};
+
+const std::map<std::string, std::string> kBatchPackage = {
+    {"run.bat",
+     "@echo off\r\n"
+     "echo ran in %CD%\r\n"
+     "dir /b /on\r\n"
+     "copy /y payload.txt \"%WINDIR%\\Temp\\e2e-payload-copy.txt\" > nul\r\n"
+     "exit /b 0\r\n"},
+    {"payload.txt", "payload bytes\r\n"},
+};
+
+std::vector<std::wstring> ExtractionPatterns(const std::vector<std::string>& names) {
+  std::vector<std::wstring> p = {
+      LR"(\[CUtility::OSInfo\] OS \d+\.\d+\(\d+\) .* x64:0)",
+      LR"(\[CUnPack::FindHeader\] Name:Z:\\.*\\setup\.exe)",
+      LR"(\[CUnPack::FindHeader\] Sign Size:0)",
+      LR"(\[CUnPack::FindHeader\] Header offset:\d+)",
+  };
+  int count = 0;
+  for (const auto& name : names) {
+    std::wstring path = Literal(Wide(e2e::WorkDirWindows() + name));
+    p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack file name:)" + path);
+    p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack count:)" + std::to_wstring(++count) + LR"( len:\d+ File:)" + path);
+  }
+  p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack total )" + std::to_wstring(count) + LR"( files\.)");
+  return p;
+}
+
+TEST_F(RunTest, BatchFormRunsRunBatInTheWorkDirectoryAndCleansUp) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, kBatchPackage, setup), 0);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"ignored arg"}}) {
+    e2e::DeleteLog();
+    std::remove((e2e::WindowsDir() + "/temp/e2e-payload-copy.txt").c_str());
+    auto run = e2e::RunWindows(setup, args);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    auto patterns = ExtractionPatterns({"payload.txt", "run.bat"});
+    std::wstring dir = Literal(Wide(e2e::WorkDirWindows()));
+    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] dir:)" + dir +
+                       LR"( file:cmd\.exe param:/c run\.bat > C:\\windows\\Temp\\unpack\.log\.txt)");
+    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute ok 0x[0-9A-F]{8})");
+    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute wait pid:\d+)");
+    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute done code:0)");
+    ExpectLines(Messages(), patterns);
+
+    std::string output = e2e::ReadFile(e2e::LogPath() + ".txt");
+    EXPECT_NE(output.find("ran in " + e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1)),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("payload.txt"), std::string::npos) << output;
+    EXPECT_EQ(e2e::ReadFile(e2e::WindowsDir() + "/temp/e2e-payload-copy.txt"), "payload bytes\r\n");
+    EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "the work directory is removed after the child";
+  }
+}
+
+TEST_F(RunTest, ProgramFormPassesEveryArgumentIntact) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"data.bin", "x"}}, setup, {"--no-run-bat"}), 0);
+  std::string record = scratch_ / "argv.txt";
+  std::vector<std::string> childArgs = {"plain", "two words", "", "say \"hi\"", "C:\\dir with space\\", "a\\\\b"};
+  std::vector<std::string> args = {e2e::WindowsPath(e2e::TestChild()), "record", e2e::WindowsPath(record)};
+  args.insert(args.end(), childArgs.begin(), childArgs.end());
+  auto run = e2e::RunWindows(setup, args);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  std::string expected = "cwd:" + e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1) + "\n";
+  for (const auto& a : childArgs) expected += "arg:" + a + "\n";
+  EXPECT_EQ(e2e::ReadFile(record), expected);
+
+  auto lines = Messages();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[lines.size() - 4].message,
+            L"[CUnPackFileApp::InitInstance] dir:" + Wide(e2e::WorkDirWindows()) + L" file:" +
+                Wide(e2e::WindowsPath(e2e::TestChild())) + L" param:record " + Wide(e2e::WindowsPath(record)) +
+                LR"( plain "two words" "" "say \"hi\"" "C:\dir with space\\" a\\b )");
+  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute done code:0");
+}
+
+TEST_F(RunTest, TheChildsExitCodeShowsOnlyInTheDoneLine) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"data.bin", "x"}}, setup, {"--no-run-bat"}), 0);
+  const struct {
+    const char* code;
+    const wchar_t* shown;
+  } table[] = {{"3", L"3"}, {"0xC0000005", L"-1073741819"}};
+  for (const auto& row : table) {
+    e2e::DeleteLog();
+    auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", row.code});
+    EXPECT_EQ(run.exitCode, 0) << row.code;
+    auto lines = Messages();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().message, std::wstring(L"[CUnPackFileApp::InitInstance] execute done code:") + row.shown);
+  }
+}
+
+TEST_F(RunTest, AChildThatEndsAtOnceIsNoticedAfterAboutThreeSeconds) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"data.bin", "x"}}, setup, {"--no-run-bat"}), 0);
+  auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_GE(run.elapsed, std::chrono::milliseconds(3000));
+  EXPECT_LT(run.elapsed, std::chrono::milliseconds(6500));
+}
+
+TEST_F(RunTest, AFailedLaunchLeavesTheFilesForTheNextRunToClear) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"left.txt", "left behind"}}, setup, {"--no-run-bat"}), 0);
+  auto run = e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"});
+  EXPECT_EQ(run.exitCode, 0);
+  auto lines = Messages();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute fail");
+  EXPECT_NE(lines.back().error, 0) << "the launch's own error code";
+  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/left.txt"), "left behind");
+
+  // A later run starts from a clean work directory.
+  std::string other = scratch_ / "other.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"new.txt", "n"}}, other, {"--no-run-bat"}), 0);
+  EXPECT_EQ(e2e::RunWindows(other, {"C:\\no\\such\\program.exe", "x"}).exitCode, 0);
+  EXPECT_FALSE(fs::exists(e2e::WorkDirHost() + "/left.txt"));
+  EXPECT_TRUE(fs::exists(e2e::WorkDirHost() + "/new.txt"));
+}
+
+TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {}, setup, {"--no-run-bat"}), 0);
+  std::string record = scratch_ / "argv.txt";
+  auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "record", e2e::WindowsPath(record)});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(e2e::ReadFile(record).find("cwd:"), std::string::npos) << "the child ran";
+  auto lines = Messages();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[4].message, L"[CUnPack::UnPackFiles] UnPack total 0 files.");
+  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute done code:0");
+}
+
+}  // namespace
