@@ -5,9 +5,15 @@ configure_file("${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in" "${CMAKE_BINARY_DIR}/w
   @ONLY)
 set(UNPACK_WINE_RUN "${CMAKE_BINARY_DIR}/wine-run.sh")
 
+# With UNPACK_WINE_DISPLAY_FILE set (and an xvfb fixture that writes it), the
+# session's desktop lives on that virtual display.
 if(NOT TEST wine.start)
-  add_test(NAME wine.start COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-session.sh" start "${UNPACK_WINEPREFIX}")
+  add_test(NAME wine.start COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-session.sh" start "${UNPACK_WINEPREFIX}"
+           "${UNPACK_WINE_DISPLAY_FILE}")
   set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  if(UNPACK_WINE_DISPLAY_FILE)
+    set_tests_properties(wine.start PROPERTIES FIXTURES_REQUIRED xvfb)
+  endif()
   add_test(NAME wine.stop COMMAND "${CMAKE_SOURCE_DIR}/cmake/wine-session.sh" stop "${UNPACK_WINEPREFIX}")
   set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 endif()

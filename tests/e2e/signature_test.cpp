@@ -1,0 +1,59 @@
+// A packed installer signed afterwards: the signature holds, the launcher
+// finds its package in front of the certificate table, and a changed package
+// byte breaks the signature.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "installer.h"
+#include "package/file_bytes.h"
+#include "package/pe_image.h"
+#include "wine_prefix.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
+  e2e::HostScratch scratch("sign");
+  std::string cert = scratch / "cert.pem", key = scratch / "key.pem";
+  ASSERT_EQ(e2e::Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test "
+                       "-keyout '" + key + "' -out '" + cert + "' >/dev/null 2>&1"),
+            0);
+  std::string setup = scratch / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup,
+                                {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),
+            0);
+  std::string verify = "osslsigncode verify -CAfile '" + cert + "' -in '" + setup + "' >/dev/null 2>&1";
+  EXPECT_EQ(e2e::Shell(verify), 0) << "osslsigncode accepts the signature";
+
+  CFileSource file(setup);
+  CPeImage image;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(file, &image, &error)) << error;
+  std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
+  ASSERT_GT(tableSize, 0u);
+
+  e2e::DeleteLog();
+  fs::remove_all(e2e::WorkDirHost());
+  auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
+  EXPECT_EQ(run.exitCode, 0);
+  bool sawSize = false, sawFile = false;
+  for (const auto& line : e2e::LogLines()) {
+    sawSize |= line.find(L"[CUnPack::FindHeader] Sign Size:" + std::to_wstring(tableSize) + L"  ") != std::wstring::npos;
+    sawFile |= line.find(L"UnPack count:1 len:5000 File:") != std::wstring::npos;
+  }
+  EXPECT_TRUE(sawSize) << "Sign Size equals the certificate table's size " << tableSize;
+  EXPECT_TRUE(sawFile);
+
+  // One changed byte inside the package: the signature no longer holds.
+  std::string bytes = e2e::ReadFile(setup);
+  std::size_t inside = PeImageDataEnd(image) + 284 + 100;
+  ASSERT_LT(inside, bytes.size());
+  bytes[inside] = static_cast<char>(bytes[inside] ^ 0x20);
+  std::string tampered = scratch / "tampered.exe";
+  ASSERT_TRUE(e2e::WriteFile(tampered, bytes));
+  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile '" + cert + "' -in '" + tampered + "' >/dev/null 2>&1"), 0);
+}
+
+}  // namespace
