@@ -46,6 +46,11 @@ BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
     if (error) error->SetCause(CFileException::IncorrectPath, name);
     return FALSE;
   }
+  m_pBuffer = static_cast<BYTE*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferSize));
+  if (!m_pBuffer) {
+    if (error) error->SetCause(CFileException::UnknownError, name);
+    return FALSE;
+  }
   SECURITY_ATTRIBUTES sa = {};
   sa.nLength = sizeof(sa);
   sa.bInheritHandle = (flags & modeNoInherit) ? FALSE : TRUE;
@@ -53,10 +58,12 @@ BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error) error->SetOsError(static_cast<LONG>(::GetLastError()), name);
+    Close();
     return FALSE;
   }
   m_hFile.Reset(h);
   m_strFileName = full;
+  m_bWritable = (flags & 3) != modeRead;
   return TRUE;
 }
 
@@ -64,22 +71,10 @@ void CFile::Fail(CFileException* error) const {
   if (error) error->SetOsError(static_cast<LONG>(::GetLastError()), m_strFileName);
 }
 
-BOOL CFile::Read(void* buffer, UINT count, UINT* read, CFileException* error) {
-  DWORD got = 0;
-  if (read) *read = 0;
-  if (count == 0) return TRUE;
-  if (!::ReadFile(m_hFile.Get(), buffer, count, &got, nullptr)) {
-    Fail(error);
-    return FALSE;
-  }
-  if (read) *read = got;
-  return TRUE;
-}
-
-BOOL CFile::Write(const void* buffer, UINT count, CFileException* error) {
+BOOL CFile::WriteThrough(const void* data, UINT count, CFileException* error) {
   if (count == 0) return TRUE;
   DWORD written = 0;
-  if (!::WriteFile(m_hFile.Get(), buffer, count, &written, nullptr)) {
+  if (!::WriteFile(m_hFile.Get(), data, count, &written, nullptr)) {
     Fail(error);
     return FALSE;
   }
@@ -90,7 +85,114 @@ BOOL CFile::Write(const void* buffer, UINT count, CFileException* error) {
   return TRUE;
 }
 
+BOOL CFile::Flush(CFileException* error) {
+  if (m_state != BufferState::kWriting) return TRUE;
+  UINT pending = m_nBufferUsed;
+  m_nBufferUsed = 0;
+  m_state = BufferState::kEmpty;
+  // Once reported, the data is given up: a retry would write it out of order.
+  return WriteThrough(m_pBuffer, pending, error);
+}
+
+BOOL CFile::DropReadAhead(CFileException* error) {
+  if (m_state != BufferState::kReading) return TRUE;
+  LONGLONG unread = static_cast<LONGLONG>(m_nBufferUsed - m_nBufferPos);
+  m_nBufferUsed = m_nBufferPos = 0;
+  m_state = BufferState::kEmpty;
+  if (unread == 0) return TRUE;
+  LARGE_INTEGER back;
+  back.QuadPart = -unread;
+  if (!::SetFilePointerEx(m_hFile.Get(), back, nullptr, FILE_CURRENT)) {
+    Fail(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CFile::Read(void* buffer, UINT count, UINT* read, CFileException* error) {
+  if (read) *read = 0;
+  if (!Flush(error)) return FALSE;
+  BYTE* out = static_cast<BYTE*>(buffer);
+  UINT delivered = 0;
+  while (delivered < count) {
+    if (m_state == BufferState::kReading && m_nBufferPos < m_nBufferUsed) {
+      UINT take = m_nBufferUsed - m_nBufferPos;
+      if (take > count - delivered) take = count - delivered;
+      ::CopyMemory(out + delivered, m_pBuffer + m_nBufferPos, take);
+      m_nBufferPos += take;
+      delivered += take;
+      continue;
+    }
+    UINT wanted = count - delivered;
+    DWORD got = 0;
+    if (wanted >= kBufferSize) {
+      // Large reads go straight to the caller's memory.
+      if (!::ReadFile(m_hFile.Get(), out + delivered, wanted, &got, nullptr)) {
+        Fail(error);
+        return FALSE;
+      }
+      delivered += got;
+      if (got == 0) break;
+      continue;
+    }
+    m_state = BufferState::kReading;
+    m_nBufferPos = m_nBufferUsed = 0;
+    if (!::ReadFile(m_hFile.Get(), m_pBuffer, kBufferSize, &got, nullptr)) {
+      m_state = BufferState::kEmpty;
+      Fail(error);
+      return FALSE;
+    }
+    m_nBufferUsed = got;
+    if (got == 0) break;  // the end of the file
+  }
+  if (read) *read = delivered;
+  return TRUE;
+}
+
+BOOL CFile::Write(const void* buffer, UINT count, CFileException* error) {
+  if (count == 0) return TRUE;
+  if (!m_bWritable) {
+    // Refused now, as the system would refuse it, not later at a flush.
+    if (error) error->SetOsError(ERROR_ACCESS_DENIED, m_strFileName);
+    return FALSE;
+  }
+  if (!DropReadAhead(error)) return FALSE;
+  const BYTE* in = static_cast<const BYTE*>(buffer);
+  if (m_nBufferUsed + count > kBufferSize) {
+    if (!Flush(error)) return FALSE;
+    if (count >= kBufferSize) return WriteThrough(in, count, error);
+  }
+  ::CopyMemory(m_pBuffer + m_nBufferUsed, in, count);
+  m_nBufferUsed += count;
+  m_state = BufferState::kWriting;
+  return TRUE;
+}
+
 BOOL CFile::Seek(LONGLONG offset, UINT from, ULONGLONG* position, CFileException* error) {
+  if (!Flush(error)) return FALSE;
+  LARGE_INTEGER now = {};
+  LARGE_INTEGER zero = {};
+  if (m_state == BufferState::kReading) {
+    // Inside what was read ahead a seek costs no system call.
+    if (!::SetFilePointerEx(m_hFile.Get(), zero, &now, FILE_CURRENT)) {
+      Fail(error);
+      return FALSE;
+    }
+    LONGLONG logical = now.QuadPart - static_cast<LONGLONG>(m_nBufferUsed - m_nBufferPos);
+    LONGLONG bufferStart = now.QuadPart - static_cast<LONGLONG>(m_nBufferUsed);
+    if (from == current) {
+      offset += logical;
+      from = begin;
+    }
+    if (from == begin && offset >= bufferStart && offset <= now.QuadPart) {
+      m_nBufferPos = static_cast<UINT>(offset - bufferStart);
+      if (position) *position = static_cast<ULONGLONG>(offset);
+      return TRUE;
+    }
+    // Elsewhere: put the system's position back where ours is, so that a
+    // failing seek leaves the position unchanged, as a direct one would.
+    if (!DropReadAhead(error)) return FALSE;
+  }
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER moved = {};
@@ -104,6 +206,7 @@ BOOL CFile::Seek(LONGLONG offset, UINT from, ULONGLONG* position, CFileException
 }
 
 BOOL CFile::GetLength(ULONGLONG* length, CFileException* error) {
+  if (!Flush(error)) return FALSE;
   LARGE_INTEGER size = {};
   if (!::GetFileSizeEx(m_hFile.Get(), &size)) {
     Fail(error);
@@ -113,8 +216,15 @@ BOOL CFile::GetLength(ULONGLONG* length, CFileException* error) {
   return TRUE;
 }
 
-BOOL CFile::Close(CFileException* /*error*/) {
+BOOL CFile::Close(CFileException* error) {
+  BOOL ok = TRUE;
+  if (m_hFile.IsValid()) ok = Flush(error);
   m_hFile.Reset();
+  if (m_pBuffer) ::HeapFree(::GetProcessHeap(), 0, m_pBuffer);
+  m_pBuffer = nullptr;
+  m_nBufferUsed = m_nBufferPos = 0;
+  m_state = BufferState::kEmpty;
+  m_bWritable = false;
   m_strFileName.Empty();
-  return TRUE;
+  return ok;
 }

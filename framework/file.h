@@ -1,6 +1,14 @@
 // The file object: a file opened by name, read, written and positioned with
 // 64-bit offsets. It never throws: every operation reports failure by its
 // result and fills the caller's file error record.
+//
+// Reads and writes go through one fixed buffer per open file, so that many
+// small calls (the extractor copies in 1,024-byte chunks) cost few system
+// calls. What callers see is what direct system calls would give: the bytes
+// delivered per read, the end of the file, the length (written data counts),
+// and every failure, reported as the same file error. Data still in the
+// buffer reaches the file at Seek, GetLength and Close; a failure then is a
+// write failure of that call.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +34,12 @@ class CFile {
   };
   enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 
+  // Bytes buffered per open file: memory stays this size whatever the file's.
+  static constexpr UINT kBufferSize = 64 * 1024;
+
   CFile() = default;
+  // Closes the file; a failure to write buffered data is lost here, so
+  // writers call Close themselves.
   ~CFile() { Close(); }
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
@@ -34,33 +47,48 @@ class CFile {
   // Opens name with the mode flags. On failure returns FALSE and fills error
   // (when given): cause 3 with the name as passed for a name of 260 units or
   // more or a full path that does not fit in 260; otherwise the OS error, its
-  // cause and the name as passed. Success leaves error untouched.
+  // cause and the name as passed. Success leaves error untouched. FALSE with
+  // cause 1 when no buffer can be had.
   BOOL Open(const wchar_t* name, UINT flags, CFileException* error);
 
-  // Reads up to count bytes; *read gets the bytes delivered (0 at the end of
-  // the file). FALSE with error filled (the full path) when the system fails.
+  // Reads up to count bytes; *read gets the bytes delivered (fewer only at
+  // the end of the file, 0 there). FALSE with error filled (the full path)
+  // when the system fails.
   BOOL Read(void* buffer, UINT count, UINT* read, CFileException* error);
   // Writes count bytes. FALSE with error filled when the system fails, or
-  // cause 13 (disk full) when fewer bytes were written than asked.
+  // cause 13 (disk full) when the file takes fewer bytes than given.
   BOOL Write(const void* buffer, UINT count, CFileException* error);
   // Moves the position by offset from begin, current or end; *position (when
   // given) gets the new position. A position before the start of the file is
-  // cause 9. FALSE with error filled on failure, position unchanged.
+  // cause 9. FALSE with error filled on failure.
   BOOL Seek(LONGLONG offset, UINT from, ULONGLONG* position, CFileException* error);
-  // The file's length in bytes. FALSE with error filled on failure.
+  // The file's length in bytes, written data included. FALSE with error
+  // filled on failure.
   BOOL GetLength(ULONGLONG* length, CFileException* error);
 
   // The full path resolved at open; empty when not open.
   const CString& GetFilePath() const { return m_strFileName; }
   bool IsOpen() const { return m_hFile.IsValid(); }
 
-  // Closes the file (nothing when not open). FALSE with error filled when the
-  // system reports a failure; the file is closed either way.
+  // Writes what is buffered and closes the file (nothing when not open).
+  // FALSE with error filled when the buffered data could not be written; the
+  // file is closed either way.
   BOOL Close(CFileException* error = nullptr);
 
  private:
+  enum class BufferState { kEmpty, kReading, kWriting };
+
+  BOOL Flush(CFileException* error);
+  BOOL WriteThrough(const void* data, UINT count, CFileException* error);
+  // Drops read-ahead data, moving the system's position back to ours.
+  BOOL DropReadAhead(CFileException* error);
   void Fail(CFileException* error) const;
 
   CHandle m_hFile;
   CString m_strFileName;
+  BYTE* m_pBuffer = nullptr;
+  UINT m_nBufferUsed = 0;  // bytes in the buffer (read ahead, or waiting to be written)
+  UINT m_nBufferPos = 0;   // next byte to deliver (reading only)
+  BufferState m_state = BufferState::kEmpty;
+  bool m_bWritable = false;
 };
