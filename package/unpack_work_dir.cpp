@@ -1,6 +1,7 @@
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
 #include "package/pinned_directory.h"
+#include "package/protected_directory.h"
 #include "package/reparse_point.h"
 #include "package/unpack.h"
 
@@ -38,7 +39,7 @@ CString CUnPack::GetUnPackDir() {
   m_strUnPackDir = WorkParent() + kWorkDirName;
   if (CUtility::FileExists(m_strUnPackDir)) CleanUnPackDir();
   // A directory that could not be removed is used as it is.
-  ::CreateDirectoryW(m_strUnPackDir, nullptr);
+  CreateProtectedDirectory(m_strUnPackDir);
   return m_strUnPackDir;
 }
 

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "framework/handle.h"
 #include "log_reader.h"
+#include "package/protected_directory.h"
 #include "package/unpack.h"
 #include "package_files.h"
 #include "package_links.h"
@@ -40,6 +44,97 @@ TEST_F(UnPackWorkDirTest, LeftoversAreRemovedAndTheDirectoryMadeAfresh) {
   EXPECT_EQ(GetFileAttributesW(work_.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_FALSE(Exists(work_ + L"run.bat"));
   EXPECT_FALSE(Exists(work_ + L"setup.msi"));
+}
+
+// The SID as text ("S-1-5-18"), for readable comparisons.
+std::wstring SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  std::wstring out(text);
+  LocalFree(text);
+  return out;
+}
+
+std::wstring TokenOwnerText() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  CHandle owned(token);
+  BYTE buffer[256] = {};
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size)) return L"?";
+  return SidText(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
+}
+
+// The SIDs of the allow entries of dacl, in order; empty for a null list.
+std::vector<std::wstring> AllowedSids(PACL dacl, DWORD* commonFlags, DWORD* commonMask) {
+  std::vector<std::wstring> sids;
+  *commonFlags = *commonMask = ~0u;
+  for (WORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      sids.push_back(L"not an allow entry");
+      continue;
+    }
+    *commonFlags &= ace->Header.AceFlags;
+    *commonMask &= ace->Mask;
+    sids.push_back(SidText(&ace->SidStart));
+  }
+  return sids;
+}
+
+// The work directory lies in a folder the unelevated user controls: it must
+// not inherit that folder's access list, and only SYSTEM, Administrators and
+// the launcher's token owner may use it, with what is created inside alike.
+TEST(ProtectedDirectoryTest, TheDescriptorAllowsOnlySystemAdministratorsAndTheOwner) {
+  CProtectedDirectoryDescriptor descriptor;
+  ASSERT_TRUE(descriptor.Build());
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "inheritance from the parent is blocked";
+  BOOL present = FALSE, defaulted = TRUE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl) << "a null access list would allow everyone";
+  EXPECT_FALSE(defaulted);
+
+  std::vector<std::wstring> expected = {L"S-1-5-18", L"S-1-5-32-544"};
+  std::wstring owner = TokenOwnerText();
+  if (owner != expected[0] && owner != expected[1]) expected.push_back(owner);
+  DWORD flags = 0, mask = 0;
+  EXPECT_EQ(AllowedSids(dacl, &flags, &mask), expected);
+  EXPECT_EQ(mask & FILE_ALL_ACCESS, static_cast<DWORD>(FILE_ALL_ACCESS));
+  EXPECT_EQ(flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), static_cast<DWORD>(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
+}
+
+// What the file system keeps of it. Wine stores only what Unix permissions
+// can say (no group entries, no protection flag), so this checks the part
+// that matters on any system: nobody but the intended principals is allowed,
+// and the planted leftovers are gone.
+TEST_F(UnPackWorkDirTest, TheWorkDirectoryIsCreatedWithThatDescriptor) {
+  Leave(L"planted.dll");  // a leftover directory is replaced, not reused
+  unpack_.GetUnPackDir();
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR stored = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoW(work_.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  &dacl, nullptr, &stored),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  std::unique_ptr<void, decltype(&LocalFree)> release(stored, &LocalFree);
+  ASSERT_NE(dacl, nullptr);
+  DWORD flags = 0, mask = 0;
+  std::wstring owner = TokenOwnerText();
+  // Wine names the Unix owner of the folder by a SID of its own.
+  PSID unixOwner = nullptr;
+  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
+  GetNamedSecurityInfoW(work_.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &unixOwner, nullptr, nullptr,
+                        nullptr, &ownerDescriptor);
+  std::wstring folderOwner = unixOwner ? SidText(unixOwner) : L"";
+  LocalFree(ownerDescriptor);
+  for (const std::wstring& sid : AllowedSids(dacl, &flags, &mask)) {
+    EXPECT_TRUE(sid == L"S-1-5-18" || sid == L"S-1-5-32-544" || sid == owner || sid == folderOwner)
+        << "unexpected entry for " << testing::PrintToString(sid);
+  }
+  EXPECT_FALSE(Exists(work_ + L"planted.dll"));
 }
 
 TEST_F(UnPackWorkDirTest, ASubdirectoryOrAReadOnlyFileKeepsTheDirectory) {

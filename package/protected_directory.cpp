@@ -1,0 +1,50 @@
+#include "package/protected_directory.h"
+
+#include "framework/handle.h"
+
+namespace {
+
+BOOL WellKnownSid(WELL_KNOWN_SID_TYPE type, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  DWORD size = sizeof(sid);
+  return ::CreateWellKnownSid(type, nullptr, sid, &size);
+}
+
+// The owner that new objects of this process get: the user who started it,
+// or the Administrators group for an elevated administrator.
+BOOL TokenOwnerSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return FALSE;
+  CHandle token(raw);
+  alignas(void*) BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.Get(), TokenOwner, buffer, sizeof(buffer), &size)) return FALSE;
+  return ::CopySid(sizeof(sid), sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
+}
+
+}  // namespace
+
+BOOL CProtectedDirectoryDescriptor::Build() {
+  if (!WellKnownSid(WinLocalSystemSid, m_sids[0].bytes) ||
+      !WellKnownSid(WinBuiltinAdministratorsSid, m_sids[1].bytes) || !TokenOwnerSid(m_sids[2].bytes))
+    return FALSE;
+  PACL acl = reinterpret_cast<PACL>(m_acl);
+  if (!::InitializeAcl(acl, sizeof(m_acl), ACL_REVISION)) return FALSE;
+  for (int i = 0; i < kSids; ++i) {
+    // The owner is often the Administrators group itself: one entry is enough.
+    if (i == 2 && (::EqualSid(m_sids[2].bytes, m_sids[0].bytes) || ::EqualSid(m_sids[2].bytes, m_sids[1].bytes)))
+      continue;
+    if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                                 m_sids[i].bytes))
+      return FALSE;
+  }
+  return ::InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         ::SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
+         ::SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+BOOL CreateProtectedDirectory(const wchar_t* path) {
+  CProtectedDirectoryDescriptor descriptor;
+  if (!descriptor.Build()) return FALSE;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
+  return ::CreateDirectoryW(path, &attributes);
+}
