@@ -48,3 +48,10 @@ clean:
 .PHONY: bench
 bench: build
 	./bench/run.sh $(WIN64_DIR) $(WIN32_DIR) $(HOST_DIR) $(BUILD)/bench $(PREFIX)
+
+# Opt-in, not part of test: the shipped 32-bit launcher as a WOW64 process,
+# with Wine's 32-bit loader under qemu-i386 here. A first run takes minutes.
+.PHONY: test-win32
+test-win32: build
+	./cmake/test-win32.sh $(WIN32_DIR)/launcher/UnPackFile.exe $(HOST_DIR)/tools/packfile/packfile \
+	  examples $(BUILD)/win32-test $(BUILD)/wine32
