@@ -7,8 +7,22 @@
 //   test_child hold-mutex NAME READY MS  creates mutex NAME, writes READY, sleeps MS
 //   test_child window-text CAPTION FILE  writes the texts of the top-level window
 //                                        CAPTION and its child windows to FILE
+//   test_child wait-for FILE MS          ends with 0 once FILE exists, with 5 when
+//                                        MS pass without it
+//   test_child list FILE                 writes one line per file of the current
+//                                        directory, sorted: name, length and the
+//                                        error of an open with no sharing (0: it
+//                                        opened), separated by tabs (UTF-8)
+//   test_child hold-file PATH READY RELEASE MS
+//                                        opens PATH with no sharing (creating it),
+//                                        writes READY, holds PATH until RELEASE
+//                                        exists or MS pass
+//   test_child with-temp DIR PROGRAM [ARGS...]
+//                                        runs PROGRAM with TMP and TEMP set to
+//                                        DIR, waits, ends with its exit code
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -48,6 +62,92 @@ int WindowText(const std::wstring& caption, const std::wstring& out) {
   return WriteText(out, lines) ? 0 : 3;
 }
 
+bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Polls for path until limit ms have passed; true when it appeared.
+bool WaitForFile(const wchar_t* path, DWORD limit) {
+  DWORD start = GetTickCount();
+  while (!Exists(path)) {
+    if (GetTickCount() - start >= limit) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+// The open a second writer would need: it fails with a sharing violation
+// while anyone else still holds a handle to the file.
+DWORD ExclusiveOpenError(const std::wstring& name) {
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return 0;
+}
+
+int ListCurrentDirectory(const std::wstring& out) {
+  std::vector<std::string> lines;
+  WIN32_FIND_DATAW found = {};
+  HANDLE find = FindFirstFileW(L"*", &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      ULONGLONG size = (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+      lines.push_back(Utf8(found.cFileName) + "\t" + std::to_string(size) + "\t" +
+                      std::to_string(ExclusiveOpenError(found.cFileName)) + "\n");
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string text;
+  for (const auto& line : lines) text += line;
+  return WriteText(out, text) ? 0 : 3;
+}
+
+int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit) {
+  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 4;
+  WriteText(ready, "ready\n");
+  WaitForFile(release, limit);
+  CloseHandle(file);
+  return 0;
+}
+
+// One argument quoted so that the C runtime's splitting gives it back intact.
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(2 * slashes, L'\\');
+  return out + L"\"";
+}
+
+// GetTempPathW reads TMP before TEMP: both must name the folder.
+int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
+  if (!SetEnvironmentVariableW(L"TMP", dir) || !SetEnvironmentVariableW(L"TEMP", dir)) return 4;
+  std::wstring commandLine;
+  for (int i = 0; i < argc; ++i) commandLine += (i ? L" " : L"") + Quote(argv[i]);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(argv[0], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return 4;
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 4;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -74,5 +174,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (mode == L"window-text" && argc >= 4) return WindowText(argv[2], argv[3]);
+  if (mode == L"wait-for" && argc >= 4) return WaitForFile(argv[2], ParseCode(argv[3])) ? 0 : 5;
+  if (mode == L"list" && argc >= 3) return ListCurrentDirectory(argv[2]);
+  if (mode == L"hold-file" && argc >= 6) return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]));
+  if (mode == L"with-temp" && argc >= 4) return RunWithTemp(argv[2], argc - 3, argv + 3);
   return 100;
 }

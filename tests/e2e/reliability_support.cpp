@@ -1,0 +1,202 @@
+#include "reliability_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+
+#include "package/file_bytes.h"
+#include "package/memory_bytes.h"
+#include "package/package_writer.h"
+#include "package/pe_image.h"
+
+extern char** environ;
+
+namespace e2e {
+
+const char kDebuggerChannel[] = "warn+seh";
+
+int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options) {
+  std::vector<std::string> argv = {UNPACK_E2E_WINE_RUN, exe};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> rawArgs;
+  for (auto& a : argv) rawArgs.push_back(a.data());
+  rawArgs.push_back(nullptr);
+
+  // Our environment with the additions replacing variables of the same name.
+  std::vector<std::string> env = options.environment;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& extra : options.environment) replaced = replaced || extra.substr(0, extra.find('=')) == name;
+    if (!replaced) env.push_back(entry);
+  }
+  std::vector<char*> rawEnv;
+  for (auto& e : env) rawEnv.push_back(e.data());
+  rawEnv.push_back(nullptr);
+
+  // As StartWindows: no Wine process may keep the test runner's pipes open.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, rawArgs[0], &actions, nullptr, rawArgs.data(), rawEnv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
+                         std::chrono::seconds limit) {
+  return WaitWindows(StartWindowsWith(exe, args, options), limit);
+}
+
+namespace {
+
+// Undoes Wine's debug-string escaping: \n \r \t \\ \" and \xNN.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    if (c == 'n') out += '\n';
+    else if (c == 'r') out += '\r';
+    else if (c == 't') out += '\t';
+    else if (c == 'x' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> DebuggerStrings(const std::string& stderrPath) {
+  static const std::string kMarker = ":warn:seh:OutputDebugStringA \"";
+  std::vector<std::string> strings;
+  std::ifstream in(stderrPath);
+  for (std::string line; std::getline(in, line);) {
+    size_t at = line.find(kMarker);
+    if (at == std::string::npos) continue;
+    std::string body = line.substr(at + kMarker.size());
+    bool shortened = body.size() >= 4 && body.compare(body.size() - 4, 4, "\"...") == 0;
+    if (shortened) body.resize(body.size() - 4);
+    else if (!body.empty() && body.back() == '"') body.pop_back();
+    strings.push_back(Unescape(body) + (shortened ? "..." : ""));
+  }
+  return strings;
+}
+
+bool ParseLine(const std::string& text, LaunchLine* line) {
+  static const std::regex kLine(R"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
+  std::smatch m;
+  if (!std::regex_match(text, m, kLine)) return false;
+  line->pid = m[1].str();
+  line->message = m[2].str();
+  line->error = std::stol(m[3].str());
+  return true;
+}
+
+std::vector<LaunchLine> LogMessages() {
+  std::vector<LaunchLine> out;
+  for (const auto& text : LogLines()) {
+    LaunchLine line;
+    EXPECT_TRUE(ParseLine(Narrow(text), &line)) << "malformed log line: " << Narrow(text);
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::string Dump(const std::vector<LaunchLine>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += "[" + l.pid + "] " + l.message + "\n";
+  return all;
+}
+
+bool LogHas(const std::string& fragment) {
+  for (const auto& line : LogLines())
+    if (Narrow(line).find(fragment) != std::string::npos) return true;
+  return false;
+}
+
+bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,
+                          std::string* error) {
+  CFileSource launcher(UNPACK_E2E_LAUNCHER64);
+  CPeImage pe;
+  if (!launcher.IsOpen() || !ReadPeImage(launcher, &pe, error)) {
+    if (error->empty()) *error = "cannot read the launcher";
+    return false;
+  }
+  std::vector<std::unique_ptr<CMemorySource>> sources;
+  CPackageContents contents;
+  contents.image = &launcher;
+  contents.launcherName = "setup.exe";
+  contents.checkSumOffset = pe.checkSumOffset;
+  for (const auto& [name, bytes] : entries) {
+    sources.push_back(std::make_unique<CMemorySource>(bytes.data(), bytes.size()));
+    contents.entries.push_back(CPackEntry{name, sources.back().get()});
+  }
+  CFileSink sink(out);
+  bool written = sink.IsOpen() && WritePackage(contents, sink, nullptr, error);
+  return sink.Close() && written;
+}
+
+void Reap(int pid) {
+  if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+int CountProcessesWith(const std::string& fragment) {
+  int count = 0;
+  std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+  if (!proc) return -1;
+  while (dirent* entry = readdir(proc.get())) {
+    std::string name = entry->d_name;
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string cmdline = ReadFile("/proc/" + name + "/cmdline");
+    if (cmdline.find(fragment) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+std::vector<ListedFile> ReadListing(const std::string& path) {
+  std::vector<ListedFile> files;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) {
+    ListedFile file;
+    size_t a = line.find('\t'), b = line.rfind('\t');
+    if (a == std::string::npos || a == b) {
+      ADD_FAILURE() << "malformed listing line: " << line;
+      continue;
+    }
+    file.name = line.substr(0, a);
+    file.size = std::stoull(line.substr(a + 1, b - a - 1));
+    file.openError = std::stoul(line.substr(b + 1));
+    files.push_back(file);
+  }
+  return files;
+}
+
+std::ostream& operator<<(std::ostream& out, const ListedFile& file) {
+  return out << file.name << " (" << file.size << " bytes, exclusive open error " << file.openError << ")";
+}
+
+}  // namespace e2e

@@ -1,0 +1,87 @@
+// What the reliability cases share: starting Windows programs with extra
+// environment and their Wine debug output kept, reading the launcher's lines
+// from the log or from the debugger output, installers written by the
+// project's package writer, and releasing a waiting test child.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "installer.h"
+#include "wine_prefix.h"
+
+namespace e2e {
+
+// The Wine debug channel that carries OutputDebugStringW: Wine 8 prints each
+// string as a warning of channel "seh" ("warn:seh:OutputDebugStringA \"...\"").
+extern const char kDebuggerChannel[];
+
+struct SpawnOptions {
+  std::vector<std::string> environment;  // NAME=VALUE added to ours
+  std::string stderrPath;                // Wine's stderr goes here; empty: /dev/null
+};
+
+// StartWindows and RunWindows with options.
+int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options);
+RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
+                         std::chrono::seconds limit = std::chrono::seconds(120));
+
+// The strings a run sent to the debugger, from a stderr file written with
+// kDebuggerChannel enabled, unescaped. Wine shortens strings of more than
+// about 290 characters; those end in "...".
+std::vector<std::string> DebuggerStrings(const std::string& stderrPath);
+
+// A launcher line split into its fields.
+struct LaunchLine {
+  std::string pid;
+  std::string message;
+  long error = 0;
+};
+// Splits a line "[pid]timestamp  message  Err:n"; false when malformed.
+bool ParseLine(const std::string& text, LaunchLine* line);
+// The log file's lines, split; a malformed line fails the current test.
+std::vector<LaunchLine> LogMessages();
+// All messages, one per line, for failure output.
+std::string Dump(const std::vector<LaunchLine>& lines);
+
+// Polls until pred() is true or limit passes.
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds limit, std::chrono::milliseconds step = std::chrono::milliseconds(50)) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(step);
+  }
+  return pred();
+}
+
+// True when a log line's message contains fragment.
+bool LogHas(const std::string& fragment);
+
+// Writes an installer onto the 64-bit launcher with the package writer
+// itself, bypassing packfile's checks: names are Windows-1252 bytes as
+// given. False with error set on failure.
+bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,
+                          std::string* error);
+
+// Ends a process from StartWindows that a failed case left running (a
+// waiting launcher would hold the mutex for the cases after it).
+void Reap(int pid);
+
+// Host processes whose command line contains fragment (a unique file name).
+int CountProcessesWith(const std::string& fragment);
+
+// Lines of the test child's "list" output: name, length, exclusive-open error.
+struct ListedFile {
+  std::string name;
+  unsigned long long size = 0;
+  unsigned long openError = 0;
+  bool operator==(const ListedFile& o) const { return name == o.name && size == o.size && openError == o.openError; }
+};
+std::vector<ListedFile> ReadListing(const std::string& path);
+std::ostream& operator<<(std::ostream& out, const ListedFile& file);
+
+}  // namespace e2e
