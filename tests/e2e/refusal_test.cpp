@@ -45,10 +45,7 @@ std::string FindWindow(const std::string& caption) {
 class RefusalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string display = e2e::ReadFile(UNPACK_E2E_XVFB_DIR "/display");
-    display = display.substr(0, display.find('\n'));
-    ASSERT_FALSE(display.empty()) << "no virtual desktop: the xvfb.start fixture did not run";
-    setenv("DISPLAY", display.c_str(), 1);
+    ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
     e2e::DeleteLog();
     fs::remove_all(e2e::WorkDirHost());
     fs::create_directories(UNPACK_E2E_ARTIFACTS);
@@ -84,7 +81,7 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.
-  e2e::Shell("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key --window " + window + " Return");
+  e2e::ClickBoxOk(window);
   auto refused = e2e::WaitWindows(secondPid, std::chrono::seconds(30));
   EXPECT_FALSE(refused.timedOut) << "the box was not dismissed";
   EXPECT_EQ(refused.exitCode, 0);

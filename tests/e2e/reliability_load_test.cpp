@@ -34,17 +34,6 @@ std::map<std::string, int> RefusalBoxes(const e2e::HostScratch& scratch) {
   return boxes;
 }
 
-// Clicks the OK button of a box as a user would: the box raised above the
-// others (they all open at the same place), the pointer moved onto the
-// button from elsewhere, then pressed. Without that move Wine sends the
-// click to the window it last saw under the pointer, and a key sent to a box
-// that Wine does not hold as the foreground window is ignored.
-void ClickOk(const std::string& window) {
-  e2e::Shell("eval $(xdotool getwindowgeometry --shell " + window + "); xdotool windowraise " + window +
-             "; sleep 0.3; xdotool mousemove 0 0; sleep 0.2; xdotool mousemove --window " + window +
-             " $((WIDTH / 2)) $((HEIGHT - 21)); sleep 0.2; xdotool click 1");
-}
-
 // True once the process from StartWindows has ended (it is not reaped here).
 bool HasEnded(int pid) {
   siginfo_t info = {};
@@ -54,10 +43,7 @@ bool HasEnded(int pid) {
 class LoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string display = e2e::ReadFile(UNPACK_E2E_XVFB_DIR "/display");
-    display = display.substr(0, display.find('\n'));
-    ASSERT_FALSE(display.empty()) << "no virtual desktop: the xvfb.start fixture did not run";
-    setenv("DISPLAY", display.c_str(), 1);
+    ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
     e2e::DeleteLog();
     fs::remove_all(e2e::WorkDirHost());
   }
@@ -129,7 +115,7 @@ TEST_F(LoadTest, EightLaunchersAtOnceOneRunsTheOthersAreRefused) {
     if (k == kLaunchers) continue;
     bool ended = false;
     for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
-      ClickOk(window);
+      e2e::ClickBoxOk(window);
       ended = e2e::WaitUntil([&] { return HasEnded(pid); }, std::chrono::seconds(10));
     }
     EXPECT_TRUE(ended) << "launcher " << k << " did not end after its box was dismissed";

@@ -25,44 +25,6 @@ namespace e2e {
 
 const char kDebuggerChannel[] = "warn+seh";
 
-int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options) {
-  std::vector<std::string> argv = {UNPACK_E2E_WINE_RUN, exe};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> rawArgs;
-  for (auto& a : argv) rawArgs.push_back(a.data());
-  rawArgs.push_back(nullptr);
-
-  // Our environment with the additions replacing variables of the same name.
-  std::vector<std::string> env = options.environment;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    std::string name = entry.substr(0, entry.find('='));
-    bool replaced = false;
-    for (const auto& extra : options.environment) replaced = replaced || extra.substr(0, extra.find('=')) == name;
-    if (!replaced) env.push_back(entry);
-  }
-  std::vector<char*> rawEnv;
-  for (auto& e : env) rawEnv.push_back(e.data());
-  rawEnv.push_back(nullptr);
-
-  // As StartWindows: no Wine process may keep the test runner's pipes open.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, rawArgs[0], &actions, nullptr, rawArgs.data(), rawEnv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? static_cast<int>(pid) : -1;
-}
-
-RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
-                         std::chrono::seconds limit) {
-  return WaitWindows(StartWindowsWith(exe, args, options), limit);
-}
-
 namespace {
 
 // Undoes Wine's debug-string escaping: \n \r \t \\ \" and \xNN.

@@ -19,15 +19,6 @@ namespace e2e {
 // string as a warning of channel "seh" ("warn:seh:OutputDebugStringA \"...\"").
 extern const char kDebuggerChannel[];
 
-struct SpawnOptions {
-  std::vector<std::string> environment;  // NAME=VALUE added to ours
-  std::string stderrPath;                // Wine's stderr goes here; empty: /dev/null
-};
-
-// StartWindows and RunWindows with options.
-int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options);
-RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
-                         std::chrono::seconds limit = std::chrono::seconds(120));
 
 // The strings a run sent to the debugger, from a stderr file written with
 // kDebuggerChannel enabled, unescaped. Wine shortens strings of more than

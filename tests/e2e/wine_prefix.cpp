@@ -1,5 +1,7 @@
 #include "wine_prefix.h"
 
+#include "installer.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -16,24 +18,46 @@ extern char** environ;
 
 namespace e2e {
 
-int StartWindows(const std::string& exe, const std::vector<std::string>& args) {
+int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options) {
   std::vector<std::string> argv = {UNPACK_E2E_WINE_RUN, exe};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> raw;
-  for (auto& a : argv) raw.push_back(a.data());
-  raw.push_back(nullptr);
+  std::vector<char*> rawArgs;
+  for (auto& a : argv) rawArgs.push_back(a.data());
+  rawArgs.push_back(nullptr);
 
-  // Wine's own chatter must not reach the test's output, and no Wine process
-  // may keep the test runner's pipes open.
+  // Our environment with the additions replacing variables of the same name.
+  std::vector<std::string> env = options.environment;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& extra : options.environment) replaced = replaced || extra.substr(0, extra.find('=')) == name;
+    if (!replaced) env.push_back(entry);
+  }
+  std::vector<char*> rawEnv;
+  for (auto& e : env) rawEnv.push_back(e.data());
+  rawEnv.push_back(nullptr);
+
+  // As StartWindows: no Wine process may keep the test runner's pipes open.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
+  int rc = posix_spawn(&pid, rawArgs[0], &actions, nullptr, rawArgs.data(), rawEnv.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
+                         std::chrono::seconds limit) {
+  return WaitWindows(StartWindowsWith(exe, args, options), limit);
+}
+
+int StartWindows(const std::string& exe, const std::vector<std::string>& args) {
+  return StartWindowsWith(exe, args, SpawnOptions());
 }
 
 RunResult WaitWindows(int pid, std::chrono::seconds limit) {
@@ -59,6 +83,25 @@ RunResult WaitWindows(int pid, std::chrono::seconds limit) {
 
 RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args, std::chrono::seconds limit) {
   return WaitWindows(StartWindows(exe, args), limit);
+}
+
+bool UseVirtualDisplay() {
+  std::string display = ReadFile(UNPACK_E2E_XVFB_DIR "/display");
+  display = display.substr(0, display.find('\n'));
+  if (display.empty()) return false;
+  setenv("DISPLAY", display.c_str(), 1);
+  return true;
+}
+
+// Clicks the OK button of a box as a user would: the box raised above the
+// others (they all open at the same place), the pointer moved onto the
+// button from elsewhere, then pressed. Without that move Wine sends the
+// click to the window it last saw under the pointer, and a key sent to a box
+// that Wine does not hold as the foreground window is ignored.
+void ClickBoxOk(const std::string& window) {
+  Shell("eval $(xdotool getwindowgeometry --shell " + window + "); xdotool windowraise " + window +
+             "; sleep 0.3; xdotool mousemove 0 0; sleep 0.2; xdotool mousemove --window " + window +
+             " $((WIDTH / 2)) $((HEIGHT - 21)); sleep 0.2; xdotool click 1");
 }
 
 std::string PrefixDir() { return UNPACK_E2E_WINEPREFIX; }

@@ -18,10 +18,29 @@ struct RunResult {
 RunResult RunWindows(const std::string& exe, const std::vector<std::string>& args,
                      std::chrono::seconds limit = std::chrono::seconds(120));
 
+struct SpawnOptions {
+  std::vector<std::string> environment;  // NAME=VALUE added to ours
+  std::string stderrPath;                // Wine's stderr goes here; empty: /dev/null
+};
+
+// StartWindows and RunWindows with options.
+int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options);
+RunResult RunWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options,
+                         std::chrono::seconds limit = std::chrono::seconds(120));
+
 // Starts exe under wine64 without waiting; the host process id, or -1.
 int StartWindows(const std::string& exe, const std::vector<std::string>& args);
 // Waits for a process from StartWindows; kills it after limit.
 RunResult WaitWindows(int pid, std::chrono::seconds limit);
+
+// Points DISPLAY at the virtual X server of the xvfb fixture, so that the
+// Windows programs started afterwards show their windows there. False when
+// the fixture has not run.
+bool UseVirtualDisplay();
+
+// Clicks the OK button of the message box with X window id `window` as a
+// user would: raised, pointer moved onto the button from elsewhere, pressed.
+void ClickBoxOk(const std::string& window);
 
 // The prefix folder, C:\windows and the user's temp folder on the host.
 std::string PrefixDir();
