@@ -1,5 +1,7 @@
 #include "tools/packfile/args.h"
 
+#include "tools/packfile/exit_codes.h"
+
 std::string CParsedArgs::Value(const std::string& option, const std::string& fallback) const {
   auto it = values.find(option);
   return it == values.end() ? fallback : it->second;
@@ -36,6 +38,24 @@ bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>
       *error = "unknown option " + arg;
       return false;
     }
+  }
+  return true;
+}
+
+bool ParseCommandArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
+                      std::size_t operands, const char* expected, const char* help, std::ostream& out,
+                      std::ostream& err, CParsedArgs* parsed, int* exitCode) {
+  std::string error;
+  if (!ParseArgs(args, flags, {}, parsed, &error) ||
+      (!parsed->Has("--help") && parsed->operands.size() != operands)) {
+    err << "packfile: " << (error.empty() ? expected : error) << "\n" << help;
+    *exitCode = kExitUsage;
+    return false;
+  }
+  if (parsed->Has("--help")) {
+    out << help;
+    *exitCode = kExitOk;
+    return false;
   }
   return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,3 +21,12 @@ struct CParsedArgs {
 // value, or an option given twice.
 bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
                const std::set<std::string>& valued, CParsedArgs* parsed, std::string* error);
+
+// The common start of a command that takes `flags` and exactly `operands`
+// operands: parses them into `parsed`. Returns true when the command goes on;
+// false after printing the help (for --help, *exitCode 0) or the usage error
+// with the help (*exitCode 2). `expected` words the operands for the error,
+// e.g. "list takes one FILE".
+bool ParseCommandArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
+                      std::size_t operands, const char* expected, const char* help, std::ostream& out,
+                      std::ostream& err, CParsedArgs* parsed, int* exitCode);

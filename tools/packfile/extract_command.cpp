@@ -79,16 +79,8 @@ bool WriteEntry(CByteSource& file, const CWalkEntry& entry, const fs::path& targ
 
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--help", "--force"}, {}, &parsed, &error) ||
-      (!parsed.Has("--help") && parsed.operands.size() != 2)) {
-    err << "packfile: " << (error.empty() ? "extract takes FILE and DIR" : error) << "\n" << kExtractHelp;
-    return kExitUsage;
-  }
-  if (parsed.Has("--help")) {
-    out << kExtractHelp;
-    return kExitOk;
-  }
+  int exitCode = kExitOk;
+  if (!ParseCommandArgs(args, {"--help", "--force"}, 2, "extract takes FILE and DIR", kExtractHelp, out, err, &parsed, &exitCode)) return exitCode;
   const std::string& path = parsed.operands[0];
   fs::path dir(parsed.operands[1]);
   CFileSource file(path);
@@ -96,13 +88,8 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     err << "packfile: " << path << ": cannot open\n";
     return kExitFailed;
   }
-  std::string note;
-  CLocatorRead located = LocatePackage(file, &note);
-  if (!note.empty()) err << "packfile: note: " << note << "\n";
-  if (!located.found) {
-    err << "packfile: " << path << ": no package: " << located.failure << "\n";
-    return kExitFailed;
-  }
+  CLocatorRead located;
+  if (!LocatePackageOrSay(file, path, err, &located)) return kExitFailed;
   CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
   std::vector<std::string> errors = CheckEntries(walk, located.stubOffset, dir, parsed.Has("--force"));
   std::error_code ec;
@@ -110,6 +97,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (ec) errors.push_back(dir.string() + ": " + ec.message());
   for (const std::string& line : errors) err << "packfile: " << path << ": " << line << "\n";
   if (!errors.empty()) return kExitFailed;
+  std::string error;
   for (const CWalkEntry& entry : walk.entries) {
     if (!WriteEntry(file, entry, dir / Cp1252ToUtf8(RecordName(entry.record)), &error)) {
       err << "packfile: " << error << "\n";

@@ -29,29 +29,16 @@ std::string Row(unsigned long long offset, unsigned long long size, const std::s
 
 int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--help"}, {}, &parsed, &error) ||
-      (!parsed.Has("--help") && parsed.operands.size() != 1)) {
-    err << "packfile: " << (error.empty() ? "list takes one FILE" : error) << "\n" << kListHelp;
-    return kExitUsage;
-  }
-  if (parsed.Has("--help")) {
-    out << kListHelp;
-    return kExitOk;
-  }
+  int exitCode = kExitOk;
+  if (!ParseCommandArgs(args, {"--help"}, 1, "list takes one FILE", kListHelp, out, err, &parsed, &exitCode)) return exitCode;
   const std::string& path = parsed.operands[0];
   CFileSource file(path);
   if (!file.IsOpen()) {
     err << "packfile: " << path << ": cannot open\n";
     return kExitFailed;
   }
-  std::string note;
-  CLocatorRead located = LocatePackage(file, &note);
-  if (!note.empty()) err << "packfile: note: " << note << "\n";
-  if (!located.found) {
-    err << "packfile: " << path << ": no package: " << located.failure << "\n";
-    return kExitFailed;
-  }
+  CLocatorRead located;
+  if (!LocatePackageOrSay(file, path, err, &located)) return kExitFailed;
   CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
   out << "header offset: " << located.headerOffset << "\n"
       << "certificate table: " << (located.certificateSize > 0 ? located.certificateSize : 0) << " bytes\n"

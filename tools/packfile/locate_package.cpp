@@ -18,3 +18,12 @@ CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
   }
   return launcher;
 }
+
+bool LocatePackageOrSay(CByteSource& file, const std::string& path, std::ostream& err, CLocatorRead* located) {
+  std::string note;
+  *located = LocatePackage(file, &note);
+  if (!note.empty()) err << "packfile: note: " << note << "\n";
+  if (located->found) return true;
+  err << "packfile: " << path << ": no package: " << located->failure << "\n";
+  return false;
+}

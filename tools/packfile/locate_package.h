@@ -1,6 +1,7 @@
 // Finds the package the way a launcher does, for list and extract.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "package/byte_stream.h"
@@ -11,3 +12,7 @@
 // and the image's own security entry lead to different stub headers, which
 // only a hand-edited or unusual image does; empty otherwise.
 CLocatorRead LocatePackage(CByteSource& file, std::string* note);
+
+// LocatePackage for a command on `path`: prints the note, and a one-line
+// error when there is no package. True when the package was found.
+bool LocatePackageOrSay(CByteSource& file, const std::string& path, std::ostream& err, CLocatorRead* located);

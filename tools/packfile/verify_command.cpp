@@ -26,16 +26,8 @@ const char* Tag(Severity severity) {
 
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--help"}, {}, &parsed, &error) ||
-      (!parsed.Has("--help") && parsed.operands.size() != 1)) {
-    err << "packfile: " << (error.empty() ? "verify takes one FILE" : error) << "\n" << kVerifyHelp;
-    return kExitUsage;
-  }
-  if (parsed.Has("--help")) {
-    out << kVerifyHelp;
-    return kExitOk;
-  }
+  int exitCode = kExitOk;
+  if (!ParseCommandArgs(args, {"--help"}, 1, "verify takes one FILE", kVerifyHelp, out, err, &parsed, &exitCode)) return exitCode;
   const std::string& path = parsed.operands[0];
   CFileSource file(path);
   if (!file.IsOpen()) {
