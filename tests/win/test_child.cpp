@@ -13,10 +13,13 @@
 //                                        directory, sorted: name, length and the
 //                                        error of an open with no sharing (0: it
 //                                        opened), separated by tabs (UTF-8)
-//   test_child hold-file PATH READY RELEASE MS
+//   test_child hold-file PATH READY RELEASE MS [read]
 //                                        opens PATH with no sharing (creating it),
+//                                        or sharing reading only with "read",
 //                                        writes READY, holds PATH until RELEASE
 //                                        exists or MS pass
+//   test_child rename FROM TO            renames FROM to TO; ends with 0 when it
+//                                        was renamed, with the system error if not
 //   test_child with-temp DIR PROGRAM [ARGS...]
 //                                        runs PROGRAM with TMP and TEMP set to
 //                                        DIR, waits, ends with its exit code
@@ -103,8 +106,9 @@ int ListCurrentDirectory(const std::wstring& out) {
   return WriteText(out, text) ? 0 : 3;
 }
 
-int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit) {
-  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit, DWORD share) {
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 4;
   WriteText(ready, "ready\n");
   WaitForFile(release, limit);
@@ -176,7 +180,11 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"window-text" && argc >= 4) return WindowText(argv[2], argv[3]);
   if (mode == L"wait-for" && argc >= 4) return WaitForFile(argv[2], ParseCode(argv[3])) ? 0 : 5;
   if (mode == L"list" && argc >= 3) return ListCurrentDirectory(argv[2]);
-  if (mode == L"hold-file" && argc >= 6) return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]));
+  if (mode == L"hold-file" && argc >= 6)
+    return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]),
+                    argc >= 7 && std::wstring(argv[6]) == L"read" ? FILE_SHARE_READ : 0);
+  if (mode == L"rename" && argc >= 4)
+    return MoveFileW(argv[2], argv[3]) ? 0 : static_cast<int>(GetLastError());
   if (mode == L"with-temp" && argc >= 4) return RunWithTemp(argv[2], argc - 3, argv + 3);
   return 100;
 }
