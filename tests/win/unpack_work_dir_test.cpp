@@ -162,10 +162,7 @@ TEST_F(UnPackWorkDirTest, TheDirectoryIsHeldFromItsCreationUntilItIsCleaned) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(RemoveDirectoryW(bare.c_str()));
   // A program started inside must still be able to make it its current directory.
-  wchar_t previous[MAX_PATH + 1] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  EXPECT_TRUE(SetCurrentDirectoryW(work_.c_str()));
-  EXPECT_TRUE(SetCurrentDirectoryW(previous));
+  EXPECT_TRUE(CurrentDirectoryScope(work_).entered());
   unpack_.CleanUnPackDir();
   EXPECT_FALSE(unpack_.HoldsUnPackDir());
   EXPECT_FALSE(Exists(work_));
