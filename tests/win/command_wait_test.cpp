@@ -5,6 +5,7 @@
 
 #include "framework/handle.h"
 #include "launcher/command_launch.h"
+#include "tests/support/command_line.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ CHandle StartChild(const std::wstring& arguments) {
   std::wstring dir(self);
   dir = dir.substr(0, dir.find_last_of(L'\\') + 1);
   std::wstring exe = dir + L"test_child.exe";
-  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  std::wstring commandLine = test_support::QuoteArgument(exe) + L" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/command_line.h"
+
 namespace {
 
 std::string Utf8(const std::wstring& text) {
@@ -116,29 +118,10 @@ int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, 
   return 0;
 }
 
-// One argument quoted so that the C runtime's splitting gives it back intact.
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(2 * slashes, L'\\');
-  return out + L"\"";
-}
-
 // GetTempPathW reads TMP before TEMP: both must name the folder.
 int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
   if (!SetEnvironmentVariableW(L"TMP", dir) || !SetEnvironmentVariableW(L"TEMP", dir)) return 4;
-  std::wstring commandLine;
-  for (int i = 0; i < argc; ++i) commandLine += (i ? L" " : L"") + Quote(argv[i]);
+  std::wstring commandLine = test_support::JoinArguments(argc, argv);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
