@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "package/cp1252.h"
 #include "package/entry_name.h"
+#include "tools/packfile/shown_name.h"
 
 std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
   std::vector<CNameIssue> issues;
@@ -23,7 +23,7 @@ std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
     if (!inserted.second) {
       std::size_t first = inserted.first->second;
       issues.push_back(CNameIssue{k, true, "is the same file name to Windows as entry " + std::to_string(first + 1) +
-                                               " (" + Cp1252ToUtf8(names[first]) + ")"});
+                                               " (" + ShownName(names[first]) + ")"});
     }
   }
   return issues;
