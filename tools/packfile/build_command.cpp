@@ -15,7 +15,6 @@
 #include "tools/packfile/name_list.h"
 #include "tools/packfile/progress_posix.h"
 #include "tools/packfile/sign_posix.h"
-#include "tools/packfile/signed_output.h"
 #include "tools/packfile/temp_output_posix.h"
 
 namespace {
@@ -32,13 +31,8 @@ constexpr char kBuildHelp[] =
     "  --replace          take a launcher that carries a package or a signature,\n"
     "                     and build from its image without them\n"
     "  --no-run-bat       allow a package without run.bat (program form only)\n"
-    "  --sign             sign the result with osslsigncode, with either\n"
-    "    --cert FILE --key FILE   a certificate chain and its private key, or\n"
-    "    --pkcs12 FILE            a PKCS#12 file\n"
-    "    --pass TEXT | --pass-file FILE   the key's password\n"
-    "    --timestamp URL          a time-stamp service\n"
-    "    --sign-hash NAME         sha1 (default) or sha256\n";
-
+    "  --sign             sign the result with osslsigncode (after the package is\n"
+    "                     appended, so the signature covers it), with:\n";
 struct CBuildRequest {
   std::string launcher;
   std::string out;
@@ -57,23 +51,14 @@ bool ParseBuild(const CParsedArgs& parsed, CBuildRequest* request, std::string* 
   request->sign = parsed.Has("--sign");
   request->paths = parsed.operands;
   CSignOptions& s = request->signing;
-  s.certificate = parsed.Value("--cert");
-  s.key = parsed.Value("--key");
-  s.pkcs12 = parsed.Value("--pkcs12");
-  s.password = parsed.Value("--pass");
-  s.passwordFile = parsed.Value("--pass-file");
-  s.timestampUrl = parsed.Value("--timestamp");
-  s.hash = parsed.Value("--sign-hash", "sha1");
+  bool signOptionGiven = false;
+  for (const std::string& option : SignValuedOptions()) signOptionGiven = signOptionGiven || parsed.Has(option);
   if (request->launcher.empty() || request->out.empty()) {
     *error = "build needs --launcher and --out";
-  } else if (!request->sign && (parsed.Has("--cert") || parsed.Has("--key") || parsed.Has("--pkcs12"))) {
-    *error = "--cert, --key and --pkcs12 need --sign";
-  } else if (request->sign && s.pkcs12.empty() == (s.certificate.empty() || s.key.empty())) {
-    *error = "--sign needs either --cert and --key, or --pkcs12";
-  } else if (s.hash != "sha1" && s.hash != "sha256") {
-    *error = "--sign-hash must be sha1 or sha256";
+  } else if (!request->sign && signOptionGiven) {
+    *error = "the signing options need --sign";
   } else {
-    return true;
+    return !request->sign || ParseSignOptions(parsed, &s, error);
   }
   return false;
 }
@@ -120,9 +105,13 @@ int WriteInstaller(const CBuildRequest& request, CByteSource& launcherFile, cons
     contents.entries.push_back(CPackEntry{file.name, sources.back().get()});
   }
 
+  std::string error;
+  // A wrong password or a key that does not fit shows before the package is written.
+  if (request.sign && !TrialSign(request.signing, image, launcher.length, &error)) {
+    return Report({error}, "", err);
+  }
   CTempOutput temp(request.out);
   if (!temp.Ok()) return Report({temp.Error()}, "", err);
-  std::string error;
   {
     CFileSink sink(temp.Path());
     CTerminalProgress progress(PackageFileLength(contents));
@@ -131,16 +120,10 @@ int WriteInstaller(const CBuildRequest& request, CByteSource& launcherFile, cons
     if (!written || !error.empty()) return Report({request.out + ": " + (error.empty() ? "cannot write" : error)}, "", err);
   }
   if (!request.sign) return temp.Commit() ? kExitOk : Report({temp.Error()}, "", err);
-
-  CTempOutput signedTemp(request.out);
-  bool fixed = false;
-  if (!signedTemp.Ok()) return Report({signedTemp.Error()}, "", err);
-  if (!SignWithOsslsigncode(request.signing, temp.Path(), signedTemp.Path(), &error) ||
-      !CheckSignedOutput(signedTemp.Path(), PackageFileLength(contents), &fixed, &error)) {
-    return Report({request.out + ": " + error}, "", err);
-  }
-  if (fixed) Report({"the signer left a wrong CheckSum; corrected"}, "note: ", err);
-  return signedTemp.Commit() ? kExitOk : Report({signedTemp.Error()}, "", err);
+  std::vector<std::string> notes, errors;
+  bool signedOk = SignInto(request.signing, temp.Path(), PackageFileLength(contents), request.out, &notes, &errors);
+  Report(notes, "note: ", err);
+  return signedOk ? kExitOk : Report(errors, "", err);
 }
 
 }  // namespace
@@ -149,16 +132,15 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
   CParsedArgs parsed;
   std::string error;
   CBuildRequest request;
-  if (!ParseArgs(args, {"--help", "--replace", "--no-run-bat", "--sign"},
-                 {"--launcher", "--out", "--cert", "--key", "--pkcs12", "--pass", "--pass-file", "--timestamp",
-                  "--sign-hash"},
-                 &parsed, &error) ||
+  std::set<std::string> valued = SignValuedOptions();
+  valued.insert({"--launcher", "--out"});
+  if (!ParseArgs(args, {"--help", "--replace", "--no-run-bat", "--sign"}, valued, &parsed, &error) ||
       (!parsed.Has("--help") && !ParseBuild(parsed, &request, &error))) {
-    err << "packfile: " << error << "\n" << kBuildHelp;
+    err << "packfile: " << error << "\n" << kBuildHelp << kSignOptionsHelp;
     return kExitUsage;
   }
   if (parsed.Has("--help")) {
-    out << kBuildHelp;
+    out << kBuildHelp << kSignOptionsHelp;
     return kExitOk;
   }
 
@@ -176,6 +158,7 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
   std::vector<CInputFile> files;
   CollectInputs(request.paths, &files, &errors);
   CheckInputs(request, files, &errors, &warnings);
+  if (request.sign) CheckSignInputs(request.signing, &errors);
   Report(warnings, "warning: ", err);
   if (!errors.empty()) return Report(errors, "", err);
   return WriteInstaller(request, launcherFile, launcher, launcherName, files, err);

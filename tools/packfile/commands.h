@@ -9,6 +9,8 @@
 
 // Builds an installer from a launcher image and files.
 int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Signs an installer built earlier.
+int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Lists the package as a launcher reads it.
 int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Checks every layout rule and what a launcher would extract.

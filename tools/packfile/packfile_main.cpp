@@ -10,6 +10,7 @@ constexpr char kHelp[] =
     "of files appended, optionally signed.\n"
     "\n"
     "  build    append files to a launcher image and write the installer\n"
+    "  sign     sign an installer built earlier\n"
     "  list     show the package as a launcher reads it\n"
     "  verify   check every layout rule and what a launcher would extract\n"
     "  extract  write the entries into a folder\n"
@@ -26,6 +27,7 @@ int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::o
   const std::string& command = args[0];
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "build") return RunBuild(rest, out, err);
+  if (command == "sign") return RunSign(rest, out, err);
   if (command == "list") return RunList(rest, out, err);
   if (command == "verify") return RunVerify(rest, out, err);
   if (command == "extract") return RunExtract(rest, out, err);
