@@ -194,4 +194,32 @@ TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
   EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute done code:0");
 }
 
+// packfile log on the log these runs really write: three runs in one file,
+// one whole batch run, one child failing with its own code, one failed launch.
+TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, kBatchPackage, setup), 0);
+  EXPECT_EQ(e2e::RunWindows(setup, {}).exitCode, 0);
+  EXPECT_EQ(e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "3"}).exitCode, 0);
+  EXPECT_EQ(e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"}).exitCode, 0);
+  std::string report = scratch_ / "log.txt";
+  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' log '" + e2e::LogPath() + "' > '" + report + "'"), 0);
+  std::string text = e2e::ReadFile(report);
+  const std::vector<std::string> expectedParts = {
+      ": 3 runs\n",
+      "not a verdict",
+      "\nrun 1: pid ",
+      "  files:     2 expected, 2 written, 0 failed\n",
+      "  command:   cmd.exe /c run.bat > C:\\windows\\Temp\\unpack.log.txt\n",
+      "  work dir:  " + e2e::WorkDirWindows() + "\n",
+      "  output:    run.bat's standard output went to C:\\windows\\Temp\\unpack.log.txt",
+      ", exit code 0\n\nrun 2: pid ",
+      ", exit code 3\n\nrun 3: pid ",
+      "  child:     did not start (execute fail)\n",
+  };
+  for (const std::string& expected : expectedParts) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+}
+
 }  // namespace

@@ -22,12 +22,7 @@ void ExpectNoInstaller(const CScratchDir& dir) {
 
 class PackfileBuildTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WriteLauncher(dir_ / "UnPackFile.exe");
-    fs::create_directory(dir_ / "files");
-    WriteFile(dir_ / "files/run.bat", "@echo off\r\nsetup.exe /quiet\r\n");
-    WriteFile(dir_ / "files/setup.exe", std::string(5000, 'S'));
-  }
+  void SetUp() override { WriteBuildInputs(dir_); }
 
   CRun Build(std::vector<std::string> extra) {
     std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe"};

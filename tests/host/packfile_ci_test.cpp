@@ -13,12 +13,7 @@ namespace {
 
 class PackfileCiTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    WriteLauncher(dir_ / "UnPackFile.exe");
-    fs::create_directory(dir_ / "files");
-    WriteFile(dir_ / "files/run.bat", "@echo off\r\nsetup.exe /quiet\r\n");
-    WriteFile(dir_ / "files/setup.exe", std::string(5000, 'S'));
-  }
+  void SetUp() override { WriteBuildInputs(dir_); }
 
   std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra) {
     std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};

@@ -98,6 +98,13 @@ bool MatchesJsonSchema(const std::string& document, const std::string& schemaPat
   return status == 0;
 }
 
+void WriteBuildInputs(const CScratchDir& dir) {
+  WriteLauncher(dir / "UnPackFile.exe");
+  std::filesystem::create_directory(dir / "files");
+  WriteFile(dir / "files/run.bat", "@echo off\r\nsetup.exe /quiet\r\n");
+  WriteFile(dir / "files/setup.exe", std::string(5000, 'S'));
+}
+
 void WriteLauncher(const std::string& path, const CPeImageShape& shape) { WriteFile(path, MakePeImage(shape)); }
 
 void SetSecurityEntry(Bytes* file, std::uint32_t offset, std::uint32_t size) {

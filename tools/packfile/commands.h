@@ -17,5 +17,7 @@ int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Writes the entries a launcher would extract into a folder.
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Decodes the launcher's unpack.log run by run.
+int RunLog(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // The whole program: `args` holds everything after the program name.
 int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

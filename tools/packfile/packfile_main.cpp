@@ -47,6 +47,7 @@ int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::o
   if (command == "list") return RunList(rest, out, err);
   if (command == "verify") return RunVerify(rest, out, err);
   if (command == "extract") return RunExtract(rest, out, err);
+  if (command == "log") return RunLog(rest, out, err);
   if (command == "--version") {
     out << "packfile " PACKFILE_VERSION " (commit " PACKFILE_COMMIT ")\n";
     return kExitOk;
