@@ -191,6 +191,7 @@ TEST_F(PackfileSignTest, VerifyChecksTheSignatureOfASignedInstaller) {
   EXPECT_EQ(tampered.code, 1);
   EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
   EXPECT_NE(tampered.out.find("does not match the signed digest"), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("ok    signed by /CN=packfile-test, signing time "), std::string::npos) << tampered.out;
   // Every layout line, the CheckSum's included, is that of the untouched file.
   EXPECT_NE(tampered.out.find("ok    PE CheckSum"), std::string::npos) << tampered.out;
   auto layout = [](const std::string& out) { return out.substr(0, out.find("as written\n")); };
@@ -208,6 +209,30 @@ TEST_F(PackfileSignTest, VerifyChecksTheSignatureOfASignedInstaller) {
                 .code,
             0);
   EXPECT_NE(RunPackfile({"verify", dir_ / "plain.exe"}).out.find("ok    not signed\n"), std::string::npos);
+}
+
+// A time stamp from a local time-stamp authority (osslsigncode's -TSA-certs):
+// shown with its time, and still noticed once the digest fails.
+TEST_F(PackfileSignTest, VerifyReportsTheTimeStamp) {
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-tsa -addext "
+                  "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
+            0);
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -h sha256 " +
+                  "-TSA-certs " + dir_ / "tsa.pem" + " -TSA-key " + dir_ / "tsa.key" + " -TSA-time 1700000000 -in " +
+                  dir_ / "plain.exe" + " -out " + dir_ / "stamped.exe"),
+            0);
+  CRun stamped = RunPackfile({"verify", dir_ / "stamped.exe"});
+  EXPECT_NE(stamped.out.find("ok    time stamp Nov 14 22:13:20 2023 GMT\n"), std::string::npos) << stamped.out;
+  Bytes file = ReadFile(dir_ / "stamped.exe");
+  std::swap(file[1024 + 284], file[1024 + 284 + 2]);
+  WriteFile(dir_ / "stamped-changed.exe", file);
+  CRun changed = RunPackfile({"verify", dir_ / "stamped-changed.exe"});
+  EXPECT_EQ(changed.code, 1);
+  EXPECT_NE(changed.out.find("ok    time stamped (its time is not shown"), std::string::npos) << changed.out;
 }
 
 }  // namespace

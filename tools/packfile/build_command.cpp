@@ -84,9 +84,6 @@ bool ParseBuild(const CParsedArgs& parsed, CBuildRequest* request, std::string* 
     *error = "build needs --launcher and --out";
   } else if (!request->sign && signOptionGiven) {
     *error = "the signing options need --sign";
-  } else if (parsed.Has("--files-from") &&
-             !ReadFileList(parsed.Value("--files-from"), std::cin, &request->items, error)) {
-    return false;
   } else {
     return !request->sign || ParseSignOptions(parsed, &request->signing, error);
   }
@@ -266,6 +263,9 @@ int RunBuild(const std::vector<std::string>& args, std::ostream& out, std::ostre
       warnings.push_back(shownLauncher + ": not an UnPackFile launcher (" + identity.why +
                          "): a package appended to it would never be extracted");
     }
+  }
+  if (parsed.Has("--files-from") && !ReadFileList(parsed.Value("--files-from"), std::cin, &request.items, &error)) {
+    errors.push_back(error);
   }
   std::vector<CInputFile> files;
   std::size_t excluded = 0;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -141,8 +142,11 @@ void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* erro
 }
 
 bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error) {
-  char folder[] = "/tmp/packfile-trial-XXXXXX";
-  if (mkdtemp(folder) == nullptr) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  char* folder = mkdtemp(name.data());
+  if (folder == nullptr) {
     *error = "cannot create a scratch folder for a trial signature";
     return false;
   }

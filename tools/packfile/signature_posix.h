@@ -4,6 +4,7 @@
 // the PE CheckSum (two aligned words swapped); this can.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,4 +15,8 @@
 // signing time, time stamp, and the certificate chain when `caFile` names
 // the certificates to trust. A failure when osslsigncode is missing, since
 // an unchecked signature must not pass.
-std::vector<CFinding> CheckSignature(const std::string& path, const std::string& caFile);
+// The signer and signing time are read from the certificate table itself
+// (`tableOffset`, `tableSize`), since osslsigncode stops describing a
+// signature whose digest fails.
+std::vector<CFinding> CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                                     const std::string& caFile);

@@ -74,11 +74,15 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   CVerifyReport report = VerifyPackage(file);
   CPeImage image;
-  bool isSigned = ReadPeImage(file, &image, &error) && PeDirectory(image, kPeSecurityDirectory).size != 0;
-  if (!isSigned) {
+  bool isImage = ReadPeImage(file, &image, &error);
+  CPeDataDirectory table = isImage ? PeDirectory(image, kPeSecurityDirectory) : CPeDataDirectory();
+  bool isSigned = table.size != 0;
+  if (isImage && !isSigned) {
     report.findings.push_back(CFinding{CheckId::kSignature, Severity::kOk, "not signed"});
-  } else if (!report.Failed(CheckId::kCertificateTable)) {
-    for (const CFinding& finding : CheckSignature(path, parsed.Value("--ca"))) report.findings.push_back(finding);
+  } else if (isSigned && !report.Failed(CheckId::kCertificateTable)) {
+    for (const CFinding& finding : CheckSignature(path, table.virtualAddress, table.size, parsed.Value("--ca"))) {
+      report.findings.push_back(finding);
+    }
   }
   if (parsed.Has("--json")) {
     PrintJson(path, report, isSigned, out);
