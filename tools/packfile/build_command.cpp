@@ -201,7 +201,7 @@ int WriteInstaller(const CBuildRequest& request, CByteSource& launcherFile, cons
   std::string error;
   // A wrong password or a key that does not fit shows before the package is written.
   if (request.sign && !TrialSign(request.signing, image, launcher.length, &error)) {
-    return Report({error}, "", err);
+    return Report({"a trial signature of the launcher image failed, nothing was built: " + error}, "", err);
   }
   CTempOutput temp(request.out);
   if (!temp.Ok()) return Report({temp.Error()}, "", err);
