@@ -203,7 +203,8 @@ TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
   EXPECT_EQ(e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "3"}).exitCode, 0);
   EXPECT_EQ(e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"}).exitCode, 0);
   std::string report = scratch_ / "log.txt";
-  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' log '" + e2e::LogPath() + "' > '" + report + "'"), 0);
+  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' log '" + e2e::LogPath() + "' > '" + report + "'";
+  ASSERT_EQ(e2e::Shell(command), 0);
   std::string text = e2e::ReadFile(report);
   const std::vector<std::string> expectedParts = {
       ": 3 runs\n",

@@ -209,6 +209,9 @@ TEST_F(PackfileSignTest, VerifyChecksTheSignatureOfASignedInstaller) {
                 .code,
             0);
   EXPECT_NE(RunPackfile({"verify", dir_ / "plain.exe"}).out.find("ok    not signed\n"), std::string::npos);
+  CRun expected = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "plain.exe"});
+  EXPECT_EQ(expected.code, 1);
+  EXPECT_NE(expected.out.find("FAIL  not signed, but --ca expects a signature\n"), std::string::npos);
 }
 
 // A time stamp from a local time-stamp authority (osslsigncode's -TSA-certs):

@@ -93,7 +93,9 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
   bool check = errors.empty() && !parsed.Has("--force");
   for (std::size_t k = 0; check && k < walk.entries.size(); ++k) {
     std::string name = Cp1252ToUtf8(RecordName(walk.entries[k].record));
-    if (output.Exists(name)) errors.push_back(ShownText(dir) + "/" + ShownText(name) + ": exists (--force replaces it)");
+    if (output.Exists(name)) {
+      errors.push_back(ShownText(dir) + "/" + ShownText(name) + ": exists (--force replaces it)");
+    }
   }
   for (const std::string& line : errors) err << "packfile: " << shownPath << ": " << line << "\n";
   if (!errors.empty()) return kExitFailed;

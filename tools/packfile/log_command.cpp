@@ -89,8 +89,10 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
     const CLogRun& run = log.runs[k];
     out << (k ? "," : "") << "\n  {\"pid\":" << run.pid << ",\"start\":" << JsonString(run.start)
         << ",\"end\":" << JsonString(run.end) << ",\"os\":" << JsonString(run.os)
-        << ",\"launcher\":" << JsonString(run.executable) << ",\"packageFound\":" << (run.packageFound ? "true" : "false")
-        << ",\"headerOffset\":" << optional(run.headerOffset) << ",\"certificateSize\":" << optional(run.certificateSize)
+        << ",\"launcher\":" << JsonString(run.executable)
+        << ",\"packageFound\":" << (run.packageFound ? "true" : "false")
+        << ",\"headerOffset\":" << optional(run.headerOffset)
+        << ",\"certificateSize\":" << optional(run.certificateSize)
         << ",\"expected\":" << strings(run.expected) << ",\"written\":" << strings(run.written) << ",\"failed\":[";
     for (std::size_t f = 0; f < run.failed.size(); ++f) {
       out << (f ? "," : "") << "{\"file\":" << JsonString(run.failed[f].file)

@@ -18,7 +18,8 @@ constexpr char kVerifyHelp[] =
     "verify: digest algorithm, whether the digest matches the file, signer, time\n"
     "stamp). Prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
     "nothing failed.\n"
-    "  --ca FILE   also check the signer's certificate chain against FILE (PEM)\n"
+    "  --ca FILE   also check the signer's certificate chain against FILE (PEM);\n"
+    "              an unsigned file then fails\n"
     "  --json      one JSON document (schema packfile-verify/1, see the README)\n";
 
 const char* Tag(Severity severity) {
@@ -78,7 +79,10 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
   CPeDataDirectory table = isImage ? PeDirectory(image, kPeSecurityDirectory) : CPeDataDirectory();
   bool isSigned = table.size != 0;
   if (isImage && !isSigned) {
-    report.findings.push_back(CFinding{CheckId::kSignature, Severity::kOk, "not signed"});
+    // Asking for a chain check means a signature is expected.
+    bool expected = parsed.Has("--ca");
+    report.findings.push_back(CFinding{CheckId::kSignature, expected ? Severity::kFailure : Severity::kOk,
+                                       expected ? "not signed, but --ca expects a signature" : "not signed"});
   } else if (isSigned && !report.Failed(CheckId::kCertificateTable)) {
     for (const CFinding& finding : CheckSignature(path, table.virtualAddress, table.size, parsed.Value("--ca"))) {
       report.findings.push_back(finding);
