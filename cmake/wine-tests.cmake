@@ -1,8 +1,16 @@
 # Running Windows programs in tests: the emulator wrapper for this tree and a
 # CTest fixture that owns the Wine session around the tests that need it.
-configure_file("${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in" "${CMAKE_BINARY_DIR}/wine-run.sh"
-  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
-  @ONLY)
+
+# Writes `script`, which runs a Windows program with Wine's `loader` in `prefix`.
+function(unpack_wine_runner script prefix loader)
+  set(UNPACK_WINEPREFIX "${prefix}")
+  set(UNPACK_WINE_LOADER "${loader}")
+  configure_file("${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in" "${script}"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+    @ONLY)
+endfunction()
+
+unpack_wine_runner("${CMAKE_BINARY_DIR}/wine-run.sh" "${UNPACK_WINEPREFIX}" /usr/lib/wine/wine64)
 set(UNPACK_WINE_RUN "${CMAKE_BINARY_DIR}/wine-run.sh")
 
 # With UNPACK_WINE_DISPLAY_FILE set (and an xvfb fixture that writes it), the

@@ -34,7 +34,7 @@ int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::
   fs::remove_all(folder);
   fs::create_directories(folder);
   for (const auto& [name, bytes] : files) WriteFile(folder + "/" + name, bytes);
-  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' build --launcher '" + UNPACK_E2E_LAUNCHER64 +
+  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' build --launcher '" + UNPACK_E2E_LAUNCHER +
                         "' --out '" + out + "'";
   for (const auto& option : options) command += " '" + option + "'";
   if (!files.empty()) command += " '" + folder + "'";
@@ -57,5 +57,12 @@ std::string WorkDirWindows() {
 }
 
 std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
+
+bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key) {
+  *cert = scratch / "cert.pem";
+  *key = scratch / "key.pem";
+  return Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout '" + *key +
+               "' -out '" + *cert + "' >/dev/null 2>&1") == 0;
+}
 
 }  // namespace e2e

@@ -1,5 +1,6 @@
 // Installers for end-to-end tests, built the way a release engineer builds
-// them: files in a folder, packed by packfile onto the 64-bit launcher.
+// them: files in a folder, packed by packfile onto the launcher the test
+// program runs (the 64-bit build, or the shipped 32-bit one for the win32 cases).
 #pragma once
 
 #include <map>
@@ -20,7 +21,7 @@ class HostScratch {
   std::string path_;
 };
 
-// Packs files (name -> bytes) onto the 64-bit launcher into `out`; extra
+// Packs files (name -> bytes) onto the test program's launcher into `out`; extra
 // packfile options in `options`. Returns packfile's exit code.
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options = {});
@@ -37,5 +38,9 @@ std::string WorkDirWindows();
 
 // The test child program (tests/win/test_child.cpp) on the host.
 std::string TestChild();
+
+// A self-signed code-signing certificate and its key, made with openssl in
+// the scratch folder for packfile build --sign. False when openssl fails.
+bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key);
 
 }  // namespace e2e

@@ -4,17 +4,10 @@
 
 #include <regex>
 
+#include "log_lines.h"
 #include "wine_prefix.h"
 
 namespace {
-
-const std::wregex kLine(LR"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:-?\d+$)");
-
-// The message part of a log line; empty when the line is malformed.
-std::wstring MessageOf(const std::wstring& line) {
-  std::wsmatch m;
-  return std::regex_match(line, m, kLine) ? m[2].str() : std::wstring();
-}
 
 class LauncherRunTest : public ::testing::Test {
  protected:
@@ -22,28 +15,25 @@ class LauncherRunTest : public ::testing::Test {
 };
 
 TEST_F(LauncherRunTest, AnUnpackedLauncherLogsTheOsLineAndExitsZero) {
-  auto run = e2e::RunWindows(UNPACK_E2E_LAUNCHER64, {});
+  auto run = e2e::RunWindows(UNPACK_E2E_LAUNCHER, {});
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
-  auto lines = e2e::LogLines();
+  auto lines = e2e::LogMessages();
   ASSERT_FALSE(lines.empty()) << "the launcher wrote no log";
-  std::wstring os = MessageOf(lines[0]);
-  EXPECT_TRUE(std::regex_match(os, std::wregex(LR"(\[CUtility::OSInfo\] OS \d+\.\d+\(\d+\) .* x64:0)")))
-      << e2e::Narrow(lines[0]);
-  for (const auto& line : lines) EXPECT_FALSE(MessageOf(line).empty()) << e2e::Narrow(line);
+  EXPECT_TRUE(std::regex_match(lines[0].message, std::regex(e2e::ExtractionPatterns({})[0]))) << lines[0].message;
 }
 
 TEST_F(LauncherRunTest, EachRunAppendsToTheLogOfTheRunsBefore) {
-  ASSERT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER64, {}).exitCode, 0);
+  ASSERT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER, {}).exitCode, 0);
   auto first = e2e::LogLines();
-  ASSERT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER64, {"ignored"}).exitCode, 0);
+  ASSERT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER, {"ignored"}).exitCode, 0);
   auto both = e2e::LogLines();
   ASSERT_EQ(both.size(), 2 * first.size());
   for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(both[i], first[i]);
-  std::wsmatch a, b;
-  ASSERT_TRUE(std::regex_match(first[0], a, kLine));
-  ASSERT_TRUE(std::regex_match(both[first.size()], b, kLine));
-  EXPECT_NE(a[1].str(), b[1].str()) << "two runs, two processes";
+  e2e::LaunchLine a, b;
+  ASSERT_TRUE(e2e::ParseLine(e2e::Narrow(first[0]), &a));
+  ASSERT_TRUE(e2e::ParseLine(e2e::Narrow(both[first.size()]), &b));
+  EXPECT_NE(a.pid, b.pid) << "two runs, two processes";
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST_F(InterruptTest, AKilledExtractionLeavesFilesThatTheNextRunClears) {
   std::string name = "interrupted-" + std::to_string(getpid()) + ".exe";
   std::string setup = scratch_ / name;
   ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER64 + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
+                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
             0);
 
   pid_ = e2e::StartWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});

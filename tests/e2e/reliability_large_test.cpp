@@ -89,7 +89,7 @@ TEST_F(LargeTest, AnEntryOver4GiBExtractsByteIdentical) {
   close(fd);
   std::string setup = scratch_ / "setup.exe";
   ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER64 + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
+                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
             0);
 
   std::string release = scratch_ / "release";

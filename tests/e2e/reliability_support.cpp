@@ -11,7 +11,6 @@
 
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "package/file_bytes.h"
@@ -65,32 +64,6 @@ std::vector<std::string> DebuggerStrings(const std::string& stderrPath) {
   return strings;
 }
 
-bool ParseLine(const std::string& text, LaunchLine* line) {
-  static const std::regex kLine(R"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
-  std::smatch m;
-  if (!std::regex_match(text, m, kLine)) return false;
-  line->pid = m[1].str();
-  line->message = m[2].str();
-  line->error = std::stol(m[3].str());
-  return true;
-}
-
-std::vector<LaunchLine> LogMessages() {
-  std::vector<LaunchLine> out;
-  for (const auto& text : LogLines()) {
-    LaunchLine line;
-    EXPECT_TRUE(ParseLine(Narrow(text), &line)) << "malformed log line: " << Narrow(text);
-    out.push_back(line);
-  }
-  return out;
-}
-
-std::string Dump(const std::vector<LaunchLine>& lines) {
-  std::string all;
-  for (const auto& l : lines) all += "[" + l.pid + "] " + l.message + "\n";
-  return all;
-}
-
 bool LogHas(const std::string& fragment) {
   for (const auto& line : LogLines())
     if (Narrow(line).find(fragment) != std::string::npos) return true;
@@ -99,7 +72,7 @@ bool LogHas(const std::string& fragment) {
 
 bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,
                           std::string* error) {
-  CFileSource launcher(UNPACK_E2E_LAUNCHER64);
+  CFileSource launcher(UNPACK_E2E_LAUNCHER);
   CPeImage pe;
   if (!launcher.IsOpen() || !ReadPeImage(launcher, &pe, error)) {
     if (error->empty()) *error = "cannot read the launcher";

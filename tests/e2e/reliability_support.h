@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "installer.h"
+#include "log_lines.h"
 #include "wine_prefix.h"
 
 namespace e2e {
@@ -24,19 +25,6 @@ extern const char kDebuggerChannel[];
 // kDebuggerChannel enabled, unescaped. Wine shortens strings of more than
 // about 290 characters; those end in "...".
 std::vector<std::string> DebuggerStrings(const std::string& stderrPath);
-
-// A launcher line split into its fields.
-struct LaunchLine {
-  std::string pid;
-  std::string message;
-  long error = 0;
-};
-// Splits a line "[pid]timestamp  message  Err:n"; false when malformed.
-bool ParseLine(const std::string& text, LaunchLine* line);
-// The log file's lines, split; a malformed line fails the current test.
-std::vector<LaunchLine> LogMessages();
-// All messages, one per line, for failure output.
-std::string Dump(const std::vector<LaunchLine>& lines);
 
 // Polls until pred() is true or limit passes.
 template <typename Pred>
@@ -52,7 +40,7 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds limit, std::chrono::millisec
 // True when a log line's message contains fragment.
 bool LogHas(const std::string& fragment);
 
-// Writes an installer onto the 64-bit launcher with the package writer
+// Writes an installer onto the test program's launcher with the package writer
 // itself, bypassing packfile's checks: names are Windows-1252 bytes as
 // given. False with error set on failure.
 bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,

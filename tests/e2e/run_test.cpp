@@ -4,51 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "installer.h"
+#include "log_lines.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::wregex kLine(LR"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
-
-struct Line {
-  std::wstring message;
-  long error = 0;
-};
-
-std::vector<Line> Messages() {
-  std::vector<Line> out;
-  for (const auto& text : e2e::LogLines()) {
-    std::wsmatch m;
-    EXPECT_TRUE(std::regex_match(text, m, kLine)) << e2e::Narrow(text);
-    if (!m.empty()) out.push_back({m[2].str(), std::stol(m[3].str())});
-  }
-  return out;
-}
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-// Escapes text for use inside a regular expression.
-std::wstring Literal(const std::wstring& text) {
-  static const std::wregex special(LR"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, LR"(\$&)");
-}
-
-// Checks that the messages match the patterns one to one, in order.
-void ExpectLines(const std::vector<Line>& lines, const std::vector<std::wstring>& patterns) {
-  ASSERT_EQ(lines.size(), patterns.size()) << [&] {
-    std::string all;
-    for (const auto& l : lines) all += e2e::Narrow(l.message) + "\n";
-    return all;
-  }();
-  for (size_t i = 0; i < patterns.size(); ++i)
-    EXPECT_TRUE(std::regex_match(lines[i].message, std::wregex(patterns[i])))
-        << "line " << i << ": " << e2e::Narrow(lines[i].message) << "\n  pattern: " << e2e::Narrow(patterns[i]);
-}
 
 class RunTest : public ::testing::Test {
  protected:
@@ -69,23 +32,6 @@ const std::map<std::string, std::string> kBatchPackage = {
     {"payload.txt", "payload bytes\r\n"},
 };
 
-std::vector<std::wstring> ExtractionPatterns(const std::vector<std::string>& names) {
-  std::vector<std::wstring> p = {
-      LR"(\[CUtility::OSInfo\] OS \d+\.\d+\(\d+\) .* x64:0)",
-      LR"(\[CUnPack::FindHeader\] Name:Z:\\.*\\setup\.exe)",
-      LR"(\[CUnPack::FindHeader\] Sign Size:0)",
-      LR"(\[CUnPack::FindHeader\] Header offset:\d+)",
-  };
-  int count = 0;
-  for (const auto& name : names) {
-    std::wstring path = Literal(Wide(e2e::WorkDirWindows() + name));
-    p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack file name:)" + path);
-    p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack count:)" + std::to_wstring(++count) + LR"( len:\d+ File:)" + path);
-  }
-  p.push_back(LR"(\[CUnPack::UnPackFiles\] UnPack total )" + std::to_wstring(count) + LR"( files\.)");
-  return p;
-}
-
 TEST_F(RunTest, BatchFormRunsRunBatInTheWorkDirectoryAndCleansUp) {
   std::string setup = scratch_ / "setup.exe";
   ASSERT_EQ(e2e::BuildInstaller(scratch_, kBatchPackage, setup), 0);
@@ -95,14 +41,9 @@ TEST_F(RunTest, BatchFormRunsRunBatInTheWorkDirectoryAndCleansUp) {
     auto run = e2e::RunWindows(setup, args);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0);
-    auto patterns = ExtractionPatterns({"payload.txt", "run.bat"});
-    std::wstring dir = Literal(Wide(e2e::WorkDirWindows()));
-    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] dir:)" + dir +
-                       LR"( file:cmd\.exe param:/c run\.bat > C:\\windows\\Temp\\unpack\.log\.txt)");
-    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute ok 0x[0-9A-F]{8})");
-    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute wait pid:\d+)");
-    patterns.push_back(LR"(\[CUnPackFileApp::InitInstance\] execute done code:0)");
-    ExpectLines(Messages(), patterns);
+    auto patterns = e2e::ExtractionPatterns({"payload.txt", "run.bat"});
+    for (const auto& p : e2e::LaunchPatterns("cmd.exe", e2e::kBatchParam)) patterns.push_back(p);
+    e2e::ExpectLines(e2e::LogMessages(), patterns);
 
     std::string output = e2e::ReadFile(e2e::LogPath() + ".txt");
     EXPECT_NE(output.find("ran in " + e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1)),
@@ -128,12 +69,12 @@ TEST_F(RunTest, ProgramFormJoinsTheArgumentsWithoutQuoting) {
   std::string workDir = e2e::WorkDirWindows();
   EXPECT_EQ(e2e::ReadFile(record), "cwd:" + workDir.substr(0, workDir.size() - 1) + "\narg:a\narg:b\narg:cd /x \n");
 
-  auto lines = Messages();
+  auto lines = e2e::LogMessages();
   ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[lines.size() - 4].message, L"[CUnPackFileApp::InitInstance] dir:" + Wide(workDir) + L" file:" +
-                                                 Wide(e2e::WindowsPath(e2e::TestChild())) + L" param:record " +
-                                                 Wide(e2e::WindowsPath(record)) + LR"( a b  c"d /x )");
-  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute done code:0");
+  EXPECT_EQ(lines[lines.size() - 4].message, "[CUnPackFileApp::InitInstance] dir:" + workDir + " file:" +
+                                                 e2e::WindowsPath(e2e::TestChild()) + " param:record " +
+                                                 e2e::WindowsPath(record) + R"( a b  c"d /x )");
+  EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute done code:0");
 }
 
 TEST_F(RunTest, TheChildsExitCodeShowsOnlyInTheDoneLine) {
@@ -141,15 +82,15 @@ TEST_F(RunTest, TheChildsExitCodeShowsOnlyInTheDoneLine) {
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"data.bin", "x"}}, setup, {"--no-run-bat"}), 0);
   const struct {
     const char* code;
-    const wchar_t* shown;
-  } table[] = {{"3", L"3"}, {"0xC0000005", L"-1073741819"}};
+    const char* shown;
+  } table[] = {{"3", "3"}, {"0xC0000005", "-1073741819"}};
   for (const auto& row : table) {
     e2e::DeleteLog();
     auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", row.code});
     EXPECT_EQ(run.exitCode, 0) << row.code;
-    auto lines = Messages();
+    auto lines = e2e::LogMessages();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back().message, std::wstring(L"[CUnPackFileApp::InitInstance] execute done code:") + row.shown);
+    EXPECT_EQ(lines.back().message, std::string("[CUnPackFileApp::InitInstance] execute done code:") + row.shown);
   }
 }
 
@@ -167,9 +108,9 @@ TEST_F(RunTest, AFailedLaunchLeavesTheFilesForTheNextRunToClear) {
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"left.txt", "left behind"}}, setup, {"--no-run-bat"}), 0);
   auto run = e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"});
   EXPECT_EQ(run.exitCode, 0);
-  auto lines = Messages();
+  auto lines = e2e::LogMessages();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute fail");
+  EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail");
   EXPECT_NE(lines.back().error, 0) << "the launch's own error code";
   EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/left.txt"), "left behind");
 
@@ -188,10 +129,10 @@ TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
   auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "record", e2e::WindowsPath(record)});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(e2e::ReadFile(record).find("cwd:"), std::string::npos) << "the child ran";
-  auto lines = Messages();
+  auto lines = e2e::LogMessages();
   ASSERT_GE(lines.size(), 5u);
-  EXPECT_EQ(lines[4].message, L"[CUnPack::UnPackFiles] UnPack total 0 files.");
-  EXPECT_EQ(lines.back().message, L"[CUnPackFileApp::InitInstance] execute done code:0");
+  EXPECT_EQ(lines[4].message, "[CUnPack::UnPackFiles] UnPack total 0 files.");
+  EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute done code:0");
 }
 
 // packfile log on the log these runs really write: three runs in one file,

@@ -16,10 +16,8 @@ namespace {
 
 TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   e2e::HostScratch scratch("sign");
-  std::string cert = scratch / "cert.pem", key = scratch / "key.pem";
-  ASSERT_EQ(e2e::Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test "
-                       "-keyout '" + key + "' -out '" + cert + "' >/dev/null 2>&1"),
-            0);
+  std::string cert, key;
+  ASSERT_TRUE(e2e::MakeTestCertificate(scratch, &cert, &key));
   std::string setup = scratch / "setup.exe";
   ASSERT_EQ(e2e::BuildInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup,
                                 {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),

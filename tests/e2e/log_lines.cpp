@@ -1,0 +1,79 @@
+#include "log_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "installer.h"
+#include "wine_prefix.h"
+
+namespace e2e {
+
+bool ParseLine(const std::string& text, LaunchLine* line) {
+  static const std::regex kLine(R"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
+  std::smatch m;
+  if (!std::regex_match(text, m, kLine)) return false;
+  line->pid = m[1].str();
+  line->message = m[2].str();
+  line->error = std::stol(m[3].str());
+  return true;
+}
+
+std::vector<LaunchLine> LogMessages() {
+  std::vector<LaunchLine> out;
+  for (const auto& text : LogLines()) {
+    LaunchLine line;
+    EXPECT_TRUE(ParseLine(Narrow(text), &line)) << "malformed log line: " << Narrow(text);
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::string Dump(const std::vector<LaunchLine>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += "[" + l.pid + "] " + l.message + "\n";
+  return all;
+}
+
+std::string Literal(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+void ExpectLines(const std::vector<LaunchLine>& lines, const std::vector<std::string>& patterns) {
+  ASSERT_EQ(lines.size(), patterns.size()) << Dump(lines);
+  for (size_t i = 0; i < patterns.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines[i].message, std::regex(patterns[i])))
+        << "line " << i << ": " << lines[i].message << "\n  pattern: " << patterns[i];
+}
+
+std::vector<std::string> ExtractionPatterns(const std::vector<std::string>& names, const RunFacts& facts) {
+  std::vector<std::string> p = {
+      R"(\[CUtility::OSInfo\] OS \d+\.\d+\(\d+\) .* x64:)" + std::string(facts.wow64 ? "1" : "0"),
+      R"(\[CUnPack::FindHeader\] Name:Z:\\.*\\setup\.exe)",
+      R"(\[CUnPack::FindHeader\] Sign Size:)" + facts.signSize,
+      R"(\[CUnPack::FindHeader\] Header offset:)" + facts.headerOffset,
+  };
+  int count = 0;
+  for (const auto& name : names) {
+    std::string path = Literal(WorkDirWindows() + name);
+    p.push_back(R"(\[CUnPack::UnPackFiles\] UnPack file name:)" + path);
+    p.push_back(R"(\[CUnPack::UnPackFiles\] UnPack count:)" + std::to_string(++count) + R"( len:\d+ File:)" + path);
+  }
+  p.push_back(R"(\[CUnPack::UnPackFiles\] UnPack total )" + std::to_string(count) + R"( files\.)");
+  return p;
+}
+
+const char kBatchParam[] = R"(/c run.bat > C:\windows\Temp\unpack.log.txt)";
+
+std::vector<std::string> LaunchPatterns(const std::string& file, const std::string& param) {
+  return {
+      R"(\[CUnPackFileApp::InitInstance\] dir:)" + Literal(WorkDirWindows()) + " file:" + Literal(file) +
+          " param:" + Literal(param),
+      R"(\[CUnPackFileApp::InitInstance\] execute ok 0x[0-9A-F]{8})",
+      R"(\[CUnPackFileApp::InitInstance\] execute wait pid:\d+)",
+      R"(\[CUnPackFileApp::InitInstance\] execute done code:0)",
+  };
+}
+
+}  // namespace e2e
