@@ -5,6 +5,7 @@
 #include "diagnostics/utility.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
+#include "framework/system_dlls.h"
 #include "launcher/command_line.h"
 #include "package/unpack.h"
 
@@ -64,7 +65,8 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
 
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kSource, workDir.GetString(), launch.lpFile,
                 launch.lpParameters);
-  if (!::ShellExecuteExW(&launch)) {
+  const CSystemApi* api = SystemApi();
+  if (!api || !api->ShellExecuteExW(&launch)) {
     CUtility::Log(L"[%s] execute fail", kSource);
     return;
   }
