@@ -2,7 +2,10 @@
 // properties and every resource, byte for byte where the bytes are fixed.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,26 @@ std::u16string TextValue(const VersionNode& node) {
   for (std::size_t i = 0; i + 1 < node.value.size(); i += 2) text += static_cast<char16_t>(U16(node.value, i));
   while (!text.empty() && text.back() == u'\0') text.pop_back();
   return text;
+}
+
+// The DLL names of the import directory, lower case, in their order.
+std::vector<std::string> ImportedDlls(const std::string& path, const CPeImage& pe) {
+  std::vector<std::string> names;
+  CFileSource file(path);
+  std::uint64_t at = 0;
+  if (!PeRvaToFileOffset(pe, PeDirectory(pe, 1).virtualAddress, &at)) return names;
+  for (;; at += 20) {
+    std::uint8_t descriptor[20] = {};
+    if (file.ReadAt(at, descriptor, sizeof(descriptor)) != sizeof(descriptor)) break;
+    std::uint32_t nameRva = descriptor[12] | descriptor[13] << 8 | descriptor[14] << 16 | descriptor[15] << 24;
+    std::uint64_t nameAt = 0;
+    if (nameRva == 0 || !PeRvaToFileOffset(pe, nameRva, &nameAt)) break;
+    std::string name;
+    char c = 0;
+    while (file.ReadAt(nameAt++, &c, 1) == 1 && c != 0) name += static_cast<char>(std::tolower(c));
+    names.push_back(name);
+  }
+  return names;
 }
 
 class LauncherImageTest : public ::testing::TestWithParam<const char*> {
@@ -232,6 +255,13 @@ TEST_P(LauncherImageTest, ItsCheckSumIsRight) {
   EXPECT_NE(sum, 0u);
 }
 
+// Anything else the loader would resolve before the launcher's first
+// instruction, its own folder first: the rest is loaded by hand.
+TEST_P(LauncherImageTest, ImportsOnlyKernel32AndTheCRuntime) {
+  EXPECT_EQ(ImportedDlls(image_.path, image_.pe), (std::vector<std::string>{"kernel32.dll", "msvcrt.dll"}));
+  EXPECT_EQ(PeDirectory(image_.pe, 13).size, 0u) << "no delay-load imports";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothBuilds, LauncherImageTest,
                          ::testing::Values(UNPACK_E2E_LAUNCHER32, UNPACK_E2E_LAUNCHER64));
 
@@ -253,6 +283,12 @@ TEST(ShippedImageTest, HasTheImagePropertiesOfThe32BitLauncher) {
   EXPECT_EQ(pe.stackCommit, 0x1000u);
   EXPECT_EQ(pe.heapReserve, 0x100000u);
   EXPECT_EQ(pe.heapCommit, 0x1000u);
+}
+
+TEST(ShippedImageTest, FitsIn48KiB) {
+  std::uintmax_t size = std::filesystem::file_size(UNPACK_E2E_LAUNCHER32);
+  std::cout << "i686 UnPackFile.exe: " << size << " bytes\n";
+  EXPECT_LE(size, 49152u);
 }
 
 TEST(ShippedImageTest, The64BitBuildIsAGuiProgramForX64) {
