@@ -38,4 +38,11 @@ std::string WorkDirWindows();
 // The test child program (tests/win/test_child.cpp) on the host.
 std::string TestChild();
 
+// Plants the test DLL (tests/win/planted_dll.c) in folder under the names of
+// DLLs that Windows, its shell and its user interface look for on demand, as
+// a neighbour would beside an installer. Loaded, each leaves NAME.loaded.
+void PlantDlls(const std::string& folder);
+// The names of the markers in folder that loaded planted DLLs left.
+std::vector<std::string> LoadedMarkers(const std::string& folder);
+
 }  // namespace e2e

@@ -39,36 +39,22 @@ class NeighbourTest : public ::testing::Test {
   std::string folder_ = scratch_ / "downloads";
 };
 
-// DLLs that Windows, its shell and its user interface look for on demand,
-// or that the DLLs the launcher uses import.
-const char* const kPlantedNames[] = {
-    "shcore",  "version",  "uxtheme", "dwmapi",   "cryptbase", "propsys", "userenv", "profapi",
-    "sspicli", "secur32",  "wintrust", "msasn1",  "apphelp",   "ntmarta", "windows.storage",
-    "shlwapi", "comctl32", "ole32",   "oleaut32", "imm32",     "winmm",   "dbghelp", "setupapi"};
-
-std::vector<std::string> LoadedMarkers(const std::string& folder) {
-  std::vector<std::string> loaded;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().extension() == ".loaded") loaded.push_back(entry.path().filename().string());
-  return loaded;
-}
-
 TEST_F(NeighbourTest, DllsPlantedBesideTheInstallerAreNotLoaded) {
   // The planted DLL does leave its marker when something loads it.
   std::string control = scratch_ / "control";
   fs::create_directories(control);
   fs::copy_file(UNPACK_E2E_PLANTED_DLL, control + "/planted.dll");
   e2e::RunWindows("rundll32.exe", {e2e::WindowsPath(control + "/planted.dll") + ",Nothing"});
-  ASSERT_EQ(LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
+  ASSERT_EQ(e2e::LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
 
   std::string ran = scratch_ / "ran.txt";
   std::string setup = folder_ + "/setup.exe";
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", MarkingBatch(ran)}}, setup), 0);
-  for (const char* name : kPlantedNames) fs::copy_file(UNPACK_E2E_PLANTED_DLL, folder_ + "/" + name + ".dll");
+  e2e::PlantDlls(folder_);
   auto run = e2e::RunWindows(setup, {});
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(LoadedMarkers(folder_), std::vector<std::string>{}) << "the neighbour's DllMain ran in the launcher";
+  EXPECT_EQ(e2e::LoadedMarkers(folder_), std::vector<std::string>{}) << "the neighbour's DllMain ran in the launcher";
   EXPECT_TRUE(fs::exists(ran)) << "the installation still runs";
 }
 
