@@ -30,9 +30,7 @@ CString CUnPack::SourcePath() const {
   return m_strSource.IsEmpty() ? CUtility::GetModulePath() : m_strSource;
 }
 
-// Out of line: both readers call it, and a copy in each would cost the
-// shipped image its size.
-__attribute__((noinline)) BOOL CUnPack::OpenSource(CFile& file, const CString& path, CFileException* error) const {
+BOOL CUnPack::OpenSource(CFile& file, const CString& path, CFileException* error) const {
   // The running executable is never opened by name: the file at its path
   // may no longer be the one the system started.
   if (m_strSource.IsEmpty()) return CImageFile::Open(file, path, error);
