@@ -44,7 +44,8 @@ clean:
 	-./cmake/wine-session.sh stop $(PREFIX)
 	rm -rf $(BUILD)
 
-# Prints the benchmark table and writes it to bench/results.md; never fails on speed.
+# Prints the benchmark table and writes it to build/bench-results.md (bench/results.md
+# changes only when someone copies it there); never fails on speed.
 .PHONY: bench
 bench: build
 	./bench/run.sh $(WIN64_DIR) $(WIN32_DIR) $(HOST_DIR) $(BUILD)/bench $(PREFIX)

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "package/unpack.h"
+#include "tests/support/command_line.h"
 
 namespace {
 
@@ -91,25 +92,6 @@ int Stamp(const wchar_t* file) {
   return std::fclose(f) == 0 ? 0 : Fail("closing the stamp");
 }
 
-// The usual quoting, so that the child's own argument parsing gets the
-// arguments back unchanged.
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  return out + L"\"";
-}
-
 SIZE_T PeakWorkingSet(HANDLE process) {
   PROCESS_MEMORY_COUNTERS counters = {};
   counters.cb = sizeof(counters);
@@ -127,8 +109,7 @@ long long ReadStamp(const wchar_t* file) {
 
 int Run(const wchar_t* stamp, int argc, wchar_t** argv) {
   DeleteFileW(stamp);
-  std::wstring line;
-  for (int i = 0; i < argc; ++i) line += (i ? L" " : L"") + Quote(argv[i]);
+  std::wstring line = test_support::JoinArguments(argc, argv);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};

@@ -1,14 +1,16 @@
 #!/bin/sh
 # Measures the 64-bit launcher under wine64, prints a markdown table and
-# writes it, with the machine and the date, to bench/results.md. The figures
-# are reported, never judged: this never fails on speed.
+# writes it, with the machine and the date, to bench-results.md beside WORK_DIR (copy it
+# over bench/results.md to publish it). The figures are reported, never
+# judged: this never fails on speed.
 # Usage: run.sh WIN64_DIR WIN32_DIR HOST_DIR WORK_DIR WINEPREFIX   (RUNS=7 by default)
 set -e
 win64=$(realpath "$1") win32=$(realpath "$2") host=$(realpath "$3")
 work=$(realpath -m "$4") prefix=$(realpath -m "$5")
 runs=${RUNS:-7}
 here=$(cd "$(dirname "$0")" && pwd)
-results="$here/results.md"
+# Beside the work folder, which goes at the end.
+results="$(dirname "$work")/bench-results.md"
 launcher="$win64/launcher/UnPackFile.exe"
 runner="$win64/bench/bench_runner.exe"
 packfile="$host/tools/packfile/packfile"

@@ -20,3 +20,12 @@ foreach(target UnPackFile unpack_launcher unpack_extractor unpack_diagnostics un
   target_compile_options(${target} PRIVATE -mpreferred-stack-boundary=2)
 endforeach()
 target_link_options(UnPackFile PRIVATE -mpreferred-stack-boundary=2)
+# Whole-program optimisation compiles again at the link, where some warnings
+# first show: they fail the build there too.
+target_link_options(UnPackFile PRIVATE -Wall -Wextra -Werror)
+
+# The limit is enforced, not only printed: a larger image fails the build.
+add_custom_command(TARGET UnPackFile POST_BUILD
+  COMMAND "${CMAKE_COMMAND}" -DIMAGE=$<TARGET_FILE:UnPackFile> -DLIMIT=49152
+          -P "${CMAKE_SOURCE_DIR}/cmake/check-image-size.cmake"
+  VERBATIM)

@@ -2,7 +2,10 @@
 # launcher). unpack_win_api travels to every user of that code (tests
 # included): Unicode Win32 and the include root. unpack_launcher_flags stays
 # private to the launcher's libraries: no exceptions or RTTI, sections that
-# the linker can drop, so that the shipped image stays small.
+# the linker can drop, so that the shipped image stays small; and no C++
+# standard headers on the include path, so that a standard-library string,
+# container or stream in launcher code fails to compile (the C headers of
+# the Windows SDK stay available).
 add_library(unpack_win_api INTERFACE)
 target_compile_definitions(unpack_win_api INTERFACE
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
@@ -10,8 +13,8 @@ target_include_directories(unpack_win_api INTERFACE "${CMAKE_SOURCE_DIR}")
 
 add_library(unpack_launcher_flags INTERFACE)
 target_compile_options(unpack_launcher_flags INTERFACE
-  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
-  $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Os -ffunction-sections -fdata-sections
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics -nostdinc++>
+  $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror -Os -ffunction-sections -fdata-sections
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-ident>)
 
 # Adds a static library of launcher code with the launcher's settings.

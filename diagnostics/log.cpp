@@ -5,6 +5,7 @@
 
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
+#include "framework/shared_folder_file.h"
 
 namespace {
 
@@ -58,9 +59,13 @@ void CUtility::AppendLogLine(const wchar_t* line) {
   // Read and append access with no sharing, like the runtime's secure "ab+"
   // open: while one line is written nobody else can open the file. Appending
   // through FILE_APPEND_DATA puts every write at the current end of the file.
+  // A link is opened as itself, so that the check below sees it.
   CHandle file(::CreateFileW(path, GENERIC_READ | FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return;
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // Everyone may create files in the log's folder: a log planted as a link
+  // or a hard link would carry our lines into another file. Checked on the
+  // handle, so nothing can change between the check and the write.
+  if (!file.IsValid() || !IsSingleLinkFile(file.Get())) return;
   CString record(line);
   record += L"\r\n";
   DWORD written = 0;

@@ -20,7 +20,8 @@ class CUtility {
   // The log file's path: the Windows directory followed by "\Temp\unpack.log".
   static CString GetLogPath();
   // Appends line and CR LF, UTF-16LE, to the log file, opened for this line
-  // alone with no sharing. When the file cannot be opened the line is lost.
+  // alone with no sharing. When the file cannot be opened, or is a link or
+  // has a second hard link, the line is lost (it reached the debugger).
   static void AppendLogLine(const wchar_t* line);
 
   // --- Environment probes -----------------------------------------------

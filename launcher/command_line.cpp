@@ -24,51 +24,11 @@ CString ComposeBatchParameters(const wchar_t* logPath) {
   return parameters;
 }
 
-namespace {
-
-bool NeedsQuotes(const wchar_t* argument) {
-  if (!*argument) return true;
-  for (const wchar_t* p = argument; *p; ++p)
-    if (*p == L' ' || *p == L'\t' || *p == L'"') return true;
-  return false;
-}
-
-void AppendBackslashes(CString& out, int count) {
-  for (int i = 0; i < count; ++i) out += L'\\';
-}
-
-}  // namespace
-
-void AppendArgument(CString& parameters, const wchar_t* argument) {
-  if (!argument) argument = L"";
-  if (!NeedsQuotes(argument)) {
-    parameters += argument;
-    parameters += L' ';
-    return;
-  }
-  parameters += L'"';
-  int backslashes = 0;
-  for (const wchar_t* p = argument; *p; ++p) {
-    if (*p == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (*p == L'"') {
-      // 2n backslashes read back as n; the extra one escapes the quote.
-      AppendBackslashes(parameters, 2 * backslashes + 1);
-    } else {
-      AppendBackslashes(parameters, backslashes);
-    }
-    backslashes = 0;
-    parameters += *p;
-  }
-  // Backslashes before the closing quote would escape it: double them.
-  AppendBackslashes(parameters, 2 * backslashes);
-  parameters += L"\" ";
-}
-
 CString ComposeProgramParameters(int argc, wchar_t** argv) {
   CString parameters;
-  for (int i = 2; i < argc; ++i) AppendArgument(parameters, argv[i]);
+  for (int i = 2; i < argc; ++i) {
+    if (argv[i]) parameters += argv[i];
+    parameters += L' ';
+  }
   return parameters;
 }

@@ -18,10 +18,7 @@ void ComposeInterpreterPath(BOOL native, wchar_t (&buffer)[MAX_PATH + 1]);
 // "/c run.bat > LOGPATH.txt": run.bat's output goes beside the log.
 CString ComposeBatchParameters(const wchar_t* logPath);
 
-// Appends argument as the C runtime's parser will split it back out: quoted
-// when it is empty or holds a blank, tab or double quote (backslashes before
-// a quote doubled, quotes escaped), unchanged otherwise; then one blank.
-void AppendArgument(CString& parameters, const wchar_t* argument);
-
-// Arguments 2 and up of argv, each through AppendArgument.
+// Arguments 2 and up of argv, each followed by one blank, as they stand: no
+// quotes are added or restored. Callers rely on this to hand a raw parameter
+// string through, so an argument holding a blank reaches the child split.
 CString ComposeProgramParameters(int argc, wchar_t** argv);

@@ -5,8 +5,10 @@
 BOOL CPinnedDirectory::Hold(const wchar_t* path, CFileException* error) {
   Release();
   CString bare = WithoutTrailingBackslash(path);
-  // No FILE_SHARE_DELETE: a rename or removal needs that sharing.
-  CHandle directory(::CreateFileW(bare, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  // No FILE_SHARE_DELETE: a rename or removal needs that sharing. Sharing
+  // binds others only while the handle has data access, hence the listing
+  // right: a handle for attributes alone would pin nothing.
+  CHandle directory(::CreateFileW(bare, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                                   nullptr));
   if (!directory.IsValid()) {

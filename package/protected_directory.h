@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "framework/handle.h"
+
 // The security descriptor for the work directory: full control for SYSTEM,
 // the Administrators group and the owner of this process's token, inherited
 // by everything created inside, and nothing inherited from the parent folder.
@@ -31,8 +33,13 @@ class CProtectedDirectoryDescriptor {
   SECURITY_DESCRIPTOR m_descriptor = {};
 };
 
-// Creates the directory at path with that descriptor. Returns what
-// CreateDirectoryW returns (FALSE when it exists already or cannot be made;
-// the last error says why). When the descriptor cannot be built, nothing is
-// created and the result is FALSE.
-BOOL CreateProtectedDirectory(const wchar_t* path);
+// Creates the directory name inside parent (a folder path, "" for the current
+// directory) with that descriptor, and returns it held in *held: the one
+// handle both creates it and keeps it, so nothing can stand in for it between
+// the two. The handle lists the directory (sharing counts only for handles
+// with data access) and shares reading and writing but not deletion: while it
+// is open the directory can be neither renamed nor removed, yet processes can
+// still start inside it. FALSE, with *held empty and the system's error in
+// *error, when anything at all is already at that name or the descriptor
+// cannot be built.
+BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CHandle* held, DWORD* error);

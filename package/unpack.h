@@ -41,11 +41,21 @@ class CUnPack {
   ULONGLONG FindHeader();
 
   // The work directory with its trailing backslash. The first call clears
-  // what an earlier run left there (never through a link) and creates it.
+  // what an earlier run left there (never through a link), creates the
+  // directory afresh and holds it (see HoldsUnPackDir); when that fails, the
+  // file error line naming the path is logged and the path still returned.
   CString GetUnPackDir();
-  // Deletes the work directory's files and removes it. A work directory that
-  // is a link is unlinked, never entered; links inside it are unlinked. Does
-  // nothing before the path was computed; the path is kept.
+  // TRUE when this run created the work directory itself and holds it, so
+  // that nobody else can have placed, swapped or renamed it: the only kind
+  // of directory the launcher extracts into and starts a command in.
+  BOOL HoldsUnPackDir() const { return m_hUnPackDir.IsValid(); }
+  // Why the work directory is not held: the system error of its creation
+  // (ERROR_ACCESS_DENIED for a link found at the path); 0 while held.
+  DWORD UnPackDirError() const { return m_dwUnPackDirError; }
+  // Deletes the work directory's files and removes it, letting go of the
+  // hold just before the removal. A work directory that is a link is
+  // unlinked, never entered; links inside it are unlinked. Does nothing
+  // before the path was computed; the path is kept.
   void CleanUnPackDir();
 
  private:
@@ -58,8 +68,13 @@ class CUnPack {
   // The folder that holds the work directory, with its trailing backslash.
   CString WorkParent() const;
 
+  // Empties the directory at the stored path of its files, never through a link.
+  void DeleteUnPackDirFiles();
+
   CHandle m_hThread;
   CString m_strUnPackDir;
+  CHandle m_hUnPackDir;  // the work directory as this run created it
+  DWORD m_dwUnPackDirError = ERROR_PATH_NOT_FOUND;
   CString m_strSource;      // empty: the running executable
   CString m_strWorkParent;  // empty: the temporary directory
 };

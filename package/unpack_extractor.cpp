@@ -4,7 +4,6 @@
 #include "framework/file.h"
 #include "package/entry_file_name.h"
 #include "package/packfile_header.h"
-#include "package/pinned_directory.h"
 #include "package/unpack.h"
 
 namespace {
@@ -34,17 +33,21 @@ BOOL CopyEntryData(CFile& package, CFile& out, ULONGLONG size, CFileException& e
 // Moves past an entry's data that is not written. FALSE, logging a failed
 // seek, when the walk cannot go on; data past any file's end ends it too.
 BOOL SkipEntryData(CFile& package, ULONGLONG size, CFileException& error) {
-  if (size > static_cast<ULONGLONG>(MAXLONGLONG)) return FALSE;
-  if (package.Seek(static_cast<LONGLONG>(size), CFile::current, nullptr, &error)) return TRUE;
+  if (size > static_cast<ULONGLONG>(MAXLONGLONG)) {
+    error.SetCause(CFileException::SeekFailed, package.GetFilePath());
+  } else if (package.Seek(static_cast<LONGLONG>(size), CFile::current, nullptr, &error)) {
+    return TRUE;
+  }
   CUtility::FileException(error);
   return FALSE;
 }
 
 // Writes the entry whose record was just read into the work directory.
 // FALSE when the walk must end: a read, write or seek failure (logged), or
-// a work directory that is not a real directory (logged).
-BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record, CPinnedDirectory& workDir,
-                 CFileException& error, int* written) {
+// a work directory that this run could not make and hold (logged by
+// GetUnPackDir).
+BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record, CFileException& error,
+                 int* written) {
   wchar_t name[kEntryFileNameUnits];
   if (!EntryFileName(record, name)) {
     error.SetCause(CFileException::IncorrectPath, name);
@@ -52,12 +55,9 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
     return SkipEntryData(package, record.size, error);
   }
   CString dir = unpack.GetUnPackDir();
-  // Held until the walk ends, so that the directory cannot become a link
-  // to somewhere else while files are written into it by name.
-  if (!workDir.IsHeld() && !workDir.Hold(dir, &error)) {
-    CUtility::FileException(error);
-    return FALSE;
-  }
+  // Files are written by name: only into a directory that cannot have
+  // become a link to somewhere else.
+  if (!unpack.HoldsUnPackDir()) return FALSE;
   CString target = dir + name;
   CUtility::Log(L"[%s] UnPack file name:%s", kSource, target.GetString());
 
@@ -81,7 +81,6 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
 int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error) {
   PACKFILE_HEADER record;
   memset(&record, 0, sizeof(record));
-  CPinnedDirectory workDir;
   int written = 0;
   for (;;) {
     UINT got = 0;
@@ -92,7 +91,7 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error) {
     // A record cut short by the end of the file would be completed with the
     // previous record's bytes, name included, and truncate that file.
     if (got < sizeof(record) || written >= record.count) break;
-    if (!UnPackEntry(unpack, package, record, workDir, error, &written)) break;
+    if (!UnPackEntry(unpack, package, record, error, &written)) break;
   }
   return written;
 }

@@ -7,7 +7,7 @@
 
 namespace {
 
-const wchar_t kWorkDirName[] = L"unpack\\";
+const wchar_t kWorkDirName[] = L"unpack";
 
 // Deletes one entry found in the work directory, following the attribute
 // rule: a plain directory (attributes exactly 16) is passed over, a link is
@@ -36,30 +36,47 @@ CString CUnPack::WorkParent() const {
 
 CString CUnPack::GetUnPackDir() {
   if (!m_strUnPackDir.IsEmpty()) return m_strUnPackDir;
-  m_strUnPackDir = WorkParent() + kWorkDirName;
+  CString parent = WorkParent();
+  m_strUnPackDir = parent + kWorkDirName + L"\\";
   if (CUtility::FileExists(m_strUnPackDir)) CleanUnPackDir();
-  // A directory that could not be removed is used as it is.
-  CreateProtectedDirectory(m_strUnPackDir);
+  // Anything still at the path (a leftover held open, a link, a file) makes
+  // the creation fail: it is never reused, and nothing is extracted or run.
+  if (CreateHeldProtectedDirectory(parent, kWorkDirName, &m_hUnPackDir, &m_dwUnPackDirError)) {
+    m_dwUnPackDirError = 0;
+  } else {
+    CFileException error;
+    error.SetOsError(static_cast<LONG>(m_dwUnPackDirError), m_strUnPackDir);
+    ::SetLastError(m_dwUnPackDirError);
+    CUtility::FileException(error);
+  }
   return m_strUnPackDir;
+}
+
+void CUnPack::DeleteUnPackDirFiles() {
+  WIN32_FIND_DATAW found = {};
+  CFindHandle find(::FindFirstFileW(m_strUnPackDir + L"*", &found));
+  if (!find.IsValid()) return;
+  do {
+    RemoveEntry(m_strUnPackDir, found);
+  } while (::FindNextFileW(find.Get(), &found));
 }
 
 void CUnPack::CleanUnPackDir() {
   if (m_strUnPackDir.IsEmpty()) return;
-  // Entering a link would enumerate, and delete, whatever it points to.
-  if (IsReparsePoint(m_strUnPackDir)) {
-    RemoveLinkOnly(m_strUnPackDir);
-    return;
-  }
-  CPinnedDirectory pin;
-  if (pin.Hold(m_strUnPackDir, nullptr)) {
-    WIN32_FIND_DATAW found = {};
-    CFindHandle find(::FindFirstFileW(m_strUnPackDir + L"*", &found));
-    if (find.IsValid()) {
-      do {
-        RemoveEntry(m_strUnPackDir, found);
-      } while (::FindNextFileW(find.Get(), &found));
+  if (m_hUnPackDir.IsValid()) {
+    // This run's own directory, held since its creation: nobody can have
+    // swapped it. The hold ends only now, as a held directory cannot go.
+    DeleteUnPackDirFiles();
+    m_hUnPackDir.Reset();
+  } else {
+    // An earlier run's leftover. Entering a link would enumerate, and
+    // delete, whatever it points to.
+    if (IsReparsePoint(m_strUnPackDir)) {
+      RemoveLinkOnly(m_strUnPackDir);
+      return;
     }
+    CPinnedDirectory pin;
+    if (pin.Hold(m_strUnPackDir, nullptr)) DeleteUnPackDirFiles();
   }
-  pin.Release();
   ::RemoveDirectoryW(m_strUnPackDir);
 }

@@ -1,126 +1,168 @@
-// The elevated launcher among unelevated neighbours: programs of the same
-// user that can write, rename and replace files in the folder the installer
-// was started from. Each case plays the neighbour for real, from the host
-// file system, and checks that the neighbour's code and package did not run.
+// The elevated launcher among neighbours: an unelevated program of the same
+// user can plant, link, hold open and rename in the user's temp folder, the
+// Windows Temp folder and the folder the installer starts from. Each case
+// plays that neighbour for real, through the host file system or a separate
+// Windows process, and checks that the neighbour's code did not run, that
+// nothing outside the work directory changed, and that the exit code is 0.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <future>
-#include <iostream>
-#include <thread>
+#include <map>
 
-#include "installer.h"
 #include "reliability_support.h"
-#include "wine_prefix.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A batch file that leaves marker (a host path) behind when it runs.
-std::string MarkingBatch(const std::string& marker) {
-  return "@echo off\r\necho ran> \"" + e2e::WindowsPath(marker) + "\"\r\n";
+// Every file below root with its bytes: what "nothing changed" compares.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) files[entry.path().string()] = e2e::ReadFile(entry.path().string());
+  return files;
 }
+
+// The argument vectors of the two forms that would start a run.bat found in
+// the work directory or, failing that, in the current directory.
+const std::vector<std::vector<std::string>> kBothForms = {{}, {"run.bat", "x"}};
 
 class NeighbourTest : public ::testing::Test {
  protected:
   void SetUp() override {
     e2e::DeleteLog();
     fs::remove_all(e2e::WorkDirHost());
-    fs::create_directories(folder_);
+    fs::create_directories(neighbour_);
+    ASSERT_TRUE(e2e::WriteFile(neighbour_ + "/keep.txt", "the neighbour's own file"));
+    // The neighbour's batch file: if it ever runs, it leaves the marker.
+    ASSERT_TRUE(e2e::WriteFile(neighbour_ + "/run.bat",
+                               "@echo off\r\necho ran > \"" + e2e::WindowsPath(marker_) + "\"\r\n"));
+    ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@echo off\r\necho installed\r\n"}}, setup_), 0);
+    before_ = Snapshot(neighbour_);
   }
+  void TearDown() override {
+    std::error_code ignored;
+    if (fs::is_symlink(e2e::WorkDirHost()) || fs::is_regular_file(e2e::WorkDirHost()))
+      fs::remove(e2e::WorkDirHost(), ignored);
+  }
+
+  e2e::RunResult Run(const std::vector<std::string>& args, const std::string& workingDir = "") {
+    e2e::DeleteLog();
+    e2e::SpawnOptions options;
+    options.workingDir = workingDir;
+    return e2e::RunWindowsWith(setup_, args, options);
+  }
+
+  // The run refused to start anything: the dir line, then the fail line
+  // with its reason, and neither the neighbour's nor the package's code ran.
+  void ExpectRefused(const e2e::RunResult& run) {
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(fs::exists(marker_)) << "the neighbour's run.bat ran elevated";
+    EXPECT_EQ(Snapshot(neighbour_), before_) << "a file outside the work directory changed";
+    auto lines = e2e::LogMessages();
+    ASSERT_GE(lines.size(), 2u) << e2e::Dump(lines);
+    EXPECT_NE(lines[lines.size() - 2].message.find("] dir:"), std::string::npos) << e2e::Dump(lines);
+    EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail") << e2e::Dump(lines);
+    EXPECT_NE(lines.back().error, 0) << "the fail line carries the reason";
+    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] Access to " + e2e::WorkDirWindows() + " was denied."))
+        << e2e::Dump(lines);
+  }
+
   e2e::HostScratch scratch_{"neighbour"};
-  // The folder the user starts the installer from, Downloads say.
-  std::string folder_ = scratch_ / "downloads";
+  std::string neighbour_ = scratch_ / "neighbour";
+  std::string marker_ = scratch_ / "neighbour-ran.txt";
+  std::string setup_ = scratch_ / "setup.exe";
+  std::map<std::string, std::string> before_;
 };
 
-TEST_F(NeighbourTest, DllsPlantedBesideTheInstallerAreNotLoaded) {
-  // The planted DLL does leave its marker when something loads it.
-  std::string control = scratch_ / "control";
-  fs::create_directories(control);
-  fs::copy_file(UNPACK_E2E_PLANTED_DLL, control + "/planted.dll");
-  e2e::RunWindows("rundll32.exe", {e2e::WindowsPath(control + "/planted.dll") + ",Nothing"});
-  ASSERT_EQ(e2e::LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
-
-  std::string ran = scratch_ / "ran.txt";
-  std::string setup = folder_ + "/setup.exe";
-  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", MarkingBatch(ran)}}, setup), 0);
-  e2e::PlantDlls(folder_);
-  auto run = e2e::RunWindows(setup, {});
-  ASSERT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(e2e::LoadedMarkers(folder_), std::vector<std::string>{}) << "the neighbour's DllMain ran in the launcher";
-  EXPECT_TRUE(fs::exists(ran)) << "the installation still runs";
-}
-
-// Counts the opens of a file that inotify has queued so far.
-int QueuedOpens(int fd) {
-  alignas(inotify_event) char events[4096];
-  int opens = 0;
-  for (ssize_t got; (got = read(fd, events, sizeof(events))) > 0;)
-    for (char* at = events; at < events + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
-      opens += (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) != 0;
-  return opens;
-}
-
-// Renames path away and puts substitute in its place 30 ms after anyone first
-// opens path (the system starting the installer), as a neighbour who watches
-// the folder would. Returns whether path had been opened again by then (the
-// launcher holding it) and whether the swap was done.
-std::future<std::pair<bool, bool>> SwapOnFirstOpen(const std::string& path, const std::string& substitute) {
-  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  EXPECT_GE(inotify_add_watch(fd, path.c_str(), IN_OPEN), 0) << path;
-  return std::async(std::launch::async, [=] {
-    pollfd watch = {fd, POLLIN, 0};
-    poll(&watch, 1, 60000);
-    int opens = QueuedOpens(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    opens += QueuedOpens(fd);
-    bool swapped = std::rename(path.c_str(), (path + ".away").c_str()) == 0 &&
-                   std::rename(substitute.c_str(), path.c_str()) == 0;
-    close(fd);
-    return std::make_pair(opens >= 2, swapped);
-  });
-}
-
-TEST_F(NeighbourTest, AnInstallerSwappedAfterTheSystemOpenedItIsNotRead) {
-  std::string genuineRan = scratch_ / "genuine.txt";
-  std::string substituteRan = scratch_ / "substitute.txt";
-  std::string setup = folder_ + "/setup.exe";
-  std::string substitute = folder_ + "/substitute.exe";
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    SCOPED_TRACE("attempt " + std::to_string(attempt));
-    e2e::DeleteLog();
-    fs::remove(genuineRan);
-    fs::remove(setup + ".away");
-    ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", MarkingBatch(genuineRan)}}, setup), 0);
-    ASSERT_EQ(e2e::BuildInstaller(scratch_,
-                                  {{"run.bat", MarkingBatch(substituteRan)}, {"from-substitute.txt", "x"}},
-                                  substitute),
-              0);
-    auto neighbour = SwapOnFirstOpen(setup, substitute);
-    auto run = e2e::WaitWindows(e2e::StartWindows(setup, {}), std::chrono::seconds(120));
-    auto [heldFirst, swapped] = neighbour.get();
-    ASSERT_TRUE(swapped) << "the neighbour could not swap the installer";
-    ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, 0);
-
-    EXPECT_FALSE(fs::exists(substituteRan)) << "the substitute's run.bat ran";
-    EXPECT_FALSE(e2e::LogHas("from-substitute.txt")) << e2e::Dump(e2e::LogMessages());
-    EXPECT_FALSE(fs::exists(e2e::WorkDirHost() + "/from-substitute.txt"));
-    // Either the launcher read its own, held file before the check of its
-    // name saw the swap, or it refused that file.
-    bool refused = e2e::LogHas("Access to " + e2e::WindowsPath(setup) + " was denied.");
-    bool ranOwn = fs::exists(genuineRan);
-    EXPECT_TRUE(ranOwn || refused) << e2e::Dump(e2e::LogMessages());
-    std::cout << "attempt " << attempt << ": " << (ranOwn ? "ran its own package" : "refused the file at its path")
-              << (heldFirst ? ", held its file before the swap\n" : ", did not hold its file before the swap\n");
+TEST_F(NeighbourTest, ALinkAtTheWorkDirectoryPathIsNeitherExtractedIntoNorRunFrom) {
+  for (const auto& args : kBothForms) {
+    SCOPED_TRACE(args.size());
+    fs::create_directory_symlink(neighbour_, e2e::WorkDirHost());
+    ExpectRefused(Run(args));
+    EXPECT_TRUE(fs::is_symlink(e2e::WorkDirHost()));
+    fs::remove(e2e::WorkDirHost());
   }
+}
+
+TEST_F(NeighbourTest, ALeftoverHeldOpenIsNeverReused) {
+  for (const auto& args : kBothForms) {
+    SCOPED_TRACE(args.size());
+    fs::create_directories(e2e::WorkDirHost());
+    std::string planted = e2e::WorkDirHost() + "/run.bat";
+    fs::copy_file(neighbour_ + "/run.bat", planted);
+    std::string ready = scratch_ / "ready", release = scratch_ / "release";
+    fs::remove(ready);
+    fs::remove(release);
+    // Shared for reading: the interpreter could still read it, nobody delete it.
+    int holder = e2e::StartWindows(e2e::TestChild(), {"hold-file", e2e::WindowsPath(planted), e2e::WindowsPath(ready),
+                                                      e2e::WindowsPath(release), "60000", "read"});
+    ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
+    ExpectRefused(Run(args));
+    e2e::WriteFile(release, "");
+    EXPECT_EQ(e2e::WaitWindows(holder, std::chrono::seconds(30)).exitCode, 0);
+    fs::remove_all(e2e::WorkDirHost());
+  }
+}
+
+TEST_F(NeighbourTest, AFileAtTheWorkDirectoryPathLeavesNothingToRunInTheStartingFolder) {
+  // The folder the installer is started from (Downloads) is the user's too.
+  std::string startFolder = neighbour_;
+  for (const auto& args : kBothForms) {
+    SCOPED_TRACE(args.size());
+    ASSERT_TRUE(e2e::WriteFile(e2e::WorkDirHost(), "a file where the directory goes"));
+    ExpectRefused(Run(args, startFolder));
+    EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost()), "a file where the directory goes");
+    fs::remove(e2e::WorkDirHost());
+  }
+}
+
+TEST_F(NeighbourTest, HardLinksInTheWindowsTempFolderAreNotWrittenThrough) {
+  std::string log = e2e::LogPath(), output = e2e::LogPath() + ".txt";
+  std::string victimLog = neighbour_ + "/victim-log.txt", victimOutput = neighbour_ + "/victim-output.txt";
+  ASSERT_TRUE(e2e::WriteFile(victimLog, "not the launcher's log"));
+  ASSERT_TRUE(e2e::WriteFile(victimOutput, "not the batch file's output"));
+  before_ = Snapshot(neighbour_);
+  e2e::DeleteLog();
+  fs::create_hard_link(victimLog, log);
+  fs::create_hard_link(victimOutput, output);
+
+  auto run = e2e::RunWindows(setup_, {});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(Snapshot(neighbour_), before_) << "a write went through a hard link";
+  EXPECT_EQ(fs::hard_link_count(log), 2u) << "the planted log is left alone";
+  // The installation still ran: its output went to a new file of its own.
+  EXPECT_EQ(fs::hard_link_count(output), 1u);
+  EXPECT_NE(e2e::ReadFile(output).find("installed"), std::string::npos) << e2e::ReadFile(output);
+  e2e::DeleteLog();
+}
+
+TEST_F(NeighbourTest, TheWorkDirectoryCannotBeRenamedAwayWhileTheChildRuns) {
+  std::string started = scratch_ / "started", release = scratch_ / "release", listing = scratch_ / "listing.txt";
+  std::string child = "\"" + e2e::WindowsPath(e2e::TestChild()) + "\"";
+  std::string batch = "@echo off\r\necho started > \"" + e2e::WindowsPath(started) + "\"\r\n" + child + " wait-for \"" +
+                      e2e::WindowsPath(release) + "\" 60000\r\n" + child + " list \"" + e2e::WindowsPath(listing) +
+                      "\"\r\n";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", batch}, {"payload.txt", "payload"}}, setup_), 0);
+  int launcher = e2e::StartWindows(setup_, {});
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(started); }, std::chrono::seconds(60)));
+
+  std::string work = e2e::WorkDirWindows();
+  std::string moved = e2e::WorkDirHost() + "-moved";
+  auto rename = e2e::RunWindows(e2e::TestChild(), {"rename", work.substr(0, work.size() - 1), e2e::WindowsPath(moved)});
+  EXPECT_NE(rename.exitCode, 0) << "the neighbour renamed the held work directory away";
+  EXPECT_FALSE(fs::exists(moved));
+  e2e::WriteFile(release, "");
+  EXPECT_EQ(e2e::WaitWindows(launcher, std::chrono::seconds(60)).exitCode, 0);
+
+  std::vector<e2e::ListedFile> files = e2e::ReadListing(listing);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].name, "payload.txt");
+  EXPECT_EQ(files[1].name, "run.bat");
+  EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "cleaned after the child";
+  std::error_code ignored;
+  fs::remove_all(moved, ignored);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const long kErrorPathNotFound = 3;  // the Windows system error
+
 const char kLogWindows[] = "C:\\windows\\Temp\\unpack.log";
 
 // The launcher lines a full program-form run of a one-file package sends,
@@ -133,10 +135,11 @@ TEST_F(LogUnavailableTest, ALogHeldWithoutSharingLosesItsLinesToTheDebuggerOnly)
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
 }
 
-// Proves that without the Windows Temp folder both command forms run to
-// their end and exit 0, every line reaching the debugger output, and that
-// the launcher does not create the folder to write its log.
-TEST_F(LogUnavailableTest, WithoutTheWindowsTempFolderBothFormsComplete) {
+// Proves that without the Windows Temp folder the program form runs to its
+// end, the batch form (whose output file cannot be made) refuses to start,
+// both exit 0 with every line in the debugger output, and the launcher does
+// not create the folder to write its log.
+TEST_F(LogUnavailableTest, WithoutTheWindowsTempFolderTheProgramFormCompletesAndTheBatchFormRefuses) {
   std::string program = scratch_ / "program.exe", batch = scratch_ / "batch.exe";
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"data.txt", "data"}}, program, {"--no-run-bat"}), 0);
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@exit /b 0\r\n"}}, batch), 0);
@@ -150,17 +153,18 @@ TEST_F(LogUnavailableTest, WithoutTheWindowsTempFolderBothFormsComplete) {
   ExpectDebuggerRun(e2e::DebuggerStrings(debug_.stderrPath), kRunPrefixes);
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
 
-  // The batch form redirects into the missing folder: the interpreter fails
-  // there, which shows only in the done line's code.
+  // The batch form would redirect into the missing folder: without an
+  // output file of its own it starts nothing, saying why.
   run = e2e::RunWindowsWith(batch, {}, debug_);
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
   auto strings = e2e::DebuggerStrings(debug_.stderrPath);
   ASSERT_FALSE(strings.empty());
-  e2e::LaunchLine done;
-  ASSERT_TRUE(e2e::ParseLine(strings.back(), &done)) << strings.back();
-  EXPECT_EQ(done.message.rfind("[CUnPackFileApp::InitInstance] execute done code:", 0), 0u) << done.message;
-  EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
+  e2e::LaunchLine fail;
+  ASSERT_TRUE(e2e::ParseLine(strings.back(), &fail)) << strings.back();
+  EXPECT_EQ(fail.message, "[CUnPackFileApp::InitInstance] execute fail");
+  EXPECT_EQ(fail.error, kErrorPathNotFound);
+  fs::remove_all(e2e::WorkDirHost());
 
   EXPECT_FALSE(fs::exists(temp)) << "the launcher created the Temp folder";
 }

@@ -45,6 +45,7 @@ int StartWindowsWith(const std::string& exe, const std::vector<std::string>& arg
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   std::string err = options.stderrPath.empty() ? "/dev/null" : options.stderrPath;
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!options.workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
   pid_t pid = 0;
   int rc = posix_spawn(&pid, rawArgs[0], &actions, nullptr, rawArgs.data(), rawEnv.data());
   posix_spawn_file_actions_destroy(&actions);

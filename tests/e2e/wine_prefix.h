@@ -21,6 +21,7 @@ RunResult RunWindows(const std::string& exe, const std::vector<std::string>& arg
 struct SpawnOptions {
   std::vector<std::string> environment;  // NAME=VALUE added to ours
   std::string stderrPath;                // Wine's stderr goes here; empty: /dev/null
+  std::string workingDir;                // the program's current directory (a host path); empty: ours
 };
 
 // StartWindows and RunWindows with options.

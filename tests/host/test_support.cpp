@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <sys/wait.h>
+
 #include "gtest/gtest.h"
 #include "package/memory_bytes.h"
 #include "package/pe_checksum.h"
@@ -48,6 +50,59 @@ CRun RunPackfile(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   int code = PackfileMain(args, out, err);
   return CRun{code, out.str(), err.str()};
+}
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadText(const std::string& path) {
+  Bytes bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+CRun RunPackfileProcess(const std::vector<std::string>& args, const std::string& input) {
+#ifdef PACKFILE_BINARY
+  CScratchDir io;
+  WriteFile(io / "in", input);
+  std::string command = Quoted(PACKFILE_BINARY);
+  for (const std::string& arg : args) command += " " + Quoted(arg);
+  command += " <" + Quoted(io / "in") + " >" + Quoted(io / "out") + " 2>" + Quoted(io / "err");
+  int status = std::system(command.c_str());
+  return CRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(io / "out"), ReadText(io / "err")};
+#else
+  ADD_FAILURE() << "built without PACKFILE_BINARY";
+  return CRun{-1, "", ""};
+#endif
+}
+
+bool MatchesJsonSchema(const std::string& document, const std::string& schemaPath, std::string* why) {
+  CScratchDir dir;
+  WriteFile(dir / "doc.json", document);
+  WriteFile(dir / "check.py",
+            "import json, sys, jsonschema\n"
+            "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))\n");
+  // The first Python that has jsonschema (Debian's python3-jsonschema).
+  std::string command = "for p in python3 /usr/bin/python3; do $p -c 'import jsonschema' 2>/dev/null && exec $p " +
+                        Quoted(dir / "check.py") + " " + Quoted(dir / "doc.json") + " " + Quoted(schemaPath) +
+                        " >" + Quoted(dir / "why") + " 2>&1; done; echo no python with jsonschema >" +
+                        Quoted(dir / "why") + "; exit 1";
+  int status = std::system(command.c_str());
+  *why = ReadText(dir / "why");
+  return status == 0;
+}
+
+void WriteBuildInputs(const CScratchDir& dir) {
+  WriteLauncher(dir / "UnPackFile.exe");
+  std::filesystem::create_directory(dir / "files");
+  WriteFile(dir / "files/run.bat", "@echo off\r\nsetup.exe /quiet\r\n");
+  WriteFile(dir / "files/setup.exe", std::string(5000, 'S'));
 }
 
 void WriteLauncher(const std::string& path, const CPeImageShape& shape) { WriteFile(path, MakePeImage(shape)); }

@@ -49,6 +49,17 @@ struct CRun {
   std::string err;
 };
 CRun RunPackfile(const std::vector<std::string>& args);
+// Runs the built packfile program as a separate process, `input` on its
+// standard input: for what only a process shows (standard input, exit status).
+CRun RunPackfileProcess(const std::vector<std::string>& args, const std::string& input = "");
+
+// True when `document` validates against the JSON Schema in `schemaPath`
+// (through Python's jsonschema); `why` says what failed.
+bool MatchesJsonSchema(const std::string& document, const std::string& schemaPath, std::string* why);
+
+// The inputs most build tests start from: UnPackFile.exe (a synthetic PE
+// image) and a folder "files" holding run.bat and a 5,000-byte setup.exe.
+void WriteBuildInputs(const CScratchDir& dir);
 
 // A PE launcher image written to `path`.
 void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImageShape());

@@ -13,7 +13,8 @@ const UINT kCreateWrite = CFile::modeWrite | CFile::typeBinary | CFile::modeCrea
 
 TEST(CFileTest, MissingFileFillsTheRecordWithTheNameAsPassed) {
   ScratchDir dir;
-  SetCurrentDirectoryW(dir.path().c_str());
+  CurrentDirectoryScope inside(dir.path());
+  ASSERT_TRUE(inside.entered());
   CFile file;
   CFileException error;
   EXPECT_FALSE(file.Open(L"missing.bin", kReadShared, &error));
@@ -24,9 +25,6 @@ TEST(CFileTest, MissingFileFillsTheRecordWithTheNameAsPassed) {
   EXPECT_FALSE(file.Open((dir / L"no\\such\\dir.bin").c_str(), kReadShared, &error));
   EXPECT_EQ(error.m_cause, CFileException::IncorrectPath);
   EXPECT_EQ(error.m_lOsError, ERROR_PATH_NOT_FOUND);
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH, temp);
-  SetCurrentDirectoryW(temp);
 }
 
 TEST(CFileTest, NamesOf260UnitsOrMoreAreAnIncorrectPath) {
@@ -48,21 +46,20 @@ TEST(CFileTest, NamesOf260UnitsOrMoreAreAnIncorrectPath) {
 
 TEST(CFileTest, ARelativeNameWhoseFullPathIsTooLongIsAnIncorrectPath) {
   ScratchDir dir;
-  SetCurrentDirectoryW(dir.path().c_str());
+  CurrentDirectoryScope inside(dir.path());
+  ASSERT_TRUE(inside.entered());
   std::wstring name(258 - 2, L'b');  // short enough alone, too long after the folder
   CFile file;
   CFileException error;
   EXPECT_FALSE(file.Open(name.c_str(), kCreateWrite, &error));
   EXPECT_EQ(error.m_cause, CFileException::IncorrectPath);
   EXPECT_EQ(std::wstring(error.m_strFileName), name);
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH, temp);
-  SetCurrentDirectoryW(temp);
 }
 
 TEST(CFileTest, SuccessLeavesTheRecordAloneAndResolvesTheFullPath) {
   ScratchDir dir;
-  SetCurrentDirectoryW(dir.path().c_str());
+  CurrentDirectoryScope inside(dir.path());
+  ASSERT_TRUE(inside.entered());
   CFile file;
   CFileException error(CFileException::DiskFull, 77, L"kept");
   ASSERT_TRUE(file.Open(L"out.bin", kCreateWrite, &error));
@@ -72,9 +69,6 @@ TEST(CFileTest, SuccessLeavesTheRecordAloneAndResolvesTheFullPath) {
   EXPECT_STREQ(error.m_strFileName, L"kept");
   file.Close();
   EXPECT_TRUE(file.GetFilePath().IsEmpty());
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH, temp);
-  SetCurrentDirectoryW(temp);
 }
 
 TEST(CFileTest, WritesReadsSeeksAndMeasures) {

@@ -8,6 +8,7 @@
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
 #include "log_reader.h"
+#include "system_facts.h"
 
 namespace {
 
@@ -212,20 +213,17 @@ TEST_F(LogTest, TheOsLineShowsVersionServicePackAndWow64) {
   EXPECT_EQ(line.message, L"[CUtility::OSInfo] OS 10.0(19045)  x64:0") << "two blanks when no service pack";
 }
 
-TEST_F(LogTest, TheOsLineReportsThisSystem) {
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  ASSERT_TRUE(GetVersionExW(&version));
+TEST_F(LogTest, TheOsLineReportsTheRecordedVersion) {
+  RecordedVersion version;
+  ASSERT_TRUE(ReadRecordedVersion(&version));
   CUtility::OSInfo();
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
   Line line;
   ASSERT_TRUE(Parse(lines[0], &line));
-  char servicePack[256] = {};
-  WideCharToMultiByte(CP_ACP, 0, version.szCSDVersion, -1, servicePack, sizeof(servicePack), nullptr, nullptr);
-  std::wstring expected = L"[CUtility::OSInfo] OS " + std::to_wstring(version.dwMajorVersion) + L"." +
-                          std::to_wstring(version.dwMinorVersion) + L"(" + std::to_wstring(version.dwBuildNumber) +
-                          L") " + std::wstring(servicePack, servicePack + strlen(servicePack)) + L" x64:0";
+  std::wstring expected = L"[CUtility::OSInfo] OS " + std::to_wstring(version.major) + L"." +
+                          std::to_wstring(version.minor) + L"(" + std::to_wstring(version.build) + L") " +
+                          version.servicePack + L" x64:0";
   EXPECT_EQ(line.message, expected) << "a 64-bit process is never WOW64";
 }
 

@@ -5,22 +5,20 @@
 
 #include "diagnostics/utility.h"
 #include "scratch_dir.h"
+#include "system_facts.h"
 
 namespace {
 
-TEST(ProbesTest, PreVistaFollowsTheMajorVersion) {
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  ASSERT_TRUE(GetVersionExW(&version));
-  EXPECT_EQ(CUtility::IsPreVista() != FALSE, version.dwMajorVersion < 6);
+TEST(ProbesTest, PreVistaFollowsTheRecordedMajorVersion) {
+  RecordedVersion version;
+  ASSERT_TRUE(ReadRecordedVersion(&version));
+  EXPECT_EQ(CUtility::IsPreVista() != FALSE, version.major < 6) << version.major;
 }
 
 TEST(ProbesTest, A64BitProcessIsNotWow64) { EXPECT_FALSE(CUtility::IsWow64()); }
 
 TEST(ProbesTest, TheModulePathIsThisExecutable) {
-  wchar_t expected[MAX_PATH + 1] = {};
-  ASSERT_NE(GetModuleFileNameW(nullptr, expected, MAX_PATH), 0u);
-  EXPECT_STREQ(CUtility::GetModulePath(), expected);
+  EXPECT_EQ(std::wstring(CUtility::GetModulePath()), BuiltProgramPath());
 }
 
 TEST(ProbesTest, FileExistsForFilesAndDirectoriesOnly) {

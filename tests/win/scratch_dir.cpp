@@ -41,6 +41,15 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
+CurrentDirectoryScope::CurrentDirectoryScope(const std::wstring& dir) {
+  wchar_t previous[MAX_PATH + 1] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  previous_ = previous;
+  entered_ = SetCurrentDirectoryW(dir.c_str()) != FALSE;
+}
+
+CurrentDirectoryScope::~CurrentDirectoryScope() { SetCurrentDirectoryW(previous_.c_str()); }
+
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;

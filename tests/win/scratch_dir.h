@@ -20,6 +20,23 @@ class ScratchDir {
   std::wstring path_;
 };
 
+// Makes dir the process's current directory for the scope's lifetime and
+// restores the previous one at its end, also when an assertion returns early.
+class CurrentDirectoryScope {
+ public:
+  explicit CurrentDirectoryScope(const std::wstring& dir);
+  ~CurrentDirectoryScope();
+  CurrentDirectoryScope(const CurrentDirectoryScope&) = delete;
+  CurrentDirectoryScope& operator=(const CurrentDirectoryScope&) = delete;
+
+  // True when dir became the current directory.
+  bool entered() const { return entered_; }
+
+ private:
+  std::wstring previous_;
+  bool entered_ = false;
+};
+
 // Writes bytes to a new file at path (replacing it); false on failure.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 // The file's bytes; empty when it cannot be read.

@@ -13,10 +13,13 @@
 //                                        directory, sorted: name, length and the
 //                                        error of an open with no sharing (0: it
 //                                        opened), separated by tabs (UTF-8)
-//   test_child hold-file PATH READY RELEASE MS
+//   test_child hold-file PATH READY RELEASE MS [read]
 //                                        opens PATH with no sharing (creating it),
+//                                        or sharing reading only with "read",
 //                                        writes READY, holds PATH until RELEASE
 //                                        exists or MS pass
+//   test_child rename FROM TO            renames FROM to TO; ends with 0 when it
+//                                        was renamed, with the system error if not
 //   test_child with-temp DIR PROGRAM [ARGS...]
 //                                        runs PROGRAM with TMP and TEMP set to
 //                                        DIR, waits, ends with its exit code
@@ -27,6 +30,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "tests/support/command_line.h"
 
 namespace {
 
@@ -103,8 +108,9 @@ int ListCurrentDirectory(const std::wstring& out) {
   return WriteText(out, text) ? 0 : 3;
 }
 
-int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit) {
-  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit, DWORD share) {
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 4;
   WriteText(ready, "ready\n");
   WaitForFile(release, limit);
@@ -112,29 +118,10 @@ int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, 
   return 0;
 }
 
-// One argument quoted so that the C runtime's splitting gives it back intact.
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(2 * slashes, L'\\');
-  return out + L"\"";
-}
-
 // GetTempPathW reads TMP before TEMP: both must name the folder.
 int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
   if (!SetEnvironmentVariableW(L"TMP", dir) || !SetEnvironmentVariableW(L"TEMP", dir)) return 4;
-  std::wstring commandLine;
-  for (int i = 0; i < argc; ++i) commandLine += (i ? L" " : L"") + Quote(argv[i]);
+  std::wstring commandLine = test_support::JoinArguments(argc, argv);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
@@ -176,7 +163,11 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"window-text" && argc >= 4) return WindowText(argv[2], argv[3]);
   if (mode == L"wait-for" && argc >= 4) return WaitForFile(argv[2], ParseCode(argv[3])) ? 0 : 5;
   if (mode == L"list" && argc >= 3) return ListCurrentDirectory(argv[2]);
-  if (mode == L"hold-file" && argc >= 6) return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]));
+  if (mode == L"hold-file" && argc >= 6)
+    return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]),
+                    argc >= 7 && std::wstring(argv[6]) == L"read" ? FILE_SHARE_READ : 0);
+  if (mode == L"rename" && argc >= 4)
+    return MoveFileW(argv[2], argv[3]) ? 0 : static_cast<int>(GetLastError());
   if (mode == L"with-temp" && argc >= 4) return RunWithTemp(argv[2], argc - 3, argv + 3);
   return 100;
 }

@@ -225,7 +225,6 @@ TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
   EXPECT_GT(check.refused, kCases / 50);
   EXPECT_GT(check.failed, kCases / 200);
   EXPECT_GT(empty, kCases / 50);
-  EXPECT_LT(seconds, 50.0);
   DeleteLogFile();
 }
 

@@ -148,6 +148,24 @@ TEST_F(UnPackWorkDirTest, ASubdirectoryOrAReadOnlyFileKeepsTheDirectory) {
   EXPECT_FALSE(Exists(work_ + L"gone.txt"));
   EXPECT_EQ(ReadWholeFile(work_ + L"sub\\inner.txt"), "inner") << "a plain subdirectory is not entered";
   EXPECT_EQ(ReadWholeFile(work_ + L"locked.txt"), "left");
+  // The unelevated user may have changed what was left: it is never used.
+  EXPECT_FALSE(unpack_.HoldsUnPackDir());
+  EXPECT_EQ(unpack_.UnPackDirError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+}
+
+TEST_F(UnPackWorkDirTest, TheDirectoryIsHeldFromItsCreationUntilItIsCleaned) {
+  std::wstring bare = work_.substr(0, work_.size() - 1);
+  unpack_.GetUnPackDir();
+  ASSERT_TRUE(unpack_.HoldsUnPackDir());
+  EXPECT_EQ(unpack_.UnPackDirError(), 0u);
+  EXPECT_FALSE(MoveFileW(bare.c_str(), (dir_ / L"moved").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(RemoveDirectoryW(bare.c_str()));
+  // A program started inside must still be able to make it its current directory.
+  EXPECT_TRUE(CurrentDirectoryScope(work_).entered());
+  unpack_.CleanUnPackDir();
+  EXPECT_FALSE(unpack_.HoldsUnPackDir());
+  EXPECT_FALSE(Exists(work_));
 }
 
 TEST_F(UnPackWorkDirTest, CleaningNeedsAComputedPathAndKeepsIt) {

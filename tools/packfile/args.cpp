@@ -8,7 +8,8 @@ std::string CParsedArgs::Value(const std::string& option, const std::string& fal
 }
 
 bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& flags,
-               const std::set<std::string>& valued, CParsedArgs* parsed, std::string* error) {
+               const std::set<std::string>& valued, CParsedArgs* parsed, std::string* error,
+               const std::set<std::string>& repeatable) {
   bool optionsEnded = false;
   for (std::size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
@@ -24,7 +25,7 @@ bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>
     bool inlineValue = name.size() != arg.size();
     if (flags.count(name) && !inlineValue) {
       parsed->flags.insert(name);
-    } else if (valued.count(name)) {
+    } else if (valued.count(name) || repeatable.count(name)) {
       if (parsed->values.count(name)) {
         *error = name + " is given twice";
         return false;
@@ -33,7 +34,12 @@ bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>
         *error = name + " needs a value";
         return false;
       }
-      parsed->values[name] = inlineValue ? arg.substr(name.size() + 1) : args[++k];
+      std::string value = inlineValue ? arg.substr(name.size() + 1) : args[++k];
+      if (repeatable.count(name)) {
+        parsed->lists[name].push_back(value);
+      } else {
+        parsed->values[name] = value;
+      }
     } else {
       *error = "unknown option " + arg;
       return false;

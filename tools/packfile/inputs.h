@@ -1,7 +1,8 @@
-// The files a build packs, from the paths on its command line.
+// The files a build packs, from the paths on its command line and in file lists.
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,18 @@ struct CInputFile {
   std::uint64_t size = 0;
 };
 
-// Expands `paths` in order: a file stands for itself, a folder for its files
-// sorted by name. Returns false with one line per problem in `errors` (a path
-// that is missing, a folder inside a folder, neither file nor folder, a name
-// that Windows-1252 cannot hold); `files` then holds the rest.
-bool CollectInputs(const std::vector<std::string>& paths, std::vector<CInputFile>* files,
-                   std::vector<std::string>* errors);
+// Appends the items of a file list (`source` is a path, or "-" for `stdinStream`):
+// one PATH or NAME=PATH per line, CR LF or LF, empty lines skipped. False
+// with `error` when the list cannot be read.
+bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
+                  std::string* error);
+
+// Expands `items` in order: a file stands for itself, a folder for its files
+// sorted by name, NAME=PATH for the file PATH stored as NAME (an item that
+// exists as a path is always a path). Files whose entry name matches one of
+// `excludes` (shell globs) are left out and counted in `excluded`. Returns
+// false with one line per problem in `errors` (a path that is missing, a
+// folder inside a folder, neither file nor folder, a name that Windows-1252
+// cannot hold); `files` then holds the rest.
+bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
+                   std::vector<CInputFile>* files, std::size_t* excluded, std::vector<std::string>* errors);

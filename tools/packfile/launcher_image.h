@@ -20,3 +20,16 @@ struct CLauncherImage {
 // `replace` those are left out of `length` (the caller also clears the
 // security entry when hadSignature is set).
 bool ExamineLauncher(CByteSource& file, bool replace, CLauncherImage* launcher, std::string* error);
+
+struct CLauncherIdentity {
+  bool ours = false;          // its version block names this project's product
+  std::string fileVersion;    // e.g. "2.0.3.352", from the fixed part of the block
+  std::string architecture;   // e.g. "32-bit x86"
+  std::string why;            // when not ours: what is missing
+};
+
+// Reads the launcher's version block (resource 16, id 1) through the PE
+// resource reader: an image without it, or whose block does not name the
+// product, is some other program, and a package appended to it would never
+// be extracted.
+CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe);

@@ -1,6 +1,8 @@
 #include "tools/packfile/locate_package.h"
 
 #include "package/pe_image.h"
+#include "tools/packfile/shown_name.h"
+#include "tools/packfile/verify.h"
 
 CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
   note->clear();
@@ -23,7 +25,16 @@ bool LocatePackageOrSay(CByteSource& file, const std::string& path, std::ostream
   std::string note;
   *located = LocatePackage(file, &note);
   if (!note.empty()) err << "packfile: note: " << note << "\n";
-  if (located->found) return true;
-  err << "packfile: " << path << ": no package: " << located->failure << "\n";
-  return false;
+  if (!located->found) {
+    err << "packfile: " << ShownText(path) << ": no package: " << located->failure << "\n";
+    return false;
+  }
+  bool holds = true;
+  for (const CFinding& finding : VerifyPackage(file).findings) {
+    if (finding.severity != Severity::kFailure || !IsLayoutCheck(finding.check)) continue;
+    err << "packfile: " << ShownText(path) << ": " << finding.text << "\n";
+    holds = false;
+  }
+  if (!holds) err << "packfile: " << ShownText(path) << ": the package is not laid out as a launcher reads it\n";
+  return holds;
 }

@@ -13,6 +13,8 @@
 // only a hand-edited or unusual image does; empty otherwise.
 CLocatorRead LocatePackage(CByteSource& file, std::string* note);
 
-// LocatePackage for a command on `path`: prints the note, and a one-line
-// error when there is no package. True when the package was found.
+// LocatePackage for a command on `path`, after verify's layout checks: prints
+// the note, and one line per reason when there is no package or the layout
+// fails (a cut download, a table that is not last). True when the package
+// was found and its layout holds.
 bool LocatePackageOrSay(CByteSource& file, const std::string& path, std::ostream& err, CLocatorRead* located);

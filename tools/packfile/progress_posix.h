@@ -1,24 +1,27 @@
-// Progress of a long build on stderr, shown only to a person watching a terminal.
+// Progress of a long build on stderr: redrawn in place for a person watching
+// a terminal, or, on request, one line per tenth for a log that is not one.
 #pragma once
 
 #include <cstdint>
 
 #include "package/package_writer.h"
 
-class CTerminalProgress {
+class CProgress {
  public:
-  // Shows progress only when stderr is a terminal and `total` is over a few MiB.
-  explicit CTerminalProgress(std::uint64_t total);
-  // Ends the progress line, if one was drawn.
-  ~CTerminalProgress();
-  CTerminalProgress(const CTerminalProgress&) = delete;
-  CTerminalProgress& operator=(const CTerminalProgress&) = delete;
+  // Shows progress when `total` is over a few MiB and stderr is a terminal,
+  // or whenever `requested` (lines, not redrawing, when not a terminal).
+  CProgress(std::uint64_t total, bool requested);
+  // Ends the progress line, if one was drawn in place.
+  ~CProgress();
+  CProgress(const CProgress&) = delete;
+  CProgress& operator=(const CProgress&) = delete;
 
   // A callback for WritePackage; does nothing when progress is not shown.
   PackProgress Callback();
 
  private:
   bool active_;
+  bool terminal_;
   bool drawn_ = false;
-  int lastPercent_ = -1;
+  int lastShown_ = -1;
 };

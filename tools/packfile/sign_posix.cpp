@@ -1,103 +1,188 @@
 #include "tools/packfile/sign_posix.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
-extern char** environ;
+#include "package/file_bytes.h"
+#include "tools/packfile/run_tool_posix.h"
+#include "tools/packfile/shown_name.h"
+#include "tools/packfile/signed_output.h"
+#include "tools/packfile/temp_output_posix.h"
+
+const char kSignOptionsHelp[] =
+    "    --cert FILE --key FILE   a certificate chain and its private key, or\n"
+    "    --pkcs12 FILE            a PKCS#12 file\n"
+    "    --pass-file FILE | --pass-env VAR   the key's password (never on the command line)\n"
+    "    --timestamp URL          an RFC 3161 time-stamp service\n"
+    "    --sign-hash NAME         sha256 (default) or sha1\n"
+    "    --description TEXT       the program's description, shown in the elevation prompt\n"
+    "    --url URL                a link about the program\n"
+    "    --sign-time SECONDS      the signing time, seconds since 1970 (default:\n"
+    "                             SOURCE_DATE_EPOCH, else now); a fixed time makes a\n"
+    "                             signature without time stamp reproducible\n";
+
+std::set<std::string> SignValuedOptions() {
+  return {"--cert", "--key", "--pkcs12", "--pass", "--pass-file", "--pass-env", "--timestamp",
+          "--sign-hash", "--description", "--url", "--sign-time"};
+}
 
 namespace {
 
-std::vector<std::string> SignArguments(const CSignOptions& options, const std::string& in, const std::string& out) {
+bool ParseTime(const std::string& text, std::int64_t* seconds) {
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *seconds = std::stoll(text);
+  return true;
+}
+
+std::vector<std::string> SignArguments(const CSignOptions& options, const std::string& in, const std::string& out,
+                                       bool withTimestamp) {
   std::vector<std::string> args = {"osslsigncode", "sign"};
   if (!options.pkcs12.empty()) {
     args.insert(args.end(), {"-pkcs12", options.pkcs12});
   } else {
     args.insert(args.end(), {"-certs", options.certificate, "-key", options.key});
   }
-  if (!options.password.empty()) args.insert(args.end(), {"-pass", options.password});
+  // From a file, or "-": standard input, where RunCaptured writes the variable.
   if (!options.passwordFile.empty()) args.insert(args.end(), {"-readpass", options.passwordFile});
-  if (!options.timestampUrl.empty()) args.insert(args.end(), {"-t", options.timestampUrl});
+  if (!options.passwordEnv.empty()) args.insert(args.end(), {"-readpass", "-"});
+  if (withTimestamp && !options.timestampUrl.empty()) args.insert(args.end(), {"-ts", options.timestampUrl});
+  if (!options.description.empty()) args.insert(args.end(), {"-n", options.description});
+  if (!options.url.empty()) args.insert(args.end(), {"-i", options.url});
+  if (options.signingTime >= 0) args.insert(args.end(), {"-time", std::to_string(options.signingTime)});
   args.insert(args.end(), {"-h", options.hash, "-in", in, "-out", out});
   return args;
 }
 
-// The last non-empty line of a tool's output, for a one-line error.
-std::string LastLine(const std::string& text) {
-  std::string::size_type end = text.find_last_not_of("\r\n");
-  if (end == std::string::npos) return "";
-  std::string::size_type start = text.rfind('\n', end);
-  return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
-}
-
-// Runs `path` with `args`, its stdout and stderr captured; the exit status, or -1.
-int RunCaptured(const std::string& path, const std::vector<std::string>& args, std::string* output) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  if (spawned == 0) {
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], buffer, sizeof(buffer))) > 0 || (got < 0 && errno == EINTR)) {
-      if (got > 0) output->append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  close(pipeFds[0]);
-  if (spawned != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-std::string FindInPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "";
-  for (std::string::size_type start = 0; start <= dirs.size();) {
-    std::string::size_type end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return "";
-}
-
-bool SignWithOsslsigncode(const CSignOptions& options, const std::string& in, const std::string& out,
-                          std::string* error) {
+bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
+               std::string* error) {
   std::string tool = FindInPath("osslsigncode");
   if (tool.empty()) {
     *error = "osslsigncode was not found in PATH; install it (Debian package osslsigncode) to sign";
     return false;
   }
+  std::string password;
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    password = value ? value : "";
+  }
   // osslsigncode will not write over an existing file.
   unlink(out.c_str());
   std::string output;
-  int status = RunCaptured(tool, SignArguments(options, in, out), &output);
-  if (status != 0) {
-    std::string last = LastLine(output);
-    *error = "osslsigncode failed (exit " + std::to_string(status) + ")" + (last.empty() ? "" : ": " + last);
+  int status = RunCaptured(tool, SignArguments(options, in, out, withTimestamp), password, &output);
+  if (status == 0) return true;
+  *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
+  for (const std::string& line : ToolMessages(output)) *error += "\n  osslsigncode: " + ShownText(line);
+  return false;
+}
+
+void CheckReadable(const std::string& what, const std::string& path, std::vector<std::string>* errors) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    errors->push_back(what + " " + ShownText(path) + " cannot be read");
+  } else if (file.peek() == std::ifstream::traits_type::eof()) {
+    errors->push_back(what + " " + ShownText(path) + " is empty");
+  }
+}
+
+}  // namespace
+
+bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
+  CSignOptions& s = *options;
+  s.certificate = parsed.Value("--cert");
+  s.key = parsed.Value("--key");
+  s.pkcs12 = parsed.Value("--pkcs12");
+  s.passwordFile = parsed.Value("--pass-file");
+  s.passwordEnv = parsed.Value("--pass-env");
+  s.timestampUrl = parsed.Value("--timestamp");
+  s.hash = parsed.Value("--sign-hash", "sha256");
+  s.description = parsed.Value("--description");
+  s.url = parsed.Value("--url");
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  std::string time = parsed.Value("--sign-time", epoch ? epoch : "");
+  if (parsed.Has("--pass")) {
+    *error = "--pass would put the password on a command line, where other users can read it; "
+             "use --pass-file FILE or --pass-env VARIABLE";
+  } else if (s.pkcs12.empty() == (s.certificate.empty() || s.key.empty()) ||
+             (!s.pkcs12.empty() && (!s.certificate.empty() || !s.key.empty()))) {
+    *error = "signing needs either --cert and --key, or --pkcs12";
+  } else if (!s.passwordFile.empty() && !s.passwordEnv.empty()) {
+    *error = "give the password by --pass-file or by --pass-env, not both";
+  } else if (s.hash != "sha1" && s.hash != "sha256") {
+    *error = "--sign-hash must be sha256 or sha1";
+  } else if (!time.empty() && !ParseTime(time, &s.signingTime)) {
+    *error = (parsed.Has("--sign-time") ? "--sign-time" : "SOURCE_DATE_EPOCH") +
+             std::string(" must be a number of seconds since 1970, not ") + ShownText(time);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* errors) {
+  if (!options.pkcs12.empty()) CheckReadable("the PKCS#12 file", options.pkcs12, errors);
+  if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, errors);
+  if (!options.key.empty()) CheckReadable("the key", options.key, errors);
+  if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, errors);
+  if (!options.passwordEnv.empty() && std::getenv(options.passwordEnv.c_str()) == nullptr) {
+    errors->push_back("the password variable " + ShownText(options.passwordEnv) + " is not set");
+  }
+  bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
+  if (!options.key.empty() && !hasPassword) {
+    std::ifstream file(options.key, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.find("ENCRYPTED") != std::string::npos) {
+      errors->push_back("the key " + ShownText(options.key) +
+                        " is encrypted: give its password with --pass-file or --pass-env");
+    }
+  }
+}
+
+bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  char* folder = mkdtemp(name.data());
+  if (folder == nullptr) {
+    *error = "cannot create a scratch folder for a trial signature";
+    return false;
+  }
+  std::string in = std::string(folder) + "/image.exe", out = std::string(folder) + "/signed.exe";
+  bool copied = false;
+  {
+    CFileSink sink(in);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    copied = sink.IsOpen() && ReadExact(image, 0, bytes.data(), bytes.size()) && sink.Write(bytes.data(), bytes.size());
+    copied = sink.Close() && copied;
+  }
+  bool signedOk = copied && RunSigner(options, in, out, false, error);
+  if (!copied) *error = "cannot write a scratch copy of the launcher for a trial signature";
+  unlink(in.c_str());
+  unlink(out.c_str());
+  rmdir(folder);
+  return signedOk;
+}
+
+bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
+              const std::string& finalPath, std::vector<std::string>* notes, std::vector<std::string>* errors) {
+  CTempOutput signedTemp(finalPath);
+  if (!signedTemp.Ok()) {
+    errors->push_back(signedTemp.Error());
+    return false;
+  }
+  std::string error;
+  bool fixed = false;
+  if (!RunSigner(options, in, signedTemp.Path(), true, &error) ||
+      !CheckSignedOutput(signedTemp.Path(), packageEnd, &fixed, &error)) {
+    errors->push_back(ShownText(finalPath) + ": " + error);
+    return false;
+  }
+  if (fixed) notes->push_back("the signer left a wrong CheckSum; corrected");
+  if (!signedTemp.Commit()) {
+    errors->push_back(signedTemp.Error());
     return false;
   }
   return true;

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "package/cp1252.h"
 #include "package/package_layout.h"
 #include "package/package_reader.h"
 #include "package/pe_checksum.h"
 #include "package/pe_image.h"
 #include "tools/packfile/name_list.h"
 #include "tools/packfile/package_facts.h"
+#include "tools/packfile/shown_name.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ std::string CChecker::EntryLabel(std::size_t k) const {
   constexpr std::size_t kShown = 60;
   std::string name = RecordName(facts_.entries[k].record);
   if (name.size() > kShown) name = name.substr(0, kShown) + "...";
-  return "entry " + to_string(k + 1) + " (" + Cp1252ToUtf8(name) + ")";
+  return "entry " + to_string(k + 1) + " (" + ShownName(name) + ")";
 }
 
 bool CChecker::CheckCertificateTable() {
@@ -344,6 +344,42 @@ bool CVerifyReport::Failed(CheckId check) const {
     if (finding.check == check && finding.severity == Severity::kFailure) return true;
   }
   return false;
+}
+
+bool IsLayoutCheck(CheckId check) {
+  switch (check) {
+    case CheckId::kImage:
+    case CheckId::kCertificateTable:
+    case CheckId::kStubHeader:
+    case CheckId::kLocator:
+    case CheckId::kEntries:
+    case CheckId::kEntryCounts:
+    case CheckId::kStopAfterLast:
+    case CheckId::kLauncherWalk:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const char* CheckName(CheckId check) {
+  switch (check) {
+    case CheckId::kImage: return "image";
+    case CheckId::kCertificateTable: return "certificate-table";
+    case CheckId::kStubHeader: return "stub-header";
+    case CheckId::kLocator: return "locator";
+    case CheckId::kEntries: return "entries";
+    case CheckId::kEntryCounts: return "entry-counts";
+    case CheckId::kStopAfterLast: return "stop-after-last";
+    case CheckId::kLauncherWalk: return "launcher-walk";
+    case CheckId::kFiller: return "filler";
+    case CheckId::kNames: return "names";
+    case CheckId::kRunBat: return "run-bat";
+    case CheckId::kSequenceAndTotal: return "sequence-and-total";
+    case CheckId::kCheckSum: return "checksum";
+    case CheckId::kSignature: return "signature";
+  }
+  return "";
 }
 
 CVerifyReport VerifyPackage(CByteSource& file) {

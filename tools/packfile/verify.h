@@ -22,6 +22,7 @@ enum class CheckId {
   kRunBat,            // run.bat present for the no-argument form
   kSequenceAndTotal,  // sequence 2, 3, ... and running totals
   kCheckSum,          // the PE CheckSum
+  kSignature,         // the Authenticode signature over the file (checked outside this file)
 };
 
 enum class Severity { kOk, kWarning, kFailure };
@@ -43,3 +44,11 @@ struct CVerifyReport {
 
 // Runs every check on `file`; never fails itself, whatever the bytes.
 CVerifyReport VerifyPackage(CByteSource& file);
+
+// True for the checks of where the package lies and what a launcher walks:
+// a file failing one of them is not the package it claims to be (a cut
+// download, say), so list and extract refuse it too.
+bool IsLayoutCheck(CheckId check);
+
+// The check's stable name in machine-readable output, e.g. "stub-header".
+const char* CheckName(CheckId check);

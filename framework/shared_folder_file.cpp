@@ -1,0 +1,19 @@
+#include "framework/shared_folder_file.h"
+
+BOOL IsSingleLinkFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return ::GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+BOOL CreateFreshFile(const wchar_t* path, CHandle* held) {
+  DWORD attributes = ::GetFileAttributesW(path);
+  // A link is not removed by name: some systems would remove its target. The
+  // creation below then fails on it.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    ::DeleteFileW(path);
+  // Read access makes the sharing bind others; attribute access alone would not.
+  held->Reset(::CreateFileW(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return held->IsValid();
+}

@@ -1,0 +1,163 @@
+// build's guards and the interfaces a CI job uses: file lists, exclusions,
+// renamed entries, machine-readable output, version, exit codes.
+#include <filesystem>
+
+#include "gtest/gtest.h"
+#include "package/pe_writer.h"
+#include "package_builder.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PackfileCiTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteBuildInputs(dir_); }
+
+  std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  std::string ListJson(const std::string& path) {
+    CRun list = RunPackfile({"list", "--json", "--sha256", path});
+    EXPECT_EQ(list.code, 0) << list.err;
+    return list.out;
+  }
+
+  CScratchDir dir_;
+};
+
+TEST_F(PackfileCiTest, BuildRefusesOutputsAndInputsThatWouldDestroyOrNestInstallers) {
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "first.exe", {dir_ / "files"})).code, 0);
+  Bytes launcher = ReadFile(dir_ / "UnPackFile.exe");
+  fs::copy_file(dir_ / "first.exe", dir_ / "files/old-setup.exe");
+  struct {
+    const char* what;
+    std::string out;
+    std::vector<std::string> items;
+    const char* message;
+  } cases[] = {
+      {"--out is the launcher", dir_ / "UnPackFile.exe", {dir_ / "files/run.bat"}, "is the launcher"},
+      {"--out is the launcher by another path", dir_ / "files/../UnPackFile.exe", {dir_ / "files/run.bat"},
+       "is the launcher"},
+      {"--out inside an input folder", dir_ / "files/setup.exe", {dir_ / "files"}, "is the output (--out)"},
+      {"an input is an installer", dir_ / "second.exe", {dir_ / "files"}, "old-setup.exe is an installer carrying"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = BuildArgs(c.out, c.items);
+    CRun run = RunPackfile(args);
+    EXPECT_EQ(run.code, 1) << c.what;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << "\n" << run.err;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "UnPackFile.exe"), launcher);
+  EXPECT_FALSE(fs::exists(dir_ / "second.exe"));
+  // Leaving the old installer out is the way through.
+  CRun excluded = RunPackfile(BuildArgs(dir_ / "second.exe", {"--exclude", "old-*", dir_ / "files"}));
+  EXPECT_EQ(excluded.code, 0) << excluded.err;
+  EXPECT_NE(excluded.out.find("2 entries, 5029 bytes of files (1 excluded)"), std::string::npos) << excluded.out;
+}
+
+TEST_F(PackfileCiTest, StrictTurnsEveryWarningIntoAnError) {
+  WriteFile(dir_ / "files/run.bat", "\xEF\xBB\xBF@echo off\nsetup.exe\n");
+  WriteFile(dir_ / "files/SETUP~1.EXE", "x");
+  CRun lenient = RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"}));
+  EXPECT_EQ(lenient.code, 0) << lenient.err;
+  for (const char* warning : {"not an UnPackFile launcher", "byte-order mark", "LF alone", "short-name alias"}) {
+    EXPECT_NE(lenient.err.find(warning), std::string::npos) << warning << "\n" << lenient.err;
+  }
+  fs::remove(dir_ / "setup.exe");
+  CRun strict = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", dir_ / "files"}));
+  EXPECT_EQ(strict.code, 1);
+  EXPECT_EQ(strict.err.find("warning:"), std::string::npos) << strict.err;
+  EXPECT_NE(strict.err.find("byte-order mark, which cmd.exe runs as part of the first command; save it without one "
+                            "(--strict)"),
+            std::string::npos)
+      << strict.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+}
+
+TEST_F(PackfileCiTest, TheRealLauncherIsRecognisedWithVersionAndArchitecture) {
+  if (!fs::exists(UNPACK_LAUNCHER32)) GTEST_SKIP() << "no built launcher at " << UNPACK_LAUNCHER32;
+  fs::copy_file(UNPACK_LAUNCHER32, dir_ / "UnPackFile.exe", fs::copy_options::overwrite_existing);
+  CRun run = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", dir_ / "files"}));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  EXPECT_NE(run.out.find("unsigned; launcher 2.0.3.352, 32-bit x86\n"), std::string::npos) << run.out;
+}
+
+// A list far longer than a command line can hold goes in one build, by file
+// or on standard input; NAME=PATH stores a file under another name.
+TEST_F(PackfileCiTest, TenThousandFilesFromAListInOneBuild) {
+  fs::create_directory(dir_ / "many");
+  std::string list = "run.bat=" + dir_ / "files/run.bat" + "\r\n\n";
+  for (int k = 0; k < 10000; ++k) {
+    std::string path = dir_ / ("many/f" + std::to_string(k) + ".txt");
+    WriteFile(path, std::to_string(k));
+    list += path + "\n";
+  }
+  WriteFile(dir_ / "list.txt", list);
+  CRun fromFile = RunPackfile(BuildArgs(dir_ / "a.exe", {"--files-from", dir_ / "list.txt"}));
+  ASSERT_EQ(fromFile.code, 0) << fromFile.err;
+  EXPECT_NE(fromFile.err.find("10001 entries: each costs the target two log lines"), std::string::npos);
+  CRun fromStdin = RunPackfileProcess(BuildArgs(dir_ / "b.exe", {"--files-from", "-"}), list);
+  ASSERT_EQ(fromStdin.code, 0) << fromStdin.err;
+  EXPECT_EQ(ReadFile(dir_ / "a.exe"), ReadFile(dir_ / "b.exe"));
+  CRun list2 = RunPackfile({"list", dir_ / "b.exe"});
+  EXPECT_NE(list2.out.find("entries: 10001\n"), std::string::npos);
+  EXPECT_NE(list2.out.find("  f9999.txt\n"), std::string::npos);
+
+  CRun renamed = RunPackfile(
+      BuildArgs(dir_ / "c.exe", {"run.bat=" + dir_ / "files/setup.exe", "notes.txt=" + dir_ / "many/f7.txt"}));
+  ASSERT_EQ(renamed.code, 0) << renamed.err;
+  std::string json = ListJson(dir_ / "c.exe");
+  EXPECT_NE(json.find("\"name\":\"run.bat\",\"size\":5000"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"name\":\"notes.txt\",\"size\":1"), std::string::npos) << json;
+}
+
+TEST_F(PackfileCiTest, JsonOutputMatchesItsSchema) {
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"})).code, 0);
+  std::string why;
+  std::string list = ListJson(dir_ / "setup.exe");
+  EXPECT_TRUE(MatchesJsonSchema(list, std::string(PACKFILE_SCHEMAS) + "/list.schema.json", &why)) << why << list;
+  // A name no builder writes still leaves a valid document.
+  WriteFile(dir_ / "odd.exe", BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 1}, {"a\x01\"b\\\xE9", 2}}));
+  std::string odd = ListJson(dir_ / "odd.exe");
+  EXPECT_TRUE(MatchesJsonSchema(odd, std::string(PACKFILE_SCHEMAS) + "/list.schema.json", &why)) << why << odd;
+  EXPECT_NE(odd.find("\"name\":\"a\\u0001\\\"b\\\\\xC3\xA9\""), std::string::npos) << odd;
+  // The SHA-256 of 5,000 'S', as Python's hashlib computes it.
+  const std::string sha = "fd6d78d90939388437c72d5d6d4538e26d1156cf17d124d511695cb1329e4151";
+  EXPECT_NE(list.find("\"sha256\":\"" + sha + "\""), std::string::npos) << list;
+  CRun verify = RunPackfile({"verify", "--json", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0);
+  EXPECT_TRUE(MatchesJsonSchema(verify.out, std::string(PACKFILE_SCHEMAS) + "/verify.schema.json", &why))
+      << why << verify.out;
+  // A failing file: status "fail", passed false, exit code 1, still valid JSON.
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  file.resize(file.size() - 10);
+  WriteFile(dir_ / "cut.exe", file);
+  CRun cut = RunPackfile({"verify", "--json", dir_ / "cut.exe"});
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_NE(cut.out.find("\"passed\":false"), std::string::npos);
+  EXPECT_NE(cut.out.find("\"status\":\"fail\""), std::string::npos);
+  EXPECT_TRUE(MatchesJsonSchema(cut.out, std::string(PACKFILE_SCHEMAS) + "/verify.schema.json", &why)) << why;
+}
+
+TEST_F(PackfileCiTest, VersionHelpAndExitCodesAsAProcessSeesThem) {
+  CRun version = RunPackfileProcess({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("packfile ", 0), 0u) << version.out;
+  EXPECT_NE(version.out.find(" (commit "), std::string::npos) << version.out;
+  CRun help = RunPackfileProcess({"--help"});
+  EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+  EXPECT_EQ(RunPackfileProcess({"build", "--bogus"}).code, 2);
+  EXPECT_EQ(RunPackfileProcess({"list", dir_ / "UnPackFile.exe"}).code, 1);
+  CRun progress = RunPackfileProcess(BuildArgs(dir_ / "setup.exe", {"--progress", dir_ / "files"}));
+  EXPECT_EQ(progress.code, 0) << progress.err;
+  EXPECT_NE(progress.err.find("packfile: 100% of 0 MiB\n"), std::string::npos) << progress.err;
+  EXPECT_EQ(progress.err.find('\r'), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// list and extract on files a user might be handed: cut downloads, folders
+// holding links someone else placed, names made to fool a terminal.
+#include <filesystem>
+
+#include "gtest/gtest.h"
+#include "package/pe_writer.h"
+#include "package_builder.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PackfileReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteLauncher(dir_ / "UnPackFile.exe");
+    WriteFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteFile(dir_ / "setup.exe", std::string(5000, 'S'));
+    CRun run = RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "installer.exe",
+                            dir_ / "run.bat", dir_ / "setup.exe"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    fs::create_directory(dir_ / "outside");
+    WriteFile(dir_ / "outside/existing.txt", "keep me");
+  }
+
+  // Nothing but `expected` in the out folder, and nothing new outside it.
+  void ExpectOutHolds(const std::vector<std::string>& expected) {
+    std::vector<std::string> found;
+    if (fs::exists(dir_ / "out")) {
+      for (const auto& entry : fs::directory_iterator(dir_ / "out")) found.push_back(entry.path().filename());
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_FALSE(fs::exists(dir_ / "outside/victim.txt"));
+    Bytes kept = ReadFile(dir_ / "outside/existing.txt");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+  }
+
+  CScratchDir dir_;
+};
+
+TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
+  Bytes whole = ReadFile(dir_ / "installer.exe");
+  struct {
+    const char* what;
+    std::size_t keep;
+  } cases[] = {
+      {"cut inside the last entry", whole.size() - 400},
+      {"cut inside the stub header", whole.size() - 100},
+      {"cut inside the first record", 1024 + 100},
+      {"only the image", 1024},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir_ / "cut.exe", Bytes(whole.begin(), whole.begin() + c.keep));
+    CRun list = RunPackfile({"list", dir_ / "cut.exe"});
+    EXPECT_EQ(list.code, 1) << c.what << "\n" << list.out;
+    EXPECT_NE(list.err.find("packfile: " + dir_ / "cut.exe" + ": "), std::string::npos) << c.what;
+    CRun extract = RunPackfile({"extract", dir_ / "cut.exe", dir_ / "out"});
+    EXPECT_EQ(extract.code, 1) << c.what;
+    ExpectOutHolds({});
+  }
+  // A certificate table that is not last: bytes appended after a signature.
+  Bytes signedFile = whole;
+  AppendCertificate(&signedFile, 64);
+  signedFile.resize(signedFile.size() + 16, 0);
+  FixCheckSum(&signedFile);
+  WriteFile(dir_ / "tail.exe", signedFile);
+  CRun list = RunPackfile({"list", dir_ / "tail.exe"});
+  EXPECT_EQ(list.code, 1);
+  EXPECT_NE(list.err.find("does not end the file"), std::string::npos) << list.err;
+}
+
+TEST_F(PackfileReadTest, ExtractNeverFollowsALinkInTheOutputFolder) {
+  fs::create_directory(dir_ / "out");
+  fs::create_symlink(dir_ / "outside/victim.txt", dir_ / "out/run.bat");        // dangling
+  fs::create_symlink(dir_ / "outside/existing.txt", dir_ / "out/setup.exe");  // to a file
+  CRun plain = RunPackfile({"extract", dir_ / "installer.exe", dir_ / "out"});
+  EXPECT_EQ(plain.code, 1);
+  EXPECT_NE(plain.err.find("out/run.bat: exists"), std::string::npos) << plain.err;
+  EXPECT_NE(plain.err.find("out/setup.exe: exists"), std::string::npos) << plain.err;
+  ExpectOutHolds({"run.bat", "setup.exe"});
+  EXPECT_TRUE(fs::is_symlink(dir_ / "out/run.bat"));
+
+  CRun forced = RunPackfile({"extract", "--force", dir_ / "installer.exe", dir_ / "out"});
+  ASSERT_EQ(forced.code, 0) << forced.err;
+  ExpectOutHolds({"run.bat", "setup.exe"});
+  EXPECT_FALSE(fs::is_symlink(dir_ / "out/run.bat"));
+  EXPECT_FALSE(fs::is_symlink(dir_ / "out/setup.exe"));
+  EXPECT_EQ(ReadFile(dir_ / "out/setup.exe"), ReadFile(dir_ / "setup.exe"));
+}
+
+TEST_F(PackfileReadTest, AFailedExtractionLeavesTheFolderAsItWas) {
+  fs::create_directories(dir_ / "out/setup.exe");  // a folder where the second entry goes
+  fs::create_symlink(dir_ / "outside/existing.txt", dir_ / "out/run.bat");
+  CRun run = RunPackfile({"extract", "--force", dir_ / "installer.exe", dir_ / "out"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("is a folder"), std::string::npos) << run.err;
+  // run.bat had been swapped in before setup.exe failed: the link is back.
+  ExpectOutHolds({"run.bat", "setup.exe"});
+  EXPECT_TRUE(fs::is_symlink(dir_ / "out/run.bat"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "out/setup.exe"));
+}
+
+TEST_F(PackfileReadTest, NamesAreShownWithControlCharactersEscaped) {
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()),
+                            {{"run.bat", 3}, {"a\x1b[2Jb.txt", 4}, {"fake\n          1024  row.txt", 5}});
+  WriteFile(dir_ / "odd.exe", file);
+  CRun list = RunPackfile({"list", dir_ / "odd.exe"});
+  ASSERT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out.find('\x1b'), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("a\\x1B[2Jb.txt"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("fake\\x0A "), std::string::npos) << list.out;
+  CRun verify = RunPackfile({"verify", dir_ / "odd.exe"});
+  EXPECT_EQ(verify.out.find('\x1b'), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("(fake\\x0A "), std::string::npos) << verify.out;
+  CRun extract = RunPackfile({"extract", dir_ / "odd.exe", dir_ / "out"});
+  EXPECT_EQ(extract.code, 1);
+  EXPECT_EQ(extract.err.find('\x1b'), std::string::npos) << extract.err;
+  ExpectOutHolds({});
+}
+
+}  // namespace
