@@ -25,6 +25,13 @@ struct CModuleTraits {
   static void Close(HMODULE h) { ::FreeLibrary(h); }
 };
 
+// Unmaps views mapped by MapViewOfFile.
+struct CMappedViewTraits {
+  using Handle = void*;
+  static bool IsValid(void* view) { return view != nullptr; }
+  static void Close(void* view) { ::UnmapViewOfFile(view); }
+};
+
 template <typename Traits>
 class CScopedHandle {
  public:
@@ -68,3 +75,4 @@ class CScopedHandle {
 using CHandle = CScopedHandle<CKernelHandleTraits>;
 using CFindHandle = CScopedHandle<CFindHandleTraits>;
 using CModule = CScopedHandle<CModuleTraits>;
+using CMappedView = CScopedHandle<CMappedViewTraits>;

@@ -9,6 +9,7 @@ namespace {
 const DWORD kNameUnits = 1024;
 
 using GetMappedFileNameWFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
+using NtAreMappedFilesTheSameFn = LONG(NTAPI*)(PVOID, PVOID);
 
 CHandle g_image;
 // Nothing was held because Hold never ran, or why it failed.
@@ -60,7 +61,7 @@ BOOL CImageFile::Open(CFile& file, const wchar_t* name, CFileException* error) {
   if (!file.OpenDuplicate(g_image.Get(), name, error)) return FALSE;
   // Checked with the file held: a name shown to be the held file's stays so.
   wchar_t mapped[kNameUnits] = {};
-  if (MappedImageName(mapped) && NamesFile(mapped, g_image.Get())) return TRUE;
+  if (MappedImageName(mapped) && NamesFile(mapped, g_image.Get()) && MapsRunningImage(g_image.Get())) return TRUE;
   file.Close();
   return Refuse(ERROR_ACCESS_DENIED, name, error);
 }
@@ -89,4 +90,16 @@ BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
     return FALSE;
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
+}
+
+BOOL CImageFile::MapsRunningImage(HANDLE held) {
+  // Asks about the files themselves, not their names: Wine, which reports
+  // the name an image was mapped by even after a rename, answers it too.
+  auto same = reinterpret_cast<NtAreMappedFilesTheSameFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame")));
+  if (!same) return TRUE;
+  CHandle mapping(::CreateFileMappingW(held, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping.IsValid()) return FALSE;
+  CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 1));
+  return view.IsValid() && same(::GetModuleHandleW(nullptr), view.Get()) == 0;
 }

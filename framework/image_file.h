@@ -20,13 +20,20 @@ class CImageFile {
 
   // Opens file on the held file (CFile::OpenDuplicate, named name), then
   // checks that the system's name for the running image names the held file.
-  // FALSE with error filled for name, and the last error set to match: the
-  // hold's own error when nothing is held, ERROR_ACCESS_DENIED when the held
-  // file is not the running image (file is then closed).
+  // The system must also find the held file and the running image to be one
+  // file when it compares their mappings, where it can. FALSE with error
+  // filled for name, and the last error set to match: the hold's own error
+  // when nothing is held, ERROR_ACCESS_DENIED when the held file is not the
+  // running image (file is then closed).
   static BOOL Open(CFile& file, const wchar_t* name, CFileException* error);
 
   // The identity decision: TRUE when mappedName, as the system reports the
   // name of a mapped image (\Device\HarddiskVolume1\... on Windows,
   // \??\C:\... under Wine), names the very file open on held now.
   static BOOL NamesFile(const wchar_t* mappedName, HANDLE held);
+
+  // TRUE when a view of the file open on held and the running image are
+  // views of one file, as the system compares mappings; also TRUE where the
+  // system cannot compare them (the name decides alone there).
+  static BOOL MapsRunningImage(HANDLE held);
 };

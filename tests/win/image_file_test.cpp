@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "framework/system_dlls.h"
 #include "scratch_dir.h"
@@ -73,6 +74,17 @@ TEST_F(ImageFileTest, NamesFileAcceptsOnlyANameOfTheHeldFile) {
   EXPECT_FALSE(CImageFile::NamesFile(nullptr, held));
   EXPECT_FALSE(CImageFile::NamesFile(MappedForm(held_).c_str(), INVALID_HANDLE_VALUE));
   CloseHandle(held);
+}
+
+TEST_F(ImageFileTest, MapsRunningImageTellsTheImageFromAnExactCopy) {
+  std::wstring self = RunningImagePath();
+  std::wstring copy = dir_ / L"copy.exe";
+  ASSERT_TRUE(CopyFileW(self.c_str(), copy.c_str(), FALSE));
+  for (const auto& [path, same] : {std::pair{self, TRUE}, std::pair{copy, FALSE}}) {
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(CImageFile::MapsRunningImage(held), same);
+    CloseHandle(held);
+  }
 }
 
 TEST_F(ImageFileTest, OpenReadsTheRunningImageThroughTheHeldFile) {
