@@ -85,6 +85,12 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
 }
 
 const CSystemApi* SystemApi() {
-  if (!g_apiLoaded) g_apiLoaded = LoadApi(&g_api);
+  if (!g_apiLoaded) {
+    // Loading is the table's own business: a caller that logs its last
+    // error after a call through the table sees what that call left.
+    DWORD callerError = ::GetLastError();
+    g_apiLoaded = LoadApi(&g_api);
+    if (g_apiLoaded) ::SetLastError(callerError);
+  }
   return g_apiLoaded ? &g_api : nullptr;
 }
