@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "framework/system_dlls.h"
+
 namespace {
 
 // Formatting larger than this is treated as a failure rather than letting a
@@ -151,7 +153,9 @@ BOOL CString::LoadString(UINT id) {
   // With a zero length the loader hands back a pointer into the read-only
   // resource and the text's length, so no fixed buffer limits the text.
   const wchar_t* text = nullptr;
-  int len = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+  const CSystemApi* api = SystemApi();
+  if (!api) return FALSE;
+  int len = api->LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
   if (len <= 0 || !text) return FALSE;
   return Append(text, len);
 }

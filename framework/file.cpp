@@ -28,14 +28,13 @@ DWORD Disposition(UINT flags) {
 
 }  // namespace
 
-BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
+BOOL CFile::Prepare(const wchar_t* name, wchar_t (&full)[kMaxPathUnits + 1], CFileException* error) {
   Close();
   if (!name) name = L"";
   if (lstrlenW(name) >= static_cast<int>(kMaxPathUnits)) {
     if (error) error->SetCause(CFileException::IncorrectPath, name);
     return FALSE;
   }
-  wchar_t full[kMaxPathUnits + 1] = {};
   wchar_t* filePart = nullptr;
   DWORD len = ::GetFullPathNameW(name, kMaxPathUnits, full, &filePart);
   if (len == 0) {
@@ -51,6 +50,18 @@ BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
     if (error) error->SetCause(CFileException::UnknownError, name);
     return FALSE;
   }
+  return TRUE;
+}
+
+void CFile::Attach(HANDLE h, const wchar_t* full, bool writable) {
+  m_hFile.Reset(h);
+  m_strFileName = full;
+  m_bWritable = writable;
+}
+
+BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
+  wchar_t full[kMaxPathUnits + 1] = {};
+  if (!Prepare(name, full, error)) return FALSE;
   SECURITY_ATTRIBUTES sa = {};
   sa.nLength = sizeof(sa);
   sa.bInheritHandle = (flags & modeNoInherit) ? FALSE : TRUE;
@@ -61,10 +72,25 @@ BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
     Close();
     return FALSE;
   }
-  m_hFile.Reset(h);
-  m_strFileName = full;
-  m_bWritable = (flags & 3) != modeRead;
+  Attach(h, full, (flags & 3) != modeRead);
   return TRUE;
+}
+
+BOOL CFile::OpenDuplicate(HANDLE source, const wchar_t* name, CFileException* error) {
+  wchar_t full[kMaxPathUnits + 1] = {};
+  if (!Prepare(name, full, error)) return FALSE;
+  HANDLE process = ::GetCurrentProcess();
+  HANDLE h = nullptr;
+  if (!::DuplicateHandle(process, source, process, &h, FILE_GENERIC_READ, FALSE, 0)) {
+    if (error) error->SetOsError(static_cast<LONG>(::GetLastError()), name);
+    Close();
+    return FALSE;
+  }
+  Attach(h, full, false);
+  // Where source stands, the duplicate stands too: start where an open would.
+  if (Seek(0, begin, nullptr, error)) return TRUE;
+  Close();
+  return FALSE;
 }
 
 void CFile::Fail(CFileException* error) const {

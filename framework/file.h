@@ -50,6 +50,11 @@ class CFile {
   // cause and the name as passed. Success leaves error untouched. FALSE with
   // cause 1 when no buffer can be had.
   BOOL Open(const wchar_t* name, UINT flags, CFileException* error);
+  // Opens a second, read-only handle to the file that source is open on,
+  // positioned at its start and named as Open would name name; source stays
+  // open. The two share one position: source is not read while this is
+  // open. Failures as Open's, the duplication's OS error included.
+  BOOL OpenDuplicate(HANDLE source, const wchar_t* name, CFileException* error);
 
   // Reads up to count bytes; *read gets the bytes delivered (fewer only at
   // the end of the file, 0 there). FALSE with error filled (the full path)
@@ -77,6 +82,12 @@ class CFile {
 
  private:
   enum class BufferState { kEmpty, kReading, kWriting };
+
+  // What both opens check and need before a handle: the name's full path
+  // into full, and the buffer. FALSE with error filled as Open describes.
+  BOOL Prepare(const wchar_t* name, wchar_t (&full)[MAX_PATH + 1], CFileException* error);
+  // Owns h, named full, after a successful open.
+  void Attach(HANDLE h, const wchar_t* full, bool writable);
 
   BOOL Flush(CFileException* error);
   BOOL WriteThrough(const void* data, UINT count, CFileException* error);

@@ -6,22 +6,42 @@
 
 // Closes kernel objects: files, threads, processes, mutexes.
 struct CKernelHandleTraits {
+  using Handle = HANDLE;
   static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::CloseHandle(h); }
 };
 
 // Closes directory enumerations opened by FindFirstFileW.
 struct CFindHandleTraits {
+  using Handle = HANDLE;
   static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(HANDLE h) { ::FindClose(h); }
+};
+
+// Frees DLLs loaded by LoadLibraryExW.
+struct CModuleTraits {
+  using Handle = HMODULE;
+  static bool IsValid(HMODULE h) { return h != nullptr; }
+  static void Close(HMODULE h) { ::FreeLibrary(h); }
+};
+
+// Unmaps views mapped by MapViewOfFile.
+struct CMappedViewTraits {
+  using Handle = void*;
+  static bool IsValid(void* view) { return view != nullptr; }
+  static void Close(void* view) { ::UnmapViewOfFile(view); }
 };
 
 template <typename Traits>
 class CScopedHandle {
  public:
-  CScopedHandle() = default;
+  using Handle = typename Traits::Handle;
+
+  // Constant: an owner with static storage is empty before any code runs,
+  // so code that runs before static construction may already fill it.
+  constexpr CScopedHandle() = default;
   // Takes ownership of h (which may be null or INVALID_HANDLE_VALUE: then nothing is owned).
-  explicit CScopedHandle(HANDLE h) : m_h(h) {}
+  explicit CScopedHandle(Handle h) : m_h(h) {}
   ~CScopedHandle() { Reset(); }
 
   CScopedHandle(const CScopedHandle&) = delete;
@@ -35,22 +55,24 @@ class CScopedHandle {
   // True when a handle is owned.
   bool IsValid() const { return Traits::IsValid(m_h); }
   // The owned handle, still owned; the raw value when none is owned.
-  HANDLE Get() const { return m_h; }
+  Handle Get() const { return m_h; }
   // Closes the owned handle (if any) and owns h instead.
-  void Reset(HANDLE h = nullptr) {
+  void Reset(Handle h = nullptr) {
     if (Traits::IsValid(m_h)) Traits::Close(m_h);
     m_h = h;
   }
   // Gives up ownership without closing; the caller closes what it gets.
-  HANDLE Release() {
-    HANDLE h = m_h;
+  Handle Release() {
+    Handle h = m_h;
     m_h = nullptr;
     return h;
   }
 
  private:
-  HANDLE m_h = nullptr;
+  Handle m_h = nullptr;
 };
 
 using CHandle = CScopedHandle<CKernelHandleTraits>;
 using CFindHandle = CScopedHandle<CFindHandleTraits>;
+using CModule = CScopedHandle<CModuleTraits>;
+using CMappedView = CScopedHandle<CMappedViewTraits>;

@@ -6,6 +6,7 @@
 #include "framework/cstring.h"
 #include "framework/handle.h"
 #include "framework/shared_folder_file.h"
+#include "framework/system_dlls.h"
 #include "launcher/command_line.h"
 #include "package/unpack.h"
 
@@ -83,7 +84,8 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kSource, workDir.GetString(), launch.lpFile,
                 launch.lpParameters);
   if (refusal) ::SetLastError(refusal);
-  if (refusal || !::ShellExecuteExW(&launch)) {
+  const CSystemApi* api = refusal ? nullptr : SystemApi();
+  if (!api || !api->ShellExecuteExW(&launch)) {
     CUtility::Log(L"[%s] execute fail", kSource);
     return;
   }

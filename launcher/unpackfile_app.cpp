@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "diagnostics/utility.h"
+#include "framework/system_dlls.h"
 #include "launcher/app_objects.h"
 #include "launcher/command_launch.h"
 #include "package/unpack.h"
@@ -16,7 +17,7 @@ void ShowRefusal() {
   CString caption;
   text.LoadString(IDS_ANOTHER_INSTANCE);
   caption.LoadString(IDS_PRODUCT_NAME);
-  ::MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
+  if (const CSystemApi* api = SystemApi()) api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 }  // namespace

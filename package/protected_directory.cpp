@@ -3,45 +3,49 @@
 #include <winternl.h>
 
 #include "framework/handle.h"
+#include "framework/system_dlls.h"
 
 namespace {
 
-BOOL WellKnownSid(WELL_KNOWN_SID_TYPE type, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+BOOL WellKnownSid(const CSystemApi& api, WELL_KNOWN_SID_TYPE type, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
   DWORD size = sizeof(sid);
-  return ::CreateWellKnownSid(type, nullptr, sid, &size);
+  return api.CreateWellKnownSid(type, nullptr, sid, &size);
 }
 
 // The owner that new objects of this process get: the user who started it,
 // or the Administrators group for an elevated administrator.
-BOOL TokenOwnerSid(BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
+BOOL TokenOwnerSid(const CSystemApi& api, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
   HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return FALSE;
+  if (!api.OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return FALSE;
   CHandle token(raw);
   alignas(void*) BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD size = 0;
-  if (!::GetTokenInformation(token.Get(), TokenOwner, buffer, sizeof(buffer), &size)) return FALSE;
-  return ::CopySid(sizeof(sid), sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
+  if (!api.GetTokenInformation(token.Get(), TokenOwner, buffer, sizeof(buffer), &size)) return FALSE;
+  return api.CopySid(sizeof(sid), sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner);
 }
 
 }  // namespace
 
 BOOL CProtectedDirectoryDescriptor::Build() {
-  if (!WellKnownSid(WinLocalSystemSid, m_sids[0].bytes) ||
-      !WellKnownSid(WinBuiltinAdministratorsSid, m_sids[1].bytes) || !TokenOwnerSid(m_sids[2].bytes))
+  const CSystemApi* found = SystemApi();
+  if (!found) return FALSE;
+  const CSystemApi& api = *found;
+  if (!WellKnownSid(api, WinLocalSystemSid, m_sids[0].bytes) ||
+      !WellKnownSid(api, WinBuiltinAdministratorsSid, m_sids[1].bytes) || !TokenOwnerSid(api, m_sids[2].bytes))
     return FALSE;
   PACL acl = reinterpret_cast<PACL>(m_acl);
-  if (!::InitializeAcl(acl, sizeof(m_acl), ACL_REVISION)) return FALSE;
+  if (!api.InitializeAcl(acl, sizeof(m_acl), ACL_REVISION)) return FALSE;
   for (int i = 0; i < kSids; ++i) {
     // The owner is often the Administrators group itself: one entry is enough.
-    if (i == 2 && (::EqualSid(m_sids[2].bytes, m_sids[0].bytes) || ::EqualSid(m_sids[2].bytes, m_sids[1].bytes)))
+    if (i == 2 && (api.EqualSid(m_sids[2].bytes, m_sids[0].bytes) || api.EqualSid(m_sids[2].bytes, m_sids[1].bytes)))
       continue;
-    if (!::AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
-                                 m_sids[i].bytes))
+    if (!api.AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                                   m_sids[i].bytes))
       return FALSE;
   }
-  return ::InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-         ::SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
-         ::SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  return api.InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         api.SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
+         api.SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
 namespace {

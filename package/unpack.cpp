@@ -1,6 +1,7 @@
 #include "package/unpack.h"
 
 #include "diagnostics/utility.h"
+#include "framework/image_file.h"
 
 CUnPack::CUnPack() = default;
 
@@ -27,4 +28,11 @@ DWORD WINAPI CUnPack::ThreadProc(LPVOID param) {
 CString CUnPack::SourcePath() const {
   // Asked anew at every read, as the locator and the extractor each open the file.
   return m_strSource.IsEmpty() ? CUtility::GetModulePath() : m_strSource;
+}
+
+BOOL CUnPack::OpenSource(CFile& file, const CString& path, CFileException* error) const {
+  // The running executable is never opened by name: the file at its path
+  // may no longer be the one the system started.
+  if (m_strSource.IsEmpty()) return CImageFile::Open(file, path, error);
+  return file.Open(path, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone, error);
 }

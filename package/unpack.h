@@ -6,15 +6,17 @@
 #include <windows.h>
 
 #include "framework/cstring.h"
+#include "framework/file.h"
 #include "framework/handle.h"
 
 class CUnPack {
  public:
-  // Reads the running executable and works under the temporary directory.
+  // Reads the running executable, through the file held since the process
+  // began (CImageFile), and works under the temporary directory.
   CUnPack();
-  // Reads sourcePath instead of the running executable (null: the running
-  // executable), and puts the work directory in workParent, which ends with a
-  // backslash (null: the temporary directory).
+  // Reads sourcePath, opened by name, instead of the running executable
+  // (null: the running executable), and puts the work directory in
+  // workParent, which ends with a backslash (null: the temporary directory).
   CUnPack(const wchar_t* sourcePath, const wchar_t* workParent);
   CUnPack(const CUnPack&) = delete;
   CUnPack& operator=(const CUnPack&) = delete;
@@ -59,6 +61,10 @@ class CUnPack {
  private:
   // The file to read: the one given, or the running executable's path.
   CString SourcePath() const;
+  // Opens the file to read for reading; path is SourcePath()'s, the name in
+  // file error records. Failures as CFile::Open's, and for the running
+  // executable CImageFile::Open's.
+  BOOL OpenSource(CFile& file, const CString& path, CFileException* error) const;
   // The folder that holds the work directory, with its trailing backslash.
   CString WorkParent() const;
 

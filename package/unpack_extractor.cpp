@@ -10,7 +10,6 @@ namespace {
 
 const wchar_t kSource[] = L"CUnPack::UnPackFiles";
 const UINT kChunkBytes = 1024;
-const UINT kReadShared = CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone;
 const UINT kCreateExclusive = CFile::modeWrite | CFile::modeCreate | CFile::typeBinary | CFile::shareExclusive;
 
 // Copies size bytes in 1,024-byte chunks. A package that ends inside the
@@ -105,7 +104,7 @@ int CUnPack::UnPackFiles() {
 
   CFileException error;
   CFile package;
-  if (!package.Open(SourcePath(), kReadShared, &error)) {
+  if (!OpenSource(package, SourcePath(), &error)) {
     CUtility::FileException(error);
     return 0;
   }

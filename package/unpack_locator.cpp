@@ -53,7 +53,7 @@ ULONGLONG CUnPack::FindHeader() {
 
   CFileException error;
   CFile file;
-  if (!file.Open(path, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone, &error)) {
+  if (!OpenSource(file, path, &error)) {
     CUtility::Log(L"[%s] Fail", kSource);
     CUtility::FileException(error);
     return 0;

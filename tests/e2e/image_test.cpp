@@ -2,6 +2,7 @@
 // properties and every resource, byte for byte where the bytes are fixed.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -75,6 +76,26 @@ std::u16string TextValue(const VersionNode& node) {
   for (std::size_t i = 0; i + 1 < node.value.size(); i += 2) text += static_cast<char16_t>(U16(node.value, i));
   while (!text.empty() && text.back() == u'\0') text.pop_back();
   return text;
+}
+
+// The DLL names of the import directory, lower case, in their order.
+std::vector<std::string> ImportedDlls(const std::string& path, const CPeImage& pe) {
+  std::vector<std::string> names;
+  CFileSource file(path);
+  std::uint64_t at = 0;
+  if (!PeRvaToFileOffset(pe, PeDirectory(pe, 1).virtualAddress, &at)) return names;
+  for (;; at += 20) {
+    std::uint8_t descriptor[20] = {};
+    if (file.ReadAt(at, descriptor, sizeof(descriptor)) != sizeof(descriptor)) break;
+    std::uint32_t nameRva = descriptor[12] | descriptor[13] << 8 | descriptor[14] << 16 | descriptor[15] << 24;
+    std::uint64_t nameAt = 0;
+    if (nameRva == 0 || !PeRvaToFileOffset(pe, nameRva, &nameAt)) break;
+    std::string name;
+    char c = 0;
+    while (file.ReadAt(nameAt++, &c, 1) == 1 && c != 0) name += static_cast<char>(std::tolower(c));
+    names.push_back(name);
+  }
+  return names;
 }
 
 class LauncherImageTest : public ::testing::TestWithParam<const char*> {
@@ -230,6 +251,13 @@ TEST_P(LauncherImageTest, ItsCheckSumIsRight) {
   ASSERT_TRUE(ComputePeChecksum(file, image_.pe.checkSumOffset, &sum));
   EXPECT_EQ(image_.pe.checkSum, sum);
   EXPECT_NE(sum, 0u);
+}
+
+// Anything else the loader would resolve before the launcher's first
+// instruction, its own folder first: the rest is loaded by hand.
+TEST_P(LauncherImageTest, ImportsOnlyKernel32AndTheCRuntime) {
+  EXPECT_EQ(ImportedDlls(image_.path, image_.pe), (std::vector<std::string>{"kernel32.dll", "msvcrt.dll"}));
+  EXPECT_EQ(PeDirectory(image_.pe, 13).size, 0u) << "no delay-load imports";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothBuilds, LauncherImageTest,

@@ -65,4 +65,20 @@ bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::str
                "' -out '" + *cert + "' >/dev/null 2>&1") == 0;
 }
 
+void PlantDlls(const std::string& folder) {
+  static const char* const kNames[] = {
+      "shcore",  "version",  "uxtheme", "dwmapi",   "cryptbase", "propsys", "userenv", "profapi",
+      "sspicli", "secur32",  "wintrust", "msasn1",  "apphelp",   "ntmarta", "windows.storage",
+      "shlwapi", "comctl32", "ole32",   "oleaut32", "imm32",     "winmm",   "dbghelp", "setupapi"};
+  for (const char* name : kNames)
+    fs::copy_file(UNPACK_E2E_PLANTED_DLL, folder + "/" + name + ".dll", fs::copy_options::overwrite_existing);
+}
+
+std::vector<std::string> LoadedMarkers(const std::string& folder) {
+  std::vector<std::string> loaded;
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.path().extension() == ".loaded") loaded.push_back(entry.path().filename().string());
+  return loaded;
+}
+
 }  // namespace e2e

@@ -42,5 +42,11 @@ std::string TestChild();
 // A self-signed code-signing certificate and its key, made with openssl in
 // the scratch folder for packfile build --sign. False when openssl fails.
 bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key);
+// Plants the test DLL (tests/win/planted_dll.c) in folder under the names of
+// DLLs that Windows, its shell and its user interface look for on demand, as
+// a neighbour would beside an installer. Loaded, each leaves NAME.loaded.
+void PlantDlls(const std::string& folder);
+// The names of the markers in folder that loaded planted DLLs left.
+std::vector<std::string> LoadedMarkers(const std::string& folder);
 
 }  // namespace e2e

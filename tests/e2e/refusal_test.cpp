@@ -58,6 +58,8 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::string second = scratch_ / "second.exe";
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"first.txt", "first"}}, first, {"--no-run-bat"}), 0);
   ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"second.txt", "second"}}, second, {"--no-run-bat"}), 0);
+  // The box is drawn by DLLs that load more on demand: none from here.
+  e2e::PlantDlls(scratch_.path());
 
   // The first installation: its child keeps running, so it holds the mutex.
   int firstPid = e2e::StartWindows(first, {e2e::WindowsPath(e2e::TestChild()), "sleep", "20000"});
@@ -88,6 +90,7 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   EXPECT_EQ(e2e::ReadFile(e2e::LogPath()), logBefore) << "a refused launcher writes no log line";
   EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/first.txt"), "first") << "the first one's files are untouched";
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost() + "/second.txt"));
+  EXPECT_EQ(e2e::LoadedMarkers(scratch_.path()), std::vector<std::string>{}) << "a planted DLL ran";
 
   auto done = e2e::WaitWindows(firstPid, std::chrono::seconds(60));
   EXPECT_EQ(done.exitCode, 0);

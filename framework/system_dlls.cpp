@@ -1,0 +1,96 @@
+#include "framework/system_dlls.h"
+
+#include <string.h>
+
+#include "framework/handle.h"
+
+namespace {
+
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using SetDllDirectoryWFn = BOOL(WINAPI*)(LPCWSTR);
+
+// Set once the system itself keeps DLL searches in its directory.
+bool g_searchRestricted = false;
+CSystemApi g_api = {};
+bool g_apiLoaded = false;
+
+template <typename Fn>
+bool Find(HMODULE module, const char* name, Fn* fn) {
+  *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  return *fn != nullptr;
+}
+
+HMODULE Kernel32() { return ::GetModuleHandleW(L"kernel32.dll"); }
+
+// The DLLs, and the names of their functions in CSystemApi's order, an empty
+// name closing each DLL's list. One loop fills the table: the shipped image
+// has no room for a call per function.
+const wchar_t* const kDlls[] = {L"user32.dll", L"shell32.dll", L"advapi32.dll"};
+const char kFunctionNames[] =
+    "LoadStringW\0MessageBoxW\0\0"
+    "ShellExecuteExW\0\0"
+    "AddAccessAllowedAceEx\0CopySid\0CreateWellKnownSid\0EqualSid\0GetTokenInformation\0InitializeAcl\0"
+    "InitializeSecurityDescriptor\0OpenProcessToken\0SetSecurityDescriptorControl\0SetSecurityDescriptorDacl\0\0";
+const int kDllCount = sizeof(kDlls) / sizeof(kDlls[0]);
+static_assert(sizeof(CSystemApi) == 13 * sizeof(FARPROC), "one name in kFunctionNames for each function of CSystemApi");
+
+bool LoadApi(CSystemApi* api) {
+  CModule modules[kDllCount];
+  BYTE* slot = reinterpret_cast<BYTE*>(api);
+  const char* name = kFunctionNames;
+  for (int i = 0; i < kDllCount; ++i, ++name) {
+    modules[i].Reset(LoadSystemLibrary(kDlls[i]));
+    if (!modules[i].IsValid()) return false;
+    for (; *name; name += strlen(name) + 1, slot += sizeof(FARPROC)) {
+      FARPROC function = ::GetProcAddress(modules[i].Get(), name);
+      if (!function) return false;
+      memcpy(slot, &function, sizeof(function));
+    }
+  }
+  // Kept for the life of the process on purpose: the shell may leave threads
+  // of its own running, and unloading it under them at exit would crash.
+  for (CModule& module : modules) module.Release();
+  return true;
+}
+
+}  // namespace
+
+void RestrictDllSearchToSystem() {
+  // Looked up at run time: Windows 7 has it only with its update, older
+  // systems not at all.
+  SetDefaultDllDirectoriesFn setDefault = nullptr;
+  if (Find(Kernel32(), "SetDefaultDllDirectories", &setDefault) && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    g_searchRestricted = true;
+    return;
+  }
+  // The launcher's own folder stays first in the search whatever is done
+  // here: LoadSystemLibrary names full paths for that.
+  SetDllDirectoryWFn setDirectory = nullptr;
+  if (Find(Kernel32(), "SetDllDirectoryW", &setDirectory)) setDirectory(L"");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  if (g_searchRestricted) return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  wchar_t path[MAX_PATH + 1] = {};
+  UINT len = ::GetSystemDirectoryW(path, MAX_PATH);
+  if (len == 0 || len + 1 + lstrlenW(name) >= MAX_PATH) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  path[len] = L'\\';
+  ::lstrcpynW(path + len + 1, name, MAX_PATH - len - 1);
+  // With a full path, the DLL's own dependencies are searched for beside it
+  // first, in the system directory, not beside the launcher.
+  return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+const CSystemApi* SystemApi() {
+  if (!g_apiLoaded) {
+    // Loading is the table's own business: a caller that logs its last
+    // error after a call through the table sees what that call left.
+    DWORD callerError = ::GetLastError();
+    g_apiLoaded = LoadApi(&g_api);
+    if (g_apiLoaded) ::SetLastError(callerError);
+  }
+  return g_apiLoaded ? &g_api : nullptr;
+}

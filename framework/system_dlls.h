@@ -1,0 +1,45 @@
+// Keeps the launcher from loading a DLL out of the folder it was started
+// from, which its user, and so any unelevated neighbour, can write. The image
+// imports only kernel32 and the C runtime, which the system always takes from
+// its own directory; every other DLL is loaded here, by the system directory,
+// after the search for DLLs has been restricted to that directory.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+// Restricts where this process looks for DLLs, its own loads and those of
+// the system DLLs it uses, to the system directory. Where the system cannot
+// (before the default-directories update of Windows 7), the current directory
+// leaves the search, and LoadSystemLibrary names full paths. Must run before
+// anything that could load a DLL.
+void RestrictDllSearchToSystem();
+
+// Loads name (a file name such as L"shell32.dll") from the system directory
+// only, its own dependencies too. Null, with the system's error, when it
+// cannot.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// The functions the launcher takes from USER32, SHELL32 and ADVAPI32.
+struct CSystemApi {
+  decltype(&::LoadStringW) LoadStringW;
+  decltype(&::MessageBoxW) MessageBoxW;
+  decltype(&::ShellExecuteExW) ShellExecuteExW;
+  decltype(&::AddAccessAllowedAceEx) AddAccessAllowedAceEx;
+  decltype(&::CopySid) CopySid;
+  decltype(&::CreateWellKnownSid) CreateWellKnownSid;
+  decltype(&::EqualSid) EqualSid;
+  decltype(&::GetTokenInformation) GetTokenInformation;
+  decltype(&::InitializeAcl) InitializeAcl;
+  decltype(&::InitializeSecurityDescriptor) InitializeSecurityDescriptor;
+  decltype(&::OpenProcessToken) OpenProcessToken;
+  decltype(&::SetSecurityDescriptorControl) SetSecurityDescriptorControl;
+  decltype(&::SetSecurityDescriptorDacl) SetSecurityDescriptorDacl;
+};
+
+// The table, filled on the first call through LoadSystemLibrary; the DLLs
+// then stay loaded until the process ends. Null, with the system's error,
+// while a DLL or a function cannot be had (a later call tries again). Not
+// for two threads at once before it has succeeded: the launcher never runs
+// its code on two threads together.
+const CSystemApi* SystemApi();
