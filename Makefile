@@ -6,7 +6,10 @@ JOBS      ?= $(shell nproc)
 HOST_DIR  := $(BUILD)/host
 WIN64_DIR := $(BUILD)/x86_64
 WIN32_DIR := $(BUILD)/i686
+# Each tree's tests run in a Wine prefix of their own, so that the two trees'
+# sessions never stop each other's wineserver; demo and bench use the host's.
 PREFIX    := $(abspath $(BUILD))/wine
+PREFIX64  := $(abspath $(WIN64_DIR))/wine
 
 .PHONY: all deps build test test-long demo clean
 
@@ -20,7 +23,7 @@ build: deps
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DUNPACK_TESTS=OFF -DUNPACK_WINEPREFIX=$(PREFIX)
 	cmake --build $(WIN32_DIR) -j$(JOBS)
 	cmake -S . -B $(WIN64_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=MinSizeRel -DUNPACK_WINEPREFIX=$(PREFIX)
+	  -DCMAKE_BUILD_TYPE=MinSizeRel -DUNPACK_WINEPREFIX=$(PREFIX64)
 	cmake --build $(WIN64_DIR) -j$(JOBS)
 	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DUNPACK_WINEPREFIX=$(PREFIX) \
 	  -DUNPACK_WIN64_DIR=$(abspath $(WIN64_DIR)) -DUNPACK_WIN32_DIR=$(abspath $(WIN32_DIR))
@@ -44,6 +47,7 @@ demo: build
 clean:
 	-./cmake/wine-session.sh stop $(PREFIX)
 	-./cmake/wine-session.sh stop $(PREFIX)32
+	-./cmake/wine-session.sh stop $(PREFIX64)
 	rm -rf $(BUILD)
 
 # Prints the benchmark table and writes it to build/bench-results.md (bench/results.md
