@@ -82,6 +82,28 @@ TEST_F(Win32Test, TheProgramFormHandsTheChildItsArgumentsAndTheWorkDirectory) {
   e2e::ExpectLines(e2e::LogMessages(), patterns);
 }
 
+// The 32-bit image has its own import table and DLL search: DLLs a neighbour
+// planted beside it (as 32-bit DLLs, the only kind it could load) stay unloaded.
+TEST_F(Win32Test, DllsPlantedBesideTheInstallerAreNotLoaded) {
+  // The planted DLL does leave its marker when a 32-bit process loads it.
+  std::string control = scratch_ / "control";
+  fs::create_directories(control);
+  fs::copy_file(UNPACK_E2E_PLANTED_DLL, control + "/planted.dll");
+  e2e::RunWindows(R"(C:\windows\syswow64\rundll32.exe)", {e2e::WindowsPath(control + "/planted.dll") + ",Nothing"});
+  ASSERT_EQ(e2e::LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
+
+  std::string folder = scratch_ / "downloads";
+  fs::create_directories(folder);
+  std::string setup = folder + "/setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@echo off\r\necho installed\r\n"}}, setup), 0);
+  e2e::PlantDlls(folder);
+  auto run = e2e::RunWindows(setup, {});
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(e2e::LoadedMarkers(folder), std::vector<std::string>{}) << "the neighbour's DllMain ran in the launcher";
+  EXPECT_NE(e2e::ReadFile(e2e::LogPath() + ".txt").find("installed"), std::string::npos) << "the installation ran";
+}
+
 TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
   std::string cert, key;
   ASSERT_TRUE(e2e::MakeTestCertificate(scratch_, &cert, &key));
