@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "package/packfile_header.h"
+#include "format/packfile_header.h"
 
 // Units for a converted name: each byte of the field gives at most one.
 const int kEntryFileNameUnits = static_cast<int>(kPackNameSize) + 1;

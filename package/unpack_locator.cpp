@@ -2,7 +2,7 @@
 
 #include "diagnostics/utility.h"
 #include "framework/file.h"
-#include "package/packfile_header.h"
+#include "format/packfile_header.h"
 #include "package/unpack.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "installer.h"
-#include "package/file_bytes.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "pe/pe_image.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

@@ -14,8 +14,8 @@
 
 #include "installer.h"
 #include "log_lines.h"
-#include "package/file_bytes.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "pe/pe_image.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "package/entry_name.h"
+#include "tools/packfile/entry_name.h"
 
 #include "gtest/gtest.h"
 #include "tools/packfile/name_list.h"

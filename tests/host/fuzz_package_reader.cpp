@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/entry_name.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
+#include "tools/packfile/entry_name.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
 #include "tools/packfile/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,11 +4,11 @@
 #include <map>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "format/package_writer.h"
+#include "pe/pe_image.h"
 #include "test_support.h"
 #include "tools/packfile/verify.h"
 

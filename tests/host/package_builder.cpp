@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_writer.h"
+#include "pe/pe_image.h"
 
 Bytes BuildPackage(const Bytes& image, const std::vector<CTestEntry>& entries, const std::string& launcherName) {
   CMemorySource imageSource(image);

@@ -1,12 +1,12 @@
 #include <cstring>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/package_writer.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "format/package_writer.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 #include "package_builder.h"
 
 namespace {

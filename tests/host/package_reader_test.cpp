@@ -1,10 +1,10 @@
-#include "package/package_reader.h"
+#include "format/package_reader.h"
 
 #include <cstring>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
 #include "package_builder.h"
 
 namespace {

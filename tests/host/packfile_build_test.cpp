@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package/file_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
+#include "format/file_bytes.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

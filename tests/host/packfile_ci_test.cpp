@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package/pe_writer.h"
+#include "tests/support/pe_writer.h"
 #include "package_builder.h"
 #include "test_support.h"
 

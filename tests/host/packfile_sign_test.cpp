@@ -3,11 +3,11 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package/file_bytes.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 #include "package_builder.h"
 #include "test_support.h"
 

@@ -1,11 +1,11 @@
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <cstring>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/pe_checksum.h"
-#include "package/pe_writer.h"
+#include "tests/support/memory_bytes.h"
+#include "pe/pe_checksum.h"
+#include "tests/support/pe_writer.h"
 #include "test_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
+#include "tests/support/memory_bytes.h"
+#include "format/package_layout.h"
 #include "package_builder.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "framework/handle.h"
 #include "log_reader.h"
-#include "package/protected_directory.h"
+#include "framework/protected_directory.h"
 #include "package/unpack.h"
 #include "package_files.h"
 #include "package_links.h"

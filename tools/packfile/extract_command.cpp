@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "package/cp1252.h"
-#include "package/file_bytes.h"
-#include "package/package_layout.h"
+#include "tools/packfile/cp1252.h"
+#include "format/file_bytes.h"
+#include "format/package_layout.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
 #include "tools/packfile/exit_codes.h"

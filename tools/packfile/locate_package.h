@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "package/byte_stream.h"
-#include "package/package_reader.h"
+#include "format/byte_stream.h"
+#include "format/package_reader.h"
 
 // The launcher's reading (certificate length from byte 156 of the PE headers
 // in a PE32 image, byte 172 in a PE32+ one). `note` is set when that reading

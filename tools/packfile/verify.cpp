@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/name_list.h"
 #include "tools/packfile/package_facts.h"
 #include "tools/packfile/shown_name.h"

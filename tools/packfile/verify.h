@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 enum class CheckId {
   kImage,             // a PE image

@@ -1,4 +1,4 @@
-#include "package/pe_writer.h"
+#include "tests/support/pe_writer.h"
 
 #include <algorithm>
 #include <cstring>

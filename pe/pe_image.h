@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 // Data directory indexes used here.
 constexpr int kPeResourceDirectory = 2;

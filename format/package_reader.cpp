@@ -1,9 +1,9 @@
-#include "package/package_reader.h"
+#include "format/package_reader.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
-#include "package/packfile_header.h"
+#include "format/byte_stream.h"
+#include "format/packfile_header.h"
 
 // The launcher reads 248 bytes of PE headers and takes the certificate table
 // length from the security entry's Size, whose place depends on the optional

@@ -1,9 +1,9 @@
-#include "package/entry_name.h"
+#include "tools/packfile/entry_name.h"
 
 #include <cstring>
 
-#include "package/cp1252.h"
-#include "package/packfile_header.h"
+#include "tools/packfile/cp1252.h"
+#include "format/packfile_header.h"
 
 namespace {
 
