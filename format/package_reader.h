@@ -1,6 +1,7 @@
-// Reads a package the way the launcher does: its locator's reads at fixed
-// header offsets, then its walk over the records. What list, verify, extract
-// and the tests report is therefore what a launcher would do.
+// Reads a package the way the launcher does: the same reading rules
+// (format/reading_rules.h) over a byte source instead of the launcher's file.
+// What list, verify, extract and the tests report is therefore what a
+// launcher does.
 #pragma once
 
 #include <cstdint>
@@ -8,30 +9,18 @@
 #include <vector>
 
 #include "format/byte_stream.h"
-#include "format/packfile_header.h"
-
-// The launcher reads 248 bytes of PE headers and takes the certificate table
-// length from the security entry's Size, whose place depends on the optional
-// header's magic: the data directories of a PE32+ image start 16 bytes later.
-// An unknown magic is read as PE32.
-constexpr std::size_t kLauncherPeHeaderRead = 248;
-constexpr std::size_t kLauncherMagicAt = 24;
-constexpr std::size_t kLauncherCertificateSizeAt = 156;      // PE32
-constexpr std::size_t kLauncherCertificateSizeAtPlus = 172;  // PE32+
+#include "format/reading_rules.h"
 
 struct CLocatorRead {
   bool found = false;                 // false: no package, or the reads failed
-  std::int32_t peOffset = 0;          // the int32 at byte 60
-  std::uint16_t magic = 0;            // the uint16 at PE offset + 24
-  std::size_t certificateSizeAt = kLauncherCertificateSizeAt;  // 156 or 172, after the PE offset
+  std::int32_t peOffset = 0;          // the int32 at kPeOffsetAt
+  std::uint16_t magic = 0;            // the optional header's magic
+  std::size_t certificateSizeAt = kSecuritySizeAtPe32;  // or kSecuritySizeAtPe32Plus, after the PE offset
   std::int32_t certificateSize = 0;   // the int32 read there
   std::uint64_t stubOffset = 0;       // where the stub header was read
   std::uint64_t headerOffset = 0;     // the stub header's size; 0 when none
   std::string failure;                // why nothing was found, when not found
 };
-
-// Where the launcher takes the certificate length for an optional header magic.
-std::size_t LauncherCertificateSizeAt(std::uint16_t magic);
 
 // Finds the header offset as the launcher does. Never fails on malformed
 // input: `found` is false and `failure` says why.
@@ -45,18 +34,26 @@ CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certifica
 struct CWalkEntry {
   std::uint64_t recordOffset = 0;
   PACKFILE_HEADER record{};          // as the launcher holds it after the read
-  std::uint64_t recordBytesRead = 0; // 284 unless the file ended inside the record
   std::uint64_t delivered = 0;       // data bytes the file supplied, at most size
+  bool written = false;              // the name passes the rules: the launcher writes the file
 };
 
 struct CLauncherWalk {
-  std::vector<CWalkEntry> entries;   // every entry the launcher would write
+  std::vector<CWalkEntry> entries;   // every entry the walk reaches, written or skipped
+  std::size_t written = 0;           // the entries a launcher writes
   std::uint64_t stopOffset = 0;      // where the record that ended the walk was read
-  bool stoppedByCount = false;       // false: the read there delivered nothing
+  WalkStep stop = WalkStep::kEndOfFile;  // what ended it
   std::int32_t stopCount = 0;        // the count read there, when stopped by count
 };
 
-// Walks from `headerOffset` as the extractor does: read a record, stop on an
-// empty read or when the entries so far reach its count, else copy `size`.
-// Always ends: every step consumes the file.
+// Walks from `headerOffset` as the extractor does: read a record, then go on
+// while NextWalkStep says kEntry, writing the entry when its name passes the
+// rules and moving past `size` bytes of data either way (Windows-1252 names,
+// which convert unit for unit). Always ends: every step consumes the file.
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset);
+
+// How the walk ended, e.g. "reading count -1" or "at the end of the file".
+std::string DescribeWalkStop(const CLauncherWalk& walk);
+
+// True when `record`'s name is one the launcher writes a file for.
+bool LauncherWritesName(const PACKFILE_HEADER& record);

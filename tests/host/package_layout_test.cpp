@@ -60,7 +60,7 @@ TEST(FillerTest, EveryRemainderStopsAfterTheLastEntry) {
     CLauncherWalk walk = WalkLikeLauncher(source, 1024);
     EXPECT_EQ(walk.entries.size(), 1u);
     EXPECT_EQ(walk.stopOffset, end);
-    EXPECT_TRUE(walk.stoppedByCount);
+    EXPECT_EQ(walk.stop, WalkStep::kCount);
   }
 }
 
@@ -123,7 +123,7 @@ TEST(PackageWriterTest, ZeroEntriesLeaveOnlyFillerAndStub) {
   EXPECT_EQ(located.headerOffset, 1024u);
   CLauncherWalk walk = WalkLikeLauncher(source, located.headerOffset);
   EXPECT_TRUE(walk.entries.empty());
-  EXPECT_TRUE(walk.stoppedByCount);
+  EXPECT_EQ(walk.stop, WalkStep::kCount);
   EXPECT_EQ(walk.stopCount, -1);
 }
 

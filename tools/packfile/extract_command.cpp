@@ -37,7 +37,7 @@ std::vector<std::string> CheckEntries(const CLauncherWalk& walk, std::uint64_t s
     const CWalkEntry& entry = walk.entries[k];
     names.push_back(RecordName(entry.record));
     std::uint64_t dataStart = entry.recordOffset + kPackHeaderSize;
-    if (entry.recordBytesRead != kPackHeaderSize || entry.delivered != entry.record.size ||
+    if (entry.delivered != entry.record.size ||
         dataStart > stubOffset || entry.record.size > stubOffset - dataStart) {
       errors.push_back(Label(k, entry) + ": the file or the package ends inside it");
     }

@@ -84,8 +84,6 @@ int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (sha256) out << "  " << DataSha256(file, entry);
     out << "\n";
   }
-  out << "a launcher stops at offset " << walk.stopOffset
-      << (walk.stoppedByCount ? ", reading count " + std::to_string(walk.stopCount) : ", at the end of the file")
-      << "\n";
+  out << "a launcher stops at offset " << walk.stopOffset << ", " << DescribeWalkStop(walk) << "\n";
   return kExitOk;
 }
