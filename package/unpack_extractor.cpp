@@ -1,9 +1,9 @@
 #include <string.h>
 
 #include "diagnostics/utility.h"
+#include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/entry_file_name.h"
-#include "format/reading_rules.h"
 #include "package/unpack.h"
 
 namespace {

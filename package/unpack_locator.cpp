@@ -1,8 +1,8 @@
 #include <string.h>
 
 #include "diagnostics/utility.h"
-#include "framework/file.h"
 #include "format/reading_rules.h"
+#include "framework/file.h"
 #include "package/unpack.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <sstream>
 
 #include "format/file_bytes.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_writer.h"
 #include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 extern char** environ;
 

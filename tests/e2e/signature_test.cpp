@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "installer.h"
 #include "format/file_bytes.h"
+#include "installer.h"
 #include "pe/pe_image.h"
 #include "wine_prefix.h"
 

@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "format/file_bytes.h"
 #include "installer.h"
 #include "log_lines.h"
-#include "format/file_bytes.h"
 #include "pe/pe_image.h"
 #include "wine_prefix.h"
 

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tools/packfile/entry_name.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
 #include "format/package_reader.h"
+#include "tests/support/memory_bytes.h"
+#include "tools/packfile/entry_name.h"
 #include "tools/packfile/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

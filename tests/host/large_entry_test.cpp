@@ -3,13 +3,13 @@
 #include <cstring>
 #include <map>
 
-#include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
 #include "format/package_reader.h"
 #include "format/package_writer.h"
+#include "gtest/gtest.h"
 #include "pe/pe_image.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
 #include "tools/packfile/verify.h"
 
 namespace {

@@ -1,13 +1,13 @@
 #include <cstring>
 
-#include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
 #include "format/package_reader.h"
 #include "format/package_writer.h"
+#include "gtest/gtest.h"
+#include "package_builder.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "package_builder.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 

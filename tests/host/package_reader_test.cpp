@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
+#include "gtest/gtest.h"
 #include "package_builder.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 

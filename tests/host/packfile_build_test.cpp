@@ -2,10 +2,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "gtest/gtest.h"
 #include "format/file_bytes.h"
 #include "format/package_layout.h"
 #include "format/package_reader.h"
+#include "gtest/gtest.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

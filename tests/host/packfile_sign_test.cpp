@@ -2,14 +2,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "gtest/gtest.h"
 #include "format/file_bytes.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
+#include "gtest/gtest.h"
+#include "package_builder.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "package_builder.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
 
 namespace fs = std::filesystem;
 

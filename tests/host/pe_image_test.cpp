@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "pe/pe_checksum.h"
-#include "tests/support/pe_writer.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
+#include "tests/support/pe_writer.h"
 
 namespace {
 

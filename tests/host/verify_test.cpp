@@ -3,11 +3,11 @@
 #include <cstring>
 #include <set>
 
-#include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_layout.h"
 #include "format/reading_rules.h"
+#include "gtest/gtest.h"
 #include "package_builder.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 

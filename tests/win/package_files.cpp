@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include "gtest/gtest.h"
-#include "tests/support/memory_bytes.h"
 #include "format/package_writer.h"
+#include "gtest/gtest.h"
 #include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 

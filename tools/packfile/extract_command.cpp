@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "tools/packfile/cp1252.h"
 #include "format/file_bytes.h"
 #include "format/package_layout.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/exit_codes.h"
 #include "tools/packfile/extract_output_posix.h"
 #include "tools/packfile/locate_package.h"

@@ -1,10 +1,10 @@
 #include <cstdio>
 
-#include "tools/packfile/cp1252.h"
 #include "format/file_bytes.h"
 #include "format/package_layout.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/entry_digest.h"
 #include "tools/packfile/exit_codes.h"
 #include "tools/packfile/json_text.h"
