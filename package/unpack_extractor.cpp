@@ -1,9 +1,9 @@
 #include <string.h>
 
 #include "diagnostics/utility.h"
+#include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/entry_file_name.h"
-#include "package/packfile_header.h"
 #include "package/unpack.h"
 
 namespace {
@@ -88,9 +88,7 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error) {
       CUtility::FileException(error);
       break;
     }
-    // A record cut short by the end of the file would be completed with the
-    // previous record's bytes, name included, and truncate that file.
-    if (got < sizeof(record) || written >= record.count) break;
+    if (NextWalkStep(got, record, written) != WalkStep::kEntry) break;
     if (!UnPackEntry(unpack, package, record, error, &written)) break;
   }
   return written;

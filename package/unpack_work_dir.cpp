@@ -1,8 +1,8 @@
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
-#include "package/pinned_directory.h"
-#include "package/protected_directory.h"
-#include "package/reparse_point.h"
+#include "framework/pinned_directory.h"
+#include "framework/protected_directory.h"
+#include "framework/reparse_point.h"
 #include "package/unpack.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "package/file_bytes.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
-#include "package/pe_resources.h"
+#include "format/file_bytes.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "pe/pe_resources.h"
 
 namespace {
 

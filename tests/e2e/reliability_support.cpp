@@ -13,10 +13,10 @@
 #include <memory>
 #include <sstream>
 
-#include "package/file_bytes.h"
-#include "package/memory_bytes.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "format/package_writer.h"
+#include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 extern char** environ;
 

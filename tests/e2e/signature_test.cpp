@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
+#include "format/file_bytes.h"
 #include "installer.h"
-#include "package/file_bytes.h"
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

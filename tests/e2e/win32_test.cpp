@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <iostream>
 
+#include "format/file_bytes.h"
 #include "installer.h"
 #include "log_lines.h"
-#include "package/file_bytes.h"
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "package/cp1252.h"
+#include "tools/packfile/cp1252.h"
 
 #include "gtest/gtest.h"
 

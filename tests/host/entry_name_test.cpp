@@ -1,4 +1,4 @@
-#include "package/entry_name.h"
+#include "tools/packfile/entry_name.h"
 
 #include "gtest/gtest.h"
 #include "tools/packfile/name_list.h"
@@ -10,30 +10,24 @@ struct CNameCase {
   NameProblem problem;
 };
 
+// The launcher's rules are tabled in reading_rules_test.cpp; here one name
+// for each of their answers, and packfile's own rules over them.
 TEST(EntryNameTest, ChecksEachRule) {
   const CNameCase cases[] = {
       {"run.bat", NameProblem::kNone},
       {"caf\xE9 \x80.txt", NameProblem::kNone},
-      {".hidden", NameProblem::kNone},
-      {"CONSOLE.txt", NameProblem::kNone},
       {"", NameProblem::kEmpty},
       {".", NameProblem::kDotName},
       {"..", NameProblem::kDotName},
-      {"a\\b", NameProblem::kSeparator},
+      {" . ", NameProblem::kTrailingDotOrSpace},
       {"a/b", NameProblem::kSeparator},
-      {"c:x", NameProblem::kSeparator},
+      {"tab\there", NameProblem::kControlCharacter},
+      {"COM0", NameProblem::kDeviceName},
       {"a*b", NameProblem::kReservedCharacter},
       {"a?", NameProblem::kReservedCharacter},
       {"a\"b", NameProblem::kReservedCharacter},
-      {"tab\there", NameProblem::kControlCharacter},
-      {std::string("nul\0x", 5), NameProblem::kControlCharacter},
       {"name.", NameProblem::kTrailingDotOrSpace},
       {"name ", NameProblem::kTrailingDotOrSpace},
-      {"CON", NameProblem::kDeviceName},
-      {"nul.txt", NameProblem::kDeviceName},
-      {"com1.log", NameProblem::kDeviceName},
-      {"Lpt9", NameProblem::kDeviceName},
-      {"COM0", NameProblem::kNone},
       {std::string(210, 'x'), NameProblem::kNone},
       {std::string(211, 'x'), NameProblem::kPathTooLong},
       {std::string(259, 'x'), NameProblem::kPathTooLong},

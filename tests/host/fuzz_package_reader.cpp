@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "package/entry_name.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "tests/support/memory_bytes.h"
+#include "tools/packfile/entry_name.h"
 #include "tools/packfile/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!report.Passed()) return 0;
   if (!located.found) __builtin_trap();
   CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
-  if (walk.entries.size() != report.launcherEntries || !walk.stoppedByCount) __builtin_trap();
+  if (walk.written != report.launcherEntries || walk.written != walk.entries.size() ||
+      walk.stop != WalkStep::kCount) {
+    __builtin_trap();
+  }
   for (const CWalkEntry& entry : walk.entries) {
     if (entry.delivered != entry.record.size) __builtin_trap();
     if (CheckEntryName(RecordName(entry.record)) != NameProblem::kNone) __builtin_trap();

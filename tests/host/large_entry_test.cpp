@@ -3,13 +3,13 @@
 #include <cstring>
 #include <map>
 
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "format/package_writer.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
 #include "tools/packfile/verify.h"
 
 namespace {

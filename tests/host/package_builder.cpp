@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "format/package_writer.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 Bytes BuildPackage(const Bytes& image, const std::vector<CTestEntry>& entries, const std::string& launcherName) {
   CMemorySource imageSource(image);

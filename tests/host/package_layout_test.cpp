@@ -1,13 +1,13 @@
 #include <cstring>
 
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "format/package_writer.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/package_writer.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
 #include "package_builder.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST(FillerTest, EveryRemainderStopsAfterTheLastEntry) {
     CLauncherWalk walk = WalkLikeLauncher(source, 1024);
     EXPECT_EQ(walk.entries.size(), 1u);
     EXPECT_EQ(walk.stopOffset, end);
-    EXPECT_TRUE(walk.stoppedByCount);
+    EXPECT_EQ(walk.stop, WalkStep::kCount);
   }
 }
 
@@ -123,7 +123,7 @@ TEST(PackageWriterTest, ZeroEntriesLeaveOnlyFillerAndStub) {
   EXPECT_EQ(located.headerOffset, 1024u);
   CLauncherWalk walk = WalkLikeLauncher(source, located.headerOffset);
   EXPECT_TRUE(walk.entries.empty());
-  EXPECT_TRUE(walk.stoppedByCount);
+  EXPECT_EQ(walk.stop, WalkStep::kCount);
   EXPECT_EQ(walk.stopCount, -1);
 }
 

@@ -1,20 +1,20 @@
-#include "package/package_reader.h"
+#include "format/package_reader.h"
 
 #include <cstring>
 
+#include "format/package_layout.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
 #include "package_builder.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 
 void PutInt32(Bytes* file, std::size_t offset, std::int32_t value) { std::memcpy(file->data() + offset, &value, 4); }
 
 // MakePeImage puts the PE headers at 0x40.
-constexpr std::size_t kMagic = 0x40 + 24;
-constexpr std::size_t kPe32SecuritySize = 0x40 + 156;      // what a launcher reads as C in PE32
-constexpr std::size_t kPe32PlusSecuritySize = 0x40 + 172;  // and in PE32+
+constexpr std::size_t kMagic = 0x40 + kOptionalHeaderAt;
+constexpr std::size_t kPe32SecuritySize = 0x40 + kSecuritySizeAtPe32;          // what a launcher reads as C in PE32
+constexpr std::size_t kPe32PlusSecuritySize = 0x40 + kSecuritySizeAtPe32Plus;  // and in PE32+
 
 TEST(LocatorTest, FindsTheStubBeforeTheCertificateTable) {
   CPeImageShape shape;
@@ -53,11 +53,11 @@ TEST(LocatorTest, HandlesOddHeadersAsTheLauncherDoes) {
        [](Bytes* f) { PutInt32(f, kPe32SecuritySize, INT32_MIN + 8); }, true, 284},
       {"certificate size larger than the file",
        [](Bytes* f) { PutInt32(f, kPe32SecuritySize, 1 << 30); }, false, 0},
-      {"negative PE offset", [](Bytes* f) { PutInt32(f, 60, -4); }, false, 0},
-      {"PE offset past the end", [](Bytes* f) { PutInt32(f, 60, static_cast<std::int32_t>(f->size() + 1)); },
+      {"negative PE offset", [](Bytes* f) { PutInt32(f, kPeOffsetAt, -4); }, false, 0},
+      {"PE offset past the end", [](Bytes* f) { PutInt32(f, kPeOffsetAt, static_cast<std::int32_t>(f->size() + 1)); },
        false, 0},
       {"PE offset at the very end passes and reads C as 0",
-       [](Bytes* f) { PutInt32(f, 60, static_cast<std::int32_t>(f->size())); }, true, 284},
+       [](Bytes* f) { PutInt32(f, kPeOffsetAt, static_cast<std::int32_t>(f->size())); }, true, 284},
       {"stub size 0 means no package", [](Bytes* f) { std::memset(f->data() + f->size() - 276, 0, 8); }, false, 284},
   };
   for (const CCase& c : cases) {
@@ -77,17 +77,17 @@ TEST(LocatorTest, HandlesOddHeadersAsTheLauncherDoes) {
   }
 }
 
-TEST(LocatorTest, APe32PlusImageIsReadAtByte172) {
+TEST(LocatorTest, APe32PlusImageIsReadAtItsOwnSecurityEntry) {
   CPeImageShape shape;
   shape.pe32plus = true;
-  shape.resourceSize = 0x321;  // sits at byte 156, where a PE32 reading would look
+  shape.resourceSize = 0x321;  // sits where a PE32 reading would look
   Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}});
   {
     CMemorySource unsigned_(file);
     CLocatorRead read = LocateLikeLauncher(unsigned_);
     EXPECT_TRUE(read.found) << read.failure;
-    EXPECT_EQ(read.magic, 0x20B);
-    EXPECT_EQ(read.certificateSizeAt, 172u);
+    EXPECT_EQ(read.magic, kPe32PlusMagic);
+    EXPECT_EQ(read.certificateSizeAt, kSecuritySizeAtPe32Plus);
     EXPECT_EQ(read.certificateSize, 0);
     EXPECT_EQ(read.stubOffset, file.size() - 284);
     EXPECT_EQ(read.headerOffset, 1024u);
@@ -102,7 +102,7 @@ TEST(LocatorTest, APe32PlusImageIsReadAtByte172) {
 }
 
 TEST(LocatorTest, TheMagicChoosesTheByteThatIsRead) {
-  // Distinct values at bytes 156 and 172 show which one the reading took.
+  // Distinct values at the two layouts' security sizes show which one the reading took.
   struct CCase {
     const char* what;
     bool pe32plus;
@@ -110,10 +110,10 @@ TEST(LocatorTest, TheMagicChoosesTheByteThatIsRead) {
     std::size_t readAt;
   };
   const CCase cases[] = {
-      {"PE32", false, 0x10B, 156},
-      {"PE32+", true, 0x20B, 172},
-      {"a PE32+ layout with an unknown magic is read as PE32", true, 0x107, 156},
-      {"a PE32 layout marked PE32+ is read as PE32+", false, 0x20B, 172},
+      {"PE32", false, kPe32Magic, kSecuritySizeAtPe32},
+      {"PE32+", true, kPe32PlusMagic, kSecuritySizeAtPe32Plus},
+      {"a PE32+ layout with an unknown magic is read as PE32", true, 0x107, kSecuritySizeAtPe32},
+      {"a PE32 layout marked PE32+ is read as PE32+", false, kPe32PlusMagic, kSecuritySizeAtPe32Plus},
   };
   for (const CCase& c : cases) {
     CPeImageShape shape;
@@ -126,8 +126,9 @@ TEST(LocatorTest, TheMagicChoosesTheByteThatIsRead) {
     CLocatorRead read = LocateLikeLauncher(source);
     EXPECT_EQ(read.magic, c.magic) << c.what;
     EXPECT_EQ(read.certificateSizeAt, c.readAt) << c.what;
-    EXPECT_EQ(read.certificateSize, c.readAt == 156 ? 0x111 : 0x222) << c.what;
-    EXPECT_EQ(read.stubOffset, file.size() - 284 - (c.readAt == 156 ? 0x111 : 0x222)) << c.what;
+    const std::int32_t expected = c.readAt == kSecuritySizeAtPe32 ? 0x111 : 0x222;
+    EXPECT_EQ(read.certificateSize, expected) << c.what;
+    EXPECT_EQ(read.stubOffset, file.size() - 284 - expected) << c.what;
   }
 }
 
@@ -171,19 +172,22 @@ TEST(WalkTest, AnEntryCutShortDeliversWhatIsThereAndEndsTheWalk) {
   ASSERT_EQ(walk.entries.size(), 2u);
   EXPECT_EQ(walk.entries[1].delivered, 4u);
   EXPECT_EQ(walk.entries[1].record.size, 10u);
-  EXPECT_FALSE(walk.stoppedByCount);
+  EXPECT_EQ(walk.stop, WalkStep::kEndOfFile);
   EXPECT_EQ(walk.stopOffset, file.size());
 }
 
-TEST(WalkTest, APartialRecordKeepsTheEarlierRecordsBytes) {
+// Completed with the earlier record's bytes, the cut record would name
+// "runst-name.bin": the launcher writes no entry for it.
+TEST(WalkTest, ARecordCutShortEndsTheWalk) {
   Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"first-name.bin", 0}, {"run.bat", 0}});
   // Cut the second record after its 24 bytes of numbers and 3 of its name.
   file.resize(1024 + 284 + 27);
   CMemorySource source(file);
   CLauncherWalk walk = WalkLikeLauncher(source, 1024);
-  ASSERT_EQ(walk.entries.size(), 2u);
-  EXPECT_EQ(walk.entries[1].recordBytesRead, 27u);
-  EXPECT_EQ(RecordName(walk.entries[1].record), "runst-name.bin");
+  ASSERT_EQ(walk.entries.size(), 1u);
+  EXPECT_EQ(walk.written, 1u);
+  EXPECT_EQ(walk.stop, WalkStep::kShortRecord);
+  EXPECT_EQ(walk.stopOffset, 1024u + 284);
 }
 
 TEST(WalkTest, HugeSizesCannotWrapTheOffset) {

@@ -3,9 +3,9 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package/pe_writer.h"
 #include "package_builder.h"
 #include "test_support.h"
+#include "tests/support/pe_writer.h"
 
 namespace fs = std::filesystem;
 

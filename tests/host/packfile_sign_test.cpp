@@ -2,14 +2,14 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "format/file_bytes.h"
+#include "format/package_layout.h"
 #include "gtest/gtest.h"
-#include "package/file_bytes.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
 #include "package_builder.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
 
 namespace fs = std::filesystem;
 

@@ -1,12 +1,12 @@
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <cstring>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/pe_checksum.h"
-#include "package/pe_writer.h"
+#include "pe/pe_checksum.h"
 #include "test_support.h"
+#include "tests/support/memory_bytes.h"
+#include "tests/support/pe_writer.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ TEST(PeImageTest, ReadsTheFieldsOfBothLayouts) {
     EXPECT_EQ(PeDirectory(image, kPeResourceDirectory).size, 0x40u);
     EXPECT_EQ(PeDirectory(image, 16).size, 0u);
     EXPECT_EQ(image.checkSumOffset, 0x40u + 24 + 64);
-    // The security entry follows the optional header's fixed part, 16 bytes later in PE32+.
-    EXPECT_EQ(image.securityEntryOffset, 0x40u + 24 + (wide ? 112 : 96) + 32);
+    // The reader's security entry is the one whose Size the locator reads.
+    EXPECT_EQ(image.securityEntryOffset + 4, 0x40u + (wide ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32));
     ASSERT_EQ(image.sections.size(), 1u);
     EXPECT_EQ(image.sections[0].name, ".text");
     EXPECT_EQ(PeImageDataEnd(image), 0x1000u);
@@ -57,8 +57,8 @@ TEST(PeImageTest, RefusesWhatIsNotAnImage) {
       {"empty", [](Bytes* b) { b->clear(); }},
       {"shorter than a DOS header", [](Bytes* b) { b->resize(40); }},
       {"no MZ", [](Bytes* b) { (*b)[0] = 'Z'; }},
-      {"negative PE offset", [](Bytes* b) { std::int32_t v = -1; std::memcpy(b->data() + 60, &v, 4); }},
-      {"PE offset past the end", [](Bytes* b) { std::int32_t v = 1 << 20; std::memcpy(b->data() + 60, &v, 4); }},
+      {"negative PE offset", [](Bytes* b) { std::int32_t v = -1; std::memcpy(b->data() + kPeOffsetAt, &v, 4); }},
+      {"PE offset past the end", [](Bytes* b) { std::int32_t v = 1 << 20; std::memcpy(b->data() + kPeOffsetAt, &v, 4); }},
       {"no PE signature", [](Bytes* b) { (*b)[0x41] = 'X'; }},
       {"unknown magic", [](Bytes* b) { (*b)[0x40 + 24] = 0x07; }},
       {"headers cut short", [](Bytes* b) { b->resize(0x40 + 100); }},

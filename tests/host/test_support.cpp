@@ -9,9 +9,9 @@
 #include <sys/wait.h>
 
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 #include "tools/packfile/commands.h"
 
 CScratchDir::CScratchDir() {

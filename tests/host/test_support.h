@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
-#include "package/pe_writer.h"
+#include "format/byte_stream.h"
+#include "tests/support/pe_writer.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

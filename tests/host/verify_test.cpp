@@ -3,10 +3,11 @@
 #include <cstring>
 #include <set>
 
+#include "format/package_layout.h"
+#include "format/reading_rules.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_layout.h"
 #include "package_builder.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 
@@ -150,22 +151,27 @@ TEST(VerifyTest, WarningsDoNotFail) {
   EXPECT_EQ(warned, (std::set<CheckId>{CheckId::kRunBat, CheckId::kNames}));
 }
 
-// The resource table's size sits at byte 156 of a PE32+ image, so a non-zero
-// one shows that the certificate size is read at byte 172 there.
+std::string SecuritySizeByte(bool wide) {
+  return "at byte " + std::to_string(wide ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32) + " of the PE headers (" +
+         (wide ? "PE32+" : "PE32") + ")";
+}
+
+// The resource table's size sits where a PE32 image's certificate size does,
+// so a non-zero one shows that a PE32+ image is read at its own entry.
 TEST(VerifyTest, PE32AndPE32PlusLaunchersAreLocatedAndVerify) {
   for (bool wide : {false, true}) {
     CPeImageShape shape;
     shape.pe32plus = wide;
     shape.resourceSize = 0x800;
-    const char* where = wide ? "at byte 172 of the PE headers (PE32+)" : "at byte 156 of the PE headers (PE32)";
+    const std::string where = SecuritySizeByte(wide);
     Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}, {"a.txt", 300}});
     EXPECT_EQ(FailedChecks(file), std::set<CheckId>()) << wide << "\n" << Describe(file);
-    EXPECT_NE(Describe(file).find("certificate size 0 " + std::string(where)), std::string::npos) << Describe(file);
+    EXPECT_NE(Describe(file).find("certificate size 0 " + where), std::string::npos) << Describe(file);
 
     AppendCertificate(&file, 1032);
     FixCheckSum(&file);
     EXPECT_EQ(FailedChecks(file), std::set<CheckId>()) << wide << "\n" << Describe(file);
-    EXPECT_NE(Describe(file).find("certificate size 1032 " + std::string(where)), std::string::npos)
+    EXPECT_NE(Describe(file).find("certificate size 1032 " + where), std::string::npos)
         << Describe(file);
     CMemorySource source(file);
     EXPECT_EQ(VerifyPackage(source).launcherEntries, 2u);
@@ -181,16 +187,14 @@ TEST(VerifyTest, FailsWhenTheLaunchersReadingMissesTheStubHeader) {
     shape.pe32plus = wide;
     shape.resourceSize = 0x800;
     Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}, {"a.txt", 300}});
-    const std::size_t optional = 0x40 + 24;
+    const std::size_t optional = 0x40 + kOptionalHeaderAt;
     std::uint32_t four = 4;
     std::memcpy(file.data() + optional + (wide ? 108 : 92), &four, 4);
     std::int32_t size = 16;
-    std::memcpy(file.data() + 0x40 + (wide ? 172 : 156), &size, 4);
+    std::memcpy(file.data() + 0x40 + (wide ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32), &size, 4);
     FixCheckSum(&file);
     EXPECT_EQ(FailedChecks(file), std::set<CheckId>{CheckId::kLocator}) << wide << "\n" << Describe(file);
-    std::string expected = std::string("certificate size 16 at byte ") + (wide ? "172" : "156") +
-                           " of the PE headers (" + (wide ? "PE32+" : "PE32") +
-                           "), but the image's security entry gives 0";
+    std::string expected = "certificate size 16 " + SecuritySizeByte(wide) + ", but the image's security entry gives 0";
     EXPECT_NE(Describe(file).find(expected), std::string::npos) << Describe(file);
   }
 }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
+#include "format/package_writer.h"
 #include "gtest/gtest.h"
-#include "package/memory_bytes.h"
-#include "package/package_writer.h"
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
+#include "tests/support/memory_bytes.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/packfile_header.h"
-#include "package/pe_writer.h"
+#include "format/packfile_header.h"
+#include "tests/support/pe_writer.h"
 
 struct TestEntry {
   std::string name;  // Windows-1252, as the writer stores it

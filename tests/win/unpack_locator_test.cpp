@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "format/reading_rules.h"
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"
@@ -45,7 +46,7 @@ TestPackage Package(bool pe32plus, std::uint32_t certificateSize) {
   package.image.pe32plus = pe32plus;
   package.image.fileSize = kImageSize;
   // A resource table size where a PE32 reader would look for the security
-  // size of a PE32+ image (both at byte 156 of the headers).
+  // size of a PE32+ image.
   package.image.resourceSize = 0x777;
   package.entries = {{"run.bat", 15}, {"setup.msi", 3000}};
   package.certificateSize = certificateSize;
@@ -66,7 +67,7 @@ TEST_F(UnPackLocatorTest, FindsTheStubHeaderBeforeTheCertificateTable) {
   const std::wstring noPackage = L"[CUnPack::FindHeader] Header offset:0";
   const std::wstring offset = L"[CUnPack::FindHeader] Header offset:4096";
   auto securitySize = [](std::uint32_t size) {
-    return [size](std::string* file) { Put32(file, 0x40 + 24 + 96 + 32 + 4, size); };  // PE32 security entry
+    return [size](std::string* file) { Put32(file, 0x40 + kSecuritySizeAtPe32, size); };
   };
   auto stubSize = [](std::uint64_t size) {
     return [size](std::string* file) { Put64(file, file->size() - kPackHeaderSize + kStubSizeField, size); };
@@ -86,9 +87,9 @@ TEST_F(UnPackLocatorTest, FindsTheStubHeaderBeforeTheCertificateTable) {
        0x100000005ull, {name, L"[CUnPack::FindHeader] Sign Size:5992", L"[CUnPack::FindHeader] Header offset:5"}},
       {"a table longer than the file is a seek before its start", false, 0, securitySize(0x7FFFFFF0), 0,
        {name, L"[CUnPack::FindHeader] Sign Size:2147483632", L"[CUtility::FileException] Seek failed on %p"}},
-      {"a negative PE header offset", false, 0, [](std::string* file) { Put32(file, 60, 0x80000000u); }, 0, {name}},
+      {"a negative PE header offset", false, 0, [](std::string* file) { Put32(file, kPeOffsetAt, 0x80000000u); }, 0, {name}},
       {"a PE header offset past the end", false, 0,
-       [](std::string* file) { Put32(file, 60, static_cast<std::uint32_t>(file->size() + 1)); }, 0, {name}},
+       [](std::string* file) { Put32(file, kPeOffsetAt, static_cast<std::uint32_t>(file->size() + 1)); }, 0, {name}},
   };
   for (const LocatorCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -109,7 +110,7 @@ TEST_F(UnPackLocatorTest, AFileThatCannotBeOpenedIsReportedAndYieldsNoPackage) {
 
 TEST_F(UnPackLocatorTest, AnOffsetEqualToTheLengthPassesAndTheTailIsStillRead) {
   std::string file = BuildPackage(Package(false, 0));
-  Put32(&file, 60, static_cast<std::uint32_t>(file.size()));  // PE headers read as zeros
+  Put32(&file, kPeOffsetAt, static_cast<std::uint32_t>(file.size()));  // PE headers read as zeros
   EXPECT_EQ(Locate(file), kImageSize);
   EXPECT_EQ(LogMessages(), Lines({L"[CUnPack::FindHeader] Name:%p", L"[CUnPack::FindHeader] Sign Size:0",
                                   L"[CUnPack::FindHeader] Header offset:4096"}));

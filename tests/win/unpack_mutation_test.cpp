@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "format/reading_rules.h"
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"
@@ -67,11 +68,13 @@ class CMutator {
       if ((kind == 4 || kind == 5) && record + 16 <= length) Put64(file, record + 8, OddSize());
       if ((kind == 6 || kind == 7) && record + kPackHeaderSize <= length) DamageName(&(*file)[record + 24]);
       if (kind == 8 && stub + 16 <= length) Put64(file, stub + 8, Pick(2) ? OddSize() : Within(length + 64));
-      if (kind == 9 && length >= 0x40 + 176) {  // the security Size of either layout
+      if (kind == 9 && length >= 0x40 + kSecuritySizeAtPe32Plus + 4) {  // the security Size of either layout
         const std::uint32_t sizes[] = {0, 0x80000000u, 0xFFFFFFFFu, static_cast<std::uint32_t>(length), 8, rng_()};
-        Put32(file, package.image.pe32plus ? 0x40 + 172 : 0x40 + 156, sizes[Pick(6)]);
+        Put32(file, 0x40 + (package.image.pe32plus ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32), sizes[Pick(6)]);
       }
-      if (kind == 10 && length >= 64) Put32(file, 60, Pick(2) ? rng_() : static_cast<std::uint32_t>(Within(length + 8)));
+      if (kind == 10 && length >= kDosHeaderBytes) {
+        Put32(file, kPeOffsetAt, Pick(2) ? rng_() : static_cast<std::uint32_t>(Within(length + 8)));
+      }
       if (kind == 11) file->append(1 + Pick(300), Pick(2) ? '\xFF' : static_cast<char>(rng_()));
     }
   }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "framework/handle.h"
+#include "framework/protected_directory.h"
 #include "log_reader.h"
-#include "package/protected_directory.h"
 #include "package/unpack.h"
 #include "package_files.h"
 #include "package_links.h"

@@ -4,15 +4,15 @@
 #include <iostream>
 #include <memory>
 
-#include "package/byte_views.h"
-#include "package/cp1252.h"
-#include "package/entry_name.h"
-#include "package/file_bytes.h"
-#include "package/packfile_header.h"
-#include "package/package_writer.h"
+#include "format/file_bytes.h"
+#include "format/package_writer.h"
+#include "format/packfile_header.h"
 #include "tools/packfile/args.h"
+#include "tools/packfile/byte_views.h"
 #include "tools/packfile/commands.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/deferred_file_source.h"
+#include "tools/packfile/entry_name.h"
 #include "tools/packfile/exit_codes.h"
 #include "tools/packfile/inputs.h"
 #include "tools/packfile/launcher_image.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "package/byte_stream.h"
-#include "package/file_bytes.h"
+#include "format/byte_stream.h"
+#include "format/file_bytes.h"
 
 class CDeferredFileSource : public CByteSource {
  public:

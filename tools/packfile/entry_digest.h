@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 // The lower-case hex SHA-256 of `size` bytes at `offset`; empty when the file
 // cannot supply them all.

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "package/cp1252.h"
-#include "package/file_bytes.h"
-#include "package/package_layout.h"
+#include "format/file_bytes.h"
+#include "format/package_layout.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/exit_codes.h"
 #include "tools/packfile/extract_output_posix.h"
 #include "tools/packfile/locate_package.h"
@@ -37,7 +37,7 @@ std::vector<std::string> CheckEntries(const CLauncherWalk& walk, std::uint64_t s
     const CWalkEntry& entry = walk.entries[k];
     names.push_back(RecordName(entry.record));
     std::uint64_t dataStart = entry.recordOffset + kPackHeaderSize;
-    if (entry.recordBytesRead != kPackHeaderSize || entry.delivered != entry.record.size ||
+    if (entry.delivered != entry.record.size ||
         dataStart > stubOffset || entry.record.size > stubOffset - dataStart) {
       errors.push_back(Label(k, entry) + ": the file or the package ends inside it");
     }

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "package/cp1252.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/shown_name.h"
 
 namespace fs = std::filesystem;

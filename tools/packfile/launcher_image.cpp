@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/pe_resources.h"
+#include "pe/pe_resources.h"
 #include "tools/packfile/package_facts.h"
 
 using std::to_string;

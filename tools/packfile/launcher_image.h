@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "package/byte_stream.h"
-#include "package/pe_image.h"
+#include "format/byte_stream.h"
+#include "pe/pe_image.h"
 
 struct CLauncherImage {
   CPeImage pe;

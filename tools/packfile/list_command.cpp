@@ -1,10 +1,10 @@
 #include <cstdio>
 
-#include "package/cp1252.h"
-#include "package/file_bytes.h"
-#include "package/package_layout.h"
+#include "format/file_bytes.h"
+#include "format/package_layout.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
+#include "tools/packfile/cp1252.h"
 #include "tools/packfile/entry_digest.h"
 #include "tools/packfile/exit_codes.h"
 #include "tools/packfile/json_text.h"
@@ -84,8 +84,6 @@ int RunList(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (sha256) out << "  " << DataSha256(file, entry);
     out << "\n";
   }
-  out << "a launcher stops at offset " << walk.stopOffset
-      << (walk.stoppedByCount ? ", reading count " + std::to_string(walk.stopCount) : ", at the end of the file")
-      << "\n";
+  out << "a launcher stops at offset " << walk.stopOffset << ", " << DescribeWalkStop(walk) << "\n";
   return kExitOk;
 }

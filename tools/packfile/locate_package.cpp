@@ -1,6 +1,6 @@
 #include "tools/packfile/locate_package.h"
 
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/shown_name.h"
 #include "tools/packfile/verify.h"
 

@@ -4,11 +4,11 @@
 #include <ostream>
 #include <string>
 
-#include "package/byte_stream.h"
-#include "package/package_reader.h"
+#include "format/byte_stream.h"
+#include "format/package_reader.h"
 
-// The launcher's reading (certificate length from byte 156 of the PE headers
-// in a PE32 image, byte 172 in a PE32+ one). `note` is set when that reading
+// The launcher's reading (certificate length at kSecuritySizeAtPe32 of the PE
+// headers, kSecuritySizeAtPe32Plus in a PE32+ image). `note` is set when that reading
 // and the image's own security entry lead to different stub headers, which
 // only a hand-edited or unusual image does; empty otherwise.
 CLocatorRead LocatePackage(CByteSource& file, std::string* note);

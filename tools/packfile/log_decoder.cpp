@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "package/cp1252.h"
+#include "tools/packfile/cp1252.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "package/entry_name.h"
+#include "tools/packfile/entry_name.h"
 #include "tools/packfile/shown_name.h"
 
 namespace {

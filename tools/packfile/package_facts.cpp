@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "package/package_layout.h"
+#include "format/package_layout.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
-#include "package/packfile_header.h"
-#include "package/pe_image.h"
+#include "format/byte_stream.h"
+#include "format/packfile_header.h"
+#include "pe/pe_image.h"
 
 struct CLaidEntry {
   std::uint64_t recordOffset = 0;

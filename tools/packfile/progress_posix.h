@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "package/package_writer.h"
+#include "format/package_writer.h"
 
 class CProgress {
  public:

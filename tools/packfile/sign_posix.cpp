@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "package/file_bytes.h"
+#include "format/file_bytes.h"
 #include "tools/packfile/run_tool_posix.h"
 #include "tools/packfile/shown_name.h"
 #include "tools/packfile/signed_output.h"

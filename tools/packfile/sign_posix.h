@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 #include "tools/packfile/args.h"
 
 struct CSignOptions {

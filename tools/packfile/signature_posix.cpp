@@ -7,7 +7,7 @@
 #include <memory>
 #include <sstream>
 
-#include "package/file_bytes.h"
+#include "format/file_bytes.h"
 
 #include "tools/packfile/run_tool_posix.h"
 #include "tools/packfile/shown_name.h"

@@ -2,9 +2,9 @@
 
 #include <fstream>
 
-#include "package/file_bytes.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 
 using std::to_string;
 

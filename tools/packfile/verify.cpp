@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "package/package_layout.h"
-#include "package/package_reader.h"
-#include "package/pe_checksum.h"
-#include "package/pe_image.h"
+#include "format/package_layout.h"
+#include "format/package_reader.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/name_list.h"
 #include "tools/packfile/package_facts.h"
 #include "tools/packfile/shown_name.h"
@@ -139,7 +139,7 @@ void CChecker::CheckLocator() {
   CLocatorRead read = LocateLikeLauncher(file_);
   std::string what = "a launcher reads certificate size " + to_string(read.certificateSize) + " at byte " +
                      to_string(read.certificateSizeAt) + " of the PE headers (" +
-                     (read.magic == kPeMagic64 ? "PE32+" : "PE32") + ")";
+                     (read.magic == kPe32PlusMagic ? "PE32+" : "PE32") + ")";
   if (read.found && read.stubOffset == facts_.stubOffset && read.headerOffset == facts_.stub.size) {
     Add(CheckId::kLocator, Severity::kOk, what + " and finds the stub header");
     return;
@@ -207,12 +207,10 @@ void CChecker::CheckStopAfterLast() {
 
 void CChecker::CheckLauncherWalk() {
   CLauncherWalk walk = WalkLikeLauncher(file_, facts_.stub.size);
-  report_->launcherEntries = walk.entries.size();
-  std::string stop = walk.stoppedByCount ? "reading count " + to_string(walk.stopCount)
-                                         : "at the end of the file";
-  std::string did = "a launcher extracts " + to_string(walk.entries.size()) + " entries and stops at offset " +
-                    to_string(walk.stopOffset) + ", " + stop;
-  bool exact = walk.stoppedByCount && !facts_.overrun && walk.entries.size() == facts_.entries.size() &&
+  report_->launcherEntries = walk.written;
+  std::string did = "a launcher extracts " + to_string(walk.written) + " entries and stops at offset " +
+                    to_string(walk.stopOffset) + ", " + DescribeWalkStop(walk);
+  bool exact = walk.stop == WalkStep::kCount && !facts_.overrun && walk.entries.size() == facts_.entries.size() &&
                walk.stopOffset == facts_.entriesEnd;
   if (exact) {
     Add(CheckId::kLauncherWalk, Severity::kOk, did);

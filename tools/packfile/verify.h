@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 enum class CheckId {
   kImage,             // a PE image
   kCertificateTable,  // last in the file, 8-aligned, a valid certificate header
   kStubHeader,        // directly before the table, a non-zero header offset
-  kLocator,           // the launcher's read (byte 156, or 172 in PE32+) finds the same stub header
+  kLocator,           // the launcher's read of the certificate size finds the same stub header
   kEntries,           // entries laid end to end up to the filler
   kEntryCounts,       // each entry's count greater than its position
   kStopAfterLast,     // the four bytes after the last entry read as at most N

@@ -1,5 +1,5 @@
-#include "package/file_bytes.h"
-#include "package/pe_image.h"
+#include "format/file_bytes.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/args.h"
 #include "tools/packfile/commands.h"
 #include "tools/packfile/exit_codes.h"

@@ -1,4 +1,4 @@
-#include "package/protected_directory.h"
+#include "framework/protected_directory.h"
 
 #include <winternl.h>
 

@@ -1,10 +1,10 @@
-#include "package/package_writer.h"
+#include "format/package_writer.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "package/package_layout.h"
-#include "package/pe_checksum.h"
+#include "format/package_layout.h"
+#include "pe/pe_checksum.h"
 
 namespace {
 

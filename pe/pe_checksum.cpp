@@ -1,4 +1,4 @@
-#include "package/pe_checksum.h"
+#include "pe/pe_checksum.h"
 
 #include <algorithm>
 #include <cstring>

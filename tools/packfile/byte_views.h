@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 // Shows bytes [0, length) of `base`; `base` must outlive the view.
 class CPrefixSource : public CByteSource {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 // Reads a file; an unopenable file reads as empty (check IsOpen).
 class CFileSource : public CByteSource {

@@ -1,4 +1,4 @@
-#include "package/byte_views.h"
+#include "tools/packfile/byte_views.h"
 
 #include <algorithm>
 #include <cstring>

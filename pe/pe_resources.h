@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
-#include "package/pe_image.h"
+#include "format/byte_stream.h"
+#include "pe/pe_image.h"
 
 // Resource types used here.
 constexpr std::uint32_t kRtIcon = 3;

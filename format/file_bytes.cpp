@@ -1,4 +1,4 @@
-#include "package/file_bytes.h"
+#include "format/file_bytes.h"
 
 #include <limits>
 

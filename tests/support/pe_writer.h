@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/pe_image.h"
+#include "pe/pe_image.h"
 
 struct CPeImageShape {
   bool pe32plus = false;            // x86-64 (PE32+) instead of x86 (PE32)

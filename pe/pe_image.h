@@ -6,16 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
+#include "format/reading_rules.h"
 
 // Data directory indexes used here.
 constexpr int kPeResourceDirectory = 2;
-constexpr int kPeSecurityDirectory = 4;
+constexpr int kPeSecurityDirectory = static_cast<int>(kSecurityDirectory);
 
 constexpr std::uint16_t kPeMachineI386 = 0x014C;
 constexpr std::uint16_t kPeMachineAmd64 = 0x8664;
-constexpr std::uint16_t kPeMagic32 = 0x010B;
-constexpr std::uint16_t kPeMagic64 = 0x020B;
 
 struct CPeDataDirectory {
   std::uint32_t virtualAddress = 0;  // for the security entry: a file offset

@@ -1,23 +1,10 @@
-#include "package/package_reader.h"
+#include "format/package_reader.h"
 
 #include <algorithm>
 #include <cstring>
-
-#include "package/pe_image.h"
+#include <string>
 
 namespace {
-
-std::int32_t Int32At(const std::uint8_t* bytes) {
-  std::int32_t value;
-  std::memcpy(&value, bytes, sizeof(value));
-  return value;
-}
-
-std::uint16_t UInt16At(const std::uint8_t* bytes) {
-  std::uint16_t value;
-  std::memcpy(&value, bytes, sizeof(value));
-  return value;
-}
 
 // The launcher's read: bytes the file cannot supply keep what the buffer held.
 std::size_t ReadUpTo(CByteSource& file, std::uint64_t offset, void* buffer, std::size_t length) {
@@ -32,12 +19,11 @@ std::size_t ReadUpTo(CByteSource& file, std::uint64_t offset, void* buffer, std:
 }
 
 bool ReadPeOffset(CByteSource& file, CLocatorRead* result) {
-  std::uint8_t dos[64] = {};
+  std::uint8_t dos[kDosHeaderBytes] = {};
   ReadUpTo(file, 0, dos, sizeof(dos));
-  result->peOffset = Int32At(dos + 60);
-  // Widened with its sign and compared unsigned, so every negative offset fails.
-  if (static_cast<std::uint64_t>(static_cast<std::int64_t>(result->peOffset)) > file.Size()) {
-    result->failure = "the PE header offset at byte 60 lies outside the file";
+  result->peOffset = PeOffset(dos);
+  if (!PeOffsetInFile(result->peOffset, file.Size())) {
+    result->failure = "the PE header offset at byte " + std::to_string(kPeOffsetAt) + " lies outside the file";
     return false;
   }
   return true;
@@ -49,7 +35,7 @@ CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certifica
   CLocatorRead result;
   if (!ReadPeOffset(file, &result)) return result;
   result.certificateSize = certificateSize;
-  std::uint64_t tail = kPackHeaderSize + (certificateSize > 0 ? static_cast<std::uint64_t>(certificateSize) : 0);
+  std::uint64_t tail = StubTail(certificateSize);
   if (tail > file.Size()) {
     result.failure = "the stub header would lie before the start of the file";
     return result;
@@ -64,21 +50,30 @@ CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certifica
   return result;
 }
 
-std::size_t LauncherCertificateSizeAt(std::uint16_t magic) {
-  return magic == kPeMagic64 ? kLauncherCertificateSizeAtPlus : kLauncherCertificateSizeAt;
-}
-
 CLocatorRead LocateLikeLauncher(CByteSource& file) {
   CLocatorRead offsets;
   if (!ReadPeOffset(file, &offsets)) return offsets;
-  std::uint8_t pe[kLauncherPeHeaderRead] = {};
+  std::uint8_t pe[kPeHeaderBytes] = {};
   ReadUpTo(file, static_cast<std::uint64_t>(offsets.peOffset), pe, sizeof(pe));
-  std::uint16_t magic = UInt16At(pe + kLauncherMagicAt);
-  std::size_t at = LauncherCertificateSizeAt(magic);
-  CLocatorRead result = LocateWithCertificateSize(file, Int32At(pe + at));
-  result.magic = magic;
-  result.certificateSizeAt = at;
+  CLocatorRead result = LocateWithCertificateSize(file, SecuritySize(pe));
+  result.magic = OptionalMagic(pe);
+  result.certificateSizeAt = SecuritySizeAt(result.magic);
   return result;
+}
+
+std::string DescribeWalkStop(const CLauncherWalk& walk) {
+  switch (walk.stop) {
+    case WalkStep::kCount: return "reading count " + std::to_string(walk.stopCount);
+    case WalkStep::kShortRecord: return "at a record cut short by the end of the file";
+    case WalkStep::kEndOfFile:
+    case WalkStep::kEntry: break;
+  }
+  return "at the end of the file";
+}
+
+bool LauncherWritesName(const PACKFILE_HEADER& record) {
+  std::size_t length = RecordNameLength(record);
+  return length < kPackNameSize && CheckEntryNameRules(record.name, length) == EntryNameFault::kNone;
 }
 
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {
@@ -90,19 +85,19 @@ CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {
   for (;;) {
     std::size_t got = position < length ? ReadUpTo(file, position, &record, sizeof(record)) : 0;
     walk.stopOffset = position;
-    if (got == 0) break;
-    if (static_cast<std::int64_t>(walk.entries.size()) >= record.count) {
-      walk.stoppedByCount = true;
-      walk.stopCount = record.count;
+    walk.stop = NextWalkStep(got, record, static_cast<std::int64_t>(walk.written));
+    if (walk.stop != WalkStep::kEntry) {
+      if (walk.stop == WalkStep::kCount) walk.stopCount = record.count;
       break;
     }
     CWalkEntry entry;
     entry.recordOffset = position;
     entry.record = record;
-    entry.recordBytesRead = got;
+    entry.written = LauncherWritesName(record);
     position += got;
     entry.delivered = std::min(record.size, length - position);
     position += entry.delivered;
+    if (entry.written) ++walk.written;
     walk.entries.push_back(entry);
   }
   return walk;

@@ -1,4 +1,4 @@
-#include "package/reparse_point.h"
+#include "framework/reparse_point.h"
 
 #include "framework/handle.h"
 

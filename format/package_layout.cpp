@@ -1,4 +1,4 @@
-#include "package/package_layout.h"
+#include "format/package_layout.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "package/pe_resources.h"
+#include "pe/pe_resources.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "package/packfile_header.h"
+#include "format/packfile_header.h"
 
 // The filler byte: four of them read as a count of -1, which stops the walk.
 constexpr std::uint8_t kFillerByte = 0xFF;

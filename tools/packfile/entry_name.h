@@ -13,7 +13,7 @@ enum class NameProblem {
   kReservedCharacter,  // < > " | ? *
   kControlCharacter,   // bytes 0x00-0x1F
   kTrailingDotOrSpace, // Windows drops them, so the file would get another name
-  kDeviceName,         // CON, NUL, COM1... open a device instead of a file
+  kDeviceName,         // CON, nul.txt, COM0, LPT\xB9... open a device instead of a file
   kTooLong,            // does not fit the 260-byte field with its terminator
   kPathTooLong,        // the typical work directory plus the name reaches 260
 };

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/byte_stream.h"
+#include "format/byte_stream.h"
 
 struct CPackEntry {
   std::string name;              // Windows-1252, checked by the caller

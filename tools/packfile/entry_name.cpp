@@ -1,40 +1,28 @@
-#include "package/entry_name.h"
+#include "tools/packfile/entry_name.h"
 
 #include <cstring>
 
-#include "package/cp1252.h"
-#include "package/packfile_header.h"
+#include "format/reading_rules.h"
+#include "tools/packfile/cp1252.h"
 
-namespace {
-
-bool IsDeviceName(const std::string& name) {
-  // The device is reached whatever extension follows the base name.
-  std::string base = NameKey(name.substr(0, name.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices) {
-    if (base == device) return true;
-  }
-  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
-    return base[3] >= '1' && base[3] <= '9';
-  }
-  return false;
-}
-
-}  // namespace
-
+// The launcher's own rules first (format/reading_rules.h): a name they refuse
+// is one the launcher skips. Then the rules a builder adds, for names that a
+// launcher would write but under another name or not on every machine.
 NameProblem CheckEntryName(const std::string& name) {
-  if (name.empty()) return NameProblem::kEmpty;
-  if (name == "." || name == "..") return NameProblem::kDotName;
-  for (char c : name) {
-    if (c == '\\' || c == '/' || c == ':') return NameProblem::kSeparator;
+  switch (CheckEntryNameRules(name.data(), name.size())) {
+    case EntryNameFault::kNone: break;
+    case EntryNameFault::kEmpty: return NameProblem::kEmpty;
+    case EntryNameFault::kSeparator: return NameProblem::kSeparator;
+    case EntryNameFault::kControlCharacter: return NameProblem::kControlCharacter;
+    // Such a name always ends with a dot or a blank.
+    case EntryNameFault::kDotsAndBlanks:
+      return name == "." || name == ".." ? NameProblem::kDotName : NameProblem::kTrailingDotOrSpace;
+    case EntryNameFault::kDeviceName: return NameProblem::kDeviceName;
   }
   for (char c : name) {
-    if (std::strchr("<>\"|?*", c) != nullptr && c != '\0') return NameProblem::kReservedCharacter;
-    if (static_cast<unsigned char>(c) < 0x20) return NameProblem::kControlCharacter;
+    if (std::strchr("<>\"|?*", c) != nullptr) return NameProblem::kReservedCharacter;
   }
   if (name.back() == '.' || name.back() == ' ') return NameProblem::kTrailingDotOrSpace;
-  if (IsDeviceName(name)) return NameProblem::kDeviceName;
   if (name.size() >= kPackNameSize) return NameProblem::kTooLong;
   if (kTypicalWorkDirLength + name.size() >= 260) return NameProblem::kPathTooLong;
   return NameProblem::kNone;

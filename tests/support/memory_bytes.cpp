@@ -1,4 +1,4 @@
-#include "package/memory_bytes.h"
+#include "tests/support/memory_bytes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "package/pinned_directory.h"
+#include "framework/pinned_directory.h"
 
-#include "package/reparse_point.h"
+#include "framework/reparse_point.h"
 
 BOOL CPinnedDirectory::Hold(const wchar_t* path, CFileException* error) {
   Release();

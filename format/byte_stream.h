@@ -29,4 +29,14 @@ class CByteSink {
 
 // Reads exactly `length` bytes at `offset`; false (buffer partly filled) when
 // the source delivers fewer.
-bool ReadExact(CByteSource& source, std::uint64_t offset, void* buffer, std::size_t length);
+inline bool ReadExact(CByteSource& source, std::uint64_t offset, void* buffer, std::size_t length) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (length > 0) {
+    std::size_t got = source.ReadAt(offset, out, length);
+    if (got == 0) return false;
+    out += got;
+    offset += got;
+    length -= got;
+  }
+  return true;
+}

@@ -1,0 +1,164 @@
+// How a launcher reads a package: where it finds the stub header, what ends
+// its walk over the records, and which entry names it writes. The launcher
+// and packfile compile these same lines, so what packfile reports is what a
+// launcher does. Header-only and allocation-free: the launcher builds without
+// the C++ standard headers, so only the C integer headers and the record.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "format/packfile_header.h"
+
+// --- PE facts the locator uses -------------------------------------------
+
+// The DOS header, whose int32 at byte 60 is the PE header's file offset.
+constexpr size_t kDosHeaderBytes = 64;
+constexpr size_t kPeOffsetAt = 60;
+
+// After the PE offset: the signature (4) and the file header (20), then the
+// optional header, which starts with its magic.
+constexpr size_t kOptionalHeaderAt = 4 + 20;
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
+// Where the data directories start inside the optional header.
+constexpr size_t kDirectoriesAtPe32 = 96;
+constexpr size_t kDirectoriesAtPe32Plus = 112;
+constexpr size_t kSecurityDirectory = 4;
+constexpr size_t kDirectoryBytes = 8;  // address, then size
+
+// Where the security entry's Size lies after the PE offset: byte 156 in a
+// PE32 image, 172 in a PE32+ one. Any magic but PE32+ is read as PE32.
+constexpr size_t kSecuritySizeAtPe32 =
+    kOptionalHeaderAt + kDirectoriesAtPe32 + kSecurityDirectory * kDirectoryBytes + 4;
+constexpr size_t kSecuritySizeAtPe32Plus =
+    kOptionalHeaderAt + kDirectoriesAtPe32Plus + kSecurityDirectory * kDirectoryBytes + 4;
+// What the locator reads at the PE offset: enough for either layout's entry
+// (signature, file header and the larger, PE32+, optional header: 264 bytes).
+constexpr size_t kPeHeaderBytes = kOptionalHeaderAt + 240;
+static_assert(kSecuritySizeAtPe32 == 156 && kSecuritySizeAtPe32Plus == 172 && kPeHeaderBytes == 264,
+              "the offsets the locator has always read");
+static_assert(kSecuritySizeAtPe32Plus + 4 <= kPeHeaderBytes, "the read covers the PE32+ security entry");
+
+inline uint16_t LoadU16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+
+inline int32_t LoadI32(const uint8_t* bytes) {
+  return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                              static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+inline int32_t PeOffset(const uint8_t (&dos)[kDosHeaderBytes]) { return LoadI32(dos + kPeOffsetAt); }
+
+// Widened with its sign and compared unsigned: a negative offset compares as
+// huge and is refused, as is one beyond the file.
+inline bool PeOffsetInFile(int32_t peOffset, uint64_t fileLength) {
+  return static_cast<uint64_t>(static_cast<int64_t>(peOffset)) <= fileLength;
+}
+
+inline uint16_t OptionalMagic(const uint8_t (&pe)[kPeHeaderBytes]) { return LoadU16(pe + kOptionalHeaderAt); }
+
+inline size_t SecuritySizeAt(uint16_t magic) {
+  return magic == kPe32PlusMagic ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32;
+}
+
+// The certificate table's length as the locator takes it.
+inline int32_t SecuritySize(const uint8_t (&pe)[kPeHeaderBytes]) { return LoadI32(pe + SecuritySizeAt(OptionalMagic(pe))); }
+
+// Bytes from the stub header's start to the end of the file: the record and
+// the certificate table after it (a size of 0 or less is no table). A tail
+// longer than the file puts the stub header before its start: no package.
+inline uint64_t StubTail(int32_t certificateSize) {
+  return kPackHeaderSize + (certificateSize > 0 ? static_cast<uint64_t>(certificateSize) : 0);
+}
+
+// --- The walk ----------------------------------------------------------------
+
+// What a record read does to the walk. Every step but kEntry ends it.
+enum class WalkStep {
+  kEntry,        // write (or skip) this entry, then read the next record
+  kEndOfFile,    // the read delivered nothing
+  kShortRecord,  // the file ended inside the record: completing it with the
+                 // previous record's bytes would write a wrong file
+  kCount,        // the entries written so far reach the record's count (the
+                 // stub header's 0, the filler's -1)
+};
+
+// The step for a record of which `got` bytes were read, after `written`
+// entries were written.
+inline WalkStep NextWalkStep(size_t got, const PACKFILE_HEADER& record, int64_t written) {
+  if (got == 0) return WalkStep::kEndOfFile;
+  if (got < kPackHeaderSize) return WalkStep::kShortRecord;
+  if (written >= record.count) return WalkStep::kCount;
+  return WalkStep::kEntry;
+}
+
+// --- Entry names -------------------------------------------------------------
+
+// Why a name cannot be written as a file directly inside the work directory.
+enum class EntryNameFault {
+  kNone,
+  kEmpty,
+  kSeparator,         // \ / or :
+  kControlCharacter,  // below U+0020
+  kDotsAndBlanks,     // only dots and blanks: ".", "..", " . "
+  kDeviceName,        // CON, nul.txt, COM0, LPT¹ ...
+};
+
+// Code units as unsigned numbers, so that a Windows-1252 byte and the UTF-16
+// unit it converts to compare alike (0xB9 is U+00B9, superscript one).
+inline uint32_t NameUnit(char c) { return static_cast<unsigned char>(c); }
+inline uint32_t NameUnit(wchar_t c) { return static_cast<uint32_t>(c); }
+
+inline uint32_t NameUpper(uint32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+template <typename Char>
+bool NameIs(const Char* name, size_t length, const char* device) {
+  size_t k = 0;
+  for (; k < length; ++k) {
+    if (device[k] == '\0' || NameUpper(NameUnit(name[k])) != static_cast<unsigned char>(device[k])) return false;
+  }
+  return device[k] == '\0';
+}
+
+// Windows opens a device for a name whose part before the first dot, less
+// trailing blanks, is a device name, in any case, wherever the path points:
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, and COM or LPT followed by a digit or
+// a superscript one, two or three.
+template <typename Char>
+bool IsDeviceName(const Char* name, size_t length) {
+  size_t base = 0;
+  while (base < length && NameUnit(name[base]) != '.') ++base;
+  while (base > 0 && NameUnit(name[base - 1]) == ' ') --base;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (NameIs(name, base, device)) return true;
+  }
+  if (base != 4 || !(NameIs(name, 3, "COM") || NameIs(name, 3, "LPT"))) return false;
+  uint32_t last = NameUnit(name[3]);
+  return (last >= '0' && last <= '9') || last == 0xB9 || last == 0xB2 || last == 0xB3;
+}
+
+// The first reason, if any, why `name` (`length` units, any zero unit
+// included) is no bare file name.
+template <typename Char>
+EntryNameFault CheckEntryNameRules(const Char* name, size_t length) {
+  if (length == 0) return EntryNameFault::kEmpty;
+  bool dotsAndBlanks = true;
+  for (size_t k = 0; k < length; ++k) {
+    uint32_t c = NameUnit(name[k]);
+    if (c == '\\' || c == '/' || c == ':') return EntryNameFault::kSeparator;
+    if (c < 0x20) return EntryNameFault::kControlCharacter;
+    if (c != '.' && c != ' ') dotsAndBlanks = false;
+  }
+  if (dotsAndBlanks) return EntryNameFault::kDotsAndBlanks;
+  if (IsDeviceName(name, length)) return EntryNameFault::kDeviceName;
+  return EntryNameFault::kNone;
+}
+
+// Bytes of the record's name before its terminator; kPackNameSize when the
+// field has none, which the launcher refuses.
+inline size_t RecordNameLength(const PACKFILE_HEADER& record) {
+  size_t length = 0;
+  while (length < kPackNameSize && record.name[length] != '\0') ++length;
+  return length;
+}
