@@ -1,43 +1,26 @@
 #include "installer.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
 
 namespace e2e {
 
-HostScratch::HostScratch(const std::string& name) {
-  path_ = (fs::current_path() / ("e2e-scratch-" + name + "-" + std::to_string(getpid()))).string();
-  fs::remove_all(path_);
-  fs::create_directories(path_);
-}
-
-HostScratch::~HostScratch() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-int Shell(const std::string& commandLine) {
-  int status = std::system(commandLine.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test_support::ShellQuote;
 
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options) {
   std::string folder = scratch / "package";
   fs::remove_all(folder);
   fs::create_directories(folder);
-  for (const auto& [name, bytes] : files) WriteFile(folder + "/" + name, bytes);
-  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' build --launcher '" + UNPACK_E2E_LAUNCHER +
-                        "' --out '" + out + "'";
-  for (const auto& option : options) command += " '" + option + "'";
-  if (!files.empty()) command += " '" + folder + "'";
+  for (const auto& [name, bytes] : files) WriteWholeFile(folder + "/" + name, bytes);
+  std::string command = ShellQuote(UNPACK_E2E_PACKFILE) + " build --launcher " + ShellQuote(UNPACK_E2E_LAUNCHER) +
+                        " --out " + ShellQuote(out);
+  for (const auto& option : options) command += " " + ShellQuote(option);
+  if (!files.empty()) command += " " + ShellQuote(folder);
   return Shell(command + " >/dev/null 2>&1");
 }
 
@@ -61,8 +44,8 @@ std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
 bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key) {
   *cert = scratch / "cert.pem";
   *key = scratch / "key.pem";
-  return Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout '" + *key +
-               "' -out '" + *cert + "' >/dev/null 2>&1") == 0;
+  return Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout " + ShellQuote(*key) +
+               " -out " + ShellQuote(*cert) + " >/dev/null 2>&1") == 0;
 }
 
 void PlantDlls(const std::string& folder) {

@@ -3,31 +3,28 @@
 // program runs (the 64-bit build, or the shipped 32-bit one for the win32 cases).
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace e2e {
 
-// A fresh folder under the build tree for one test; removed when it ends.
-class HostScratch {
+// A scratch folder for one test under the build tree rather than the temp
+// folder: the large cases write packages of several GiB, more than a
+// memory-backed /tmp may hold.
+class HostScratch : public test_support::CScratchFolder {
  public:
-  explicit HostScratch(const std::string& name);
-  ~HostScratch();
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  explicit HostScratch(const std::string& name) : CScratchFolder("e2e-" + name, std::filesystem::current_path()) {}
+  std::string path() const { return Path().string(); }
 };
 
 // Packs files (name -> bytes) onto the test program's launcher into `out`; extra
 // packfile options in `options`. Returns packfile's exit code.
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options = {});
-
-// Runs a host command line through the shell; returns its exit status.
-int Shell(const std::string& commandLine);
 
 // The Windows name of a host path (Wine's Z: drive).
 std::string WindowsPath(const std::string& hostPath);

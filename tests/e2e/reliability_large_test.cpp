@@ -61,7 +61,7 @@ class LargeTest : public ::testing::Test {
     fs::remove_all(e2e::WorkDirHost());
   }
   void TearDown() override {
-    e2e::WriteFile(scratch_ / "release", "go");
+    e2e::WriteWholeFile(scratch_ / "release", "go");
     e2e::Reap(pid_);
     std::error_code ignored;
     fs::remove_all(e2e::WorkDirHost(), ignored);
@@ -102,7 +102,7 @@ TEST_F(LargeTest, AnEntryOver4GiBExtractsByteIdentical) {
     std::string why;
     EXPECT_TRUE(SameBytes(input, output, &why)) << why;
   }
-  e2e::WriteFile(release, "go");
+  e2e::WriteWholeFile(release, "go");
   auto run = e2e::WaitWindows(pid, std::chrono::seconds(120));
   ASSERT_TRUE(waiting) << "the launcher did not reach its command\n" << e2e::Dump(e2e::LogMessages());
   EXPECT_EQ(run.exitCode, 0);

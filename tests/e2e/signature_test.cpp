@@ -45,12 +45,12 @@ TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   EXPECT_TRUE(sawFile);
 
   // One changed byte inside the package: the signature no longer holds.
-  std::string bytes = e2e::ReadFile(setup);
+  std::string bytes = e2e::ReadWholeFile(setup);
   std::size_t inside = PeImageDataEnd(image) + 284 + 100;
   ASSERT_LT(inside, bytes.size());
   bytes[inside] = static_cast<char>(bytes[inside] ^ 0x20);
   std::string tampered = scratch / "tampered.exe";
-  ASSERT_TRUE(e2e::WriteFile(tampered, bytes));
+  ASSERT_TRUE(e2e::WriteWholeFile(tampered, bytes));
   EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile '" + cert + "' -in '" + tampered + "' >/dev/null 2>&1"), 0);
 }
 

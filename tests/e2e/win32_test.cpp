@@ -57,7 +57,7 @@ TEST_F(Win32Test, TheBatchFormRunsTheNativeInterpreterThroughSysnative) {
 
   // A 32-bit interpreter would report x86: only the native one says AMD64.
   std::string workDir = e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1);
-  std::string output = e2e::ReadFile(e2e::LogPath() + ".txt");
+  std::string output = e2e::ReadWholeFile(e2e::LogPath() + ".txt");
   EXPECT_NE(output.find("ran in " + workDir + " as AMD64"), std::string::npos) << output;
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "the work directory is removed after the child";
 }
@@ -73,7 +73,7 @@ TEST_F(Win32Test, TheProgramFormHandsTheChildItsArgumentsAndTheWorkDirectory) {
   EXPECT_EQ(run.exitCode, 0);
 
   std::string workDir = e2e::WorkDirWindows();
-  EXPECT_EQ(e2e::ReadFile(record),
+  EXPECT_EQ(e2e::ReadWholeFile(record),
             "cwd:" + workDir.substr(0, workDir.size() - 1) + "\narg:plain\narg:two\narg:words\narg:cd /x \n");
 
   auto patterns = e2e::ExtractionPatterns({"data.bin"}, wow64_);
@@ -110,7 +110,7 @@ TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
   for (const auto& p : e2e::LaunchPatterns(e2e::WindowsPath(e2e::TestChild()), "record " + e2e::WindowsPath(record) + " "))
     patterns.push_back(p);
   e2e::ExpectLines(e2e::LogMessages(), patterns);
-  EXPECT_NE(e2e::ReadFile(record).find("cwd:"), std::string::npos) << "the child ran";
+  EXPECT_NE(e2e::ReadWholeFile(record).find("cwd:"), std::string::npos) << "the child ran";
 }
 
 }  // namespace

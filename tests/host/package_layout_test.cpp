@@ -7,7 +7,7 @@
 #include "package/package_writer.h"
 #include "package/pe_checksum.h"
 #include "package/pe_image.h"
-#include "package_builder.h"
+#include "test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "gtest/gtest.h"
 #include "package/memory_bytes.h"
 #include "package/package_layout.h"
-#include "package_builder.h"
+#include "test_support.h"
 
 namespace {
 

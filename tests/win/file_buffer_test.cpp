@@ -7,7 +7,11 @@
 #include <string>
 
 #include "framework/file.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -23,7 +27,7 @@ std::string Pattern(size_t size) {
 }
 
 TEST(CFileBufferTest, ReadsThatStraddleTheBufferEdgeDeliverEveryByteOnce) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"in.bin";
   const std::string data = Pattern(3 * kBuffer + 123);
   ASSERT_TRUE(WriteWholeFile(path, data));
@@ -44,7 +48,7 @@ TEST(CFileBufferTest, ReadsThatStraddleTheBufferEdgeDeliverEveryByteOnce) {
 }
 
 TEST(CFileBufferTest, SeeksInsideAndOutsideTheBufferLandExactly) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"seek.bin";
   const std::string data = Pattern(2 * kBuffer + 999);
   ASSERT_TRUE(WriteWholeFile(path, data));
@@ -84,7 +88,7 @@ TEST(CFileBufferTest, SeeksInsideAndOutsideTheBufferLandExactly) {
 }
 
 TEST(CFileBufferTest, LengthAndContentIncludeWhatIsStillBuffered) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"out.bin";
   const std::string data = Pattern(kBuffer + 3000);
   CFile out;
@@ -103,7 +107,7 @@ TEST(CFileBufferTest, LengthAndContentIncludeWhatIsStillBuffered) {
 }
 
 TEST(CFileBufferTest, ReadingThenWritingThenReadingKeepsOnePosition) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"rw.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
   CFile f;
