@@ -17,10 +17,14 @@ int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::
   fs::remove_all(folder);
   fs::create_directories(folder);
   for (const auto& [name, bytes] : files) WriteWholeFile(folder + "/" + name, bytes);
+  return PackFolder(files.empty() ? "" : folder, out, options);
+}
+
+int PackFolder(const std::string& folder, const std::string& out, const std::vector<std::string>& options) {
   std::string command = ShellQuote(UNPACK_E2E_PACKFILE) + " build --launcher " + ShellQuote(UNPACK_E2E_LAUNCHER) +
                         " --out " + ShellQuote(out);
   for (const auto& option : options) command += " " + ShellQuote(option);
-  if (!files.empty()) command += " " + ShellQuote(folder);
+  if (!folder.empty()) command += " " + ShellQuote(folder);
   return Shell(command + " >/dev/null 2>&1");
 }
 
@@ -41,11 +45,14 @@ std::string WorkDirWindows() {
 
 std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
 
-bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key) {
+int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                         const std::string& out, std::string* cert) {
   *cert = scratch / "cert.pem";
-  *key = scratch / "key.pem";
-  return Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout " + ShellQuote(*key) +
-               " -out " + ShellQuote(*cert) + " >/dev/null 2>&1") == 0;
+  std::string key = scratch / "key.pem";
+  if (Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout " +
+            ShellQuote(key) + " -out " + ShellQuote(*cert) + " >/dev/null 2>&1") != 0)
+    return -1;
+  return BuildInstaller(scratch, files, out, {"--no-run-bat", "--sign", "--cert", *cert, "--key", key});
 }
 
 void PlantDlls(const std::string& folder) {

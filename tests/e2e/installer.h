@@ -25,6 +25,9 @@ class HostScratch : public test_support::CScratchFolder {
 // packfile options in `options`. Returns packfile's exit code.
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options = {});
+// Packs the files of folder (none when empty) onto the launcher into out, as
+// BuildInstaller does. Returns packfile's exit code.
+int PackFolder(const std::string& folder, const std::string& out, const std::vector<std::string>& options = {});
 
 // The Windows name of a host path (Wine's Z: drive).
 std::string WindowsPath(const std::string& hostPath);
@@ -36,9 +39,12 @@ std::string WorkDirWindows();
 // The test child program (tests/win/test_child.cpp) on the host.
 std::string TestChild();
 
-// A self-signed code-signing certificate and its key, made with openssl in
-// the scratch folder for packfile build --sign. False when openssl fails.
-bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key);
+// Packs files onto the launcher as BuildInstaller does (without run.bat),
+// signed with a self-signed code-signing certificate made with openssl in the
+// scratch folder; cert is set to the certificate's path. packfile's exit
+// code, or -1 when openssl fails.
+int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                         const std::string& out, std::string* cert);
 // Plants the test DLL (tests/win/planted_dll.c) in folder under the names of
 // DLLs that Windows, its shell and its user interface look for on demand, as
 // a neighbour would beside an installer. Loaded, each leaves NAME.loaded.

@@ -6,6 +6,7 @@
 
 #include "installer.h"
 #include "log_lines.h"
+#include "tests/support/command_line.h"
 #include "tests/support/wait.h"
 #include "wine_prefix.h"
 
@@ -53,7 +54,7 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   EXPECT_NE(e2e::ReadWholeFile(texts).find(kText), std::string::npos) << e2e::ReadWholeFile(texts);
 
   std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/refusal-box.png";
-  EXPECT_EQ(e2e::Shell("import -window " + window + " '" + shot + "' 2>/dev/null"), 0);
+  EXPECT_EQ(e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot) + " 2>/dev/null"), 0);
   std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.

@@ -45,9 +45,7 @@ TEST_F(InterruptTest, AKilledExtractionLeavesFilesThatTheNextRunClears) {
   ASSERT_TRUE(e2e::WriteWholeFile(folder + "/c-last.txt", "last"));
   std::string name = "interrupted-" + std::to_string(getpid()) + ".exe";
   std::string setup = scratch_ / name;
-  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(e2e::PackFolder(folder, setup, {"--no-run-bat"}), 0);
 
   pid_ = e2e::StartWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
   ASSERT_GT(pid_, 0);

@@ -88,9 +88,7 @@ TEST_F(LargeTest, AnEntryOver4GiBExtractsByteIdentical) {
   }
   close(fd);
   std::string setup = scratch_ / "setup.exe";
-  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(e2e::PackFolder(folder, setup, {"--no-run-bat"}), 0);
 
   std::string release = scratch_ / "release";
   int pid = pid_ = e2e::StartWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "wait-for", e2e::WindowsPath(release), "600000"});

@@ -7,6 +7,7 @@
 
 #include "installer.h"
 #include "log_lines.h"
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
@@ -144,7 +145,8 @@ TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
   EXPECT_EQ(e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "3"}).exitCode, 0);
   EXPECT_EQ(e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"}).exitCode, 0);
   std::string report = scratch_ / "log.txt";
-  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' log '" + e2e::LogPath() + "' > '" + report + "'";
+  std::string command = test_support::ShellQuote(UNPACK_E2E_PACKFILE) + " log " + test_support::ShellQuote(e2e::LogPath()) +
+                        " > " + test_support::ShellQuote(report);
   ASSERT_EQ(e2e::Shell(command), 0);
   std::string text = e2e::ReadWholeFile(report);
   const std::vector<std::string> expectedParts = {

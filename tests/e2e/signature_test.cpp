@@ -8,6 +8,7 @@
 #include "installer.h"
 #include "package/file_bytes.h"
 #include "package/pe_image.h"
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
@@ -16,13 +17,10 @@ namespace {
 
 TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   e2e::HostScratch scratch("sign");
-  std::string cert, key;
-  ASSERT_TRUE(e2e::MakeTestCertificate(scratch, &cert, &key));
+  std::string cert;
   std::string setup = scratch / "setup.exe";
-  ASSERT_EQ(e2e::BuildInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup,
-                                {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),
-            0);
-  std::string verify = "osslsigncode verify -CAfile '" + cert + "' -in '" + setup + "' >/dev/null 2>&1";
+  ASSERT_EQ(e2e::BuildSignedInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
+  std::string verify = "osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " + test_support::ShellQuote(setup) + " >/dev/null 2>&1";
   EXPECT_EQ(e2e::Shell(verify), 0) << "osslsigncode accepts the signature";
 
   CFileSource file(setup);
@@ -51,7 +49,8 @@ TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   bytes[inside] = static_cast<char>(bytes[inside] ^ 0x20);
   std::string tampered = scratch / "tampered.exe";
   ASSERT_TRUE(e2e::WriteWholeFile(tampered, bytes));
-  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile '" + cert + "' -in '" + tampered + "' >/dev/null 2>&1"), 0);
+  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " +
+                       test_support::ShellQuote(tampered) + " >/dev/null 2>&1"), 0);
 }
 
 }  // namespace

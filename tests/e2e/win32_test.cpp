@@ -83,12 +83,9 @@ TEST_F(Win32Test, TheProgramFormHandsTheChildItsArgumentsAndTheWorkDirectory) {
 }
 
 TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
-  std::string cert, key;
-  ASSERT_TRUE(e2e::MakeTestCertificate(scratch_, &cert, &key));
+  std::string cert;
   std::string setup = scratch_ / "setup.exe";
-  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"signed.txt", std::string(5000, 's')}}, setup,
-                                {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),
-            0);
+  ASSERT_EQ(e2e::BuildSignedInstaller(scratch_, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
   CFileSource file(setup);
   CPeImage image;
   std::string error;

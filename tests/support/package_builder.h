@@ -13,15 +13,16 @@ namespace test_support {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Bytes computed from their offset and a seed, so any misplaced or
-// swapped copy shows.
+// Bytes computed from their offset and a seed, so any misplaced or swapped
+// copy shows: the offset / 251 term makes no shift by a power of two (a
+// buffer's size) give the same bytes.
 class CPatternSource : public CByteSource {
  public:
   CPatternSource(std::uint64_t size, std::uint8_t seed) : size_(size), seed_(seed) {}
   std::uint64_t Size() const override { return size_; }
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
   // The byte this source holds at offset.
-  std::uint8_t At(std::uint64_t offset) const { return static_cast<std::uint8_t>(offset * 7 + seed_ + (offset >> 9)); }
+  std::uint8_t At(std::uint64_t offset) const { return static_cast<std::uint8_t>(offset * 7 + seed_ + offset / 251); }
 
  private:
   std::uint64_t size_;

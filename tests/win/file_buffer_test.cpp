@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/file.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/scratch_folder.h"
 
 using test_support::CScratchFolder;
@@ -20,11 +21,7 @@ const UINT kCreateWrite = CFile::modeWrite | CFile::typeBinary | CFile::modeCrea
 const UINT kBuffer = CFile::kBufferSize;
 
 // Bytes whose value tells their offset, so a misplaced byte shows.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
+std::string Pattern(size_t size) { return test_support::PatternBytes(size, 0); }
 
 TEST(CFileBufferTest, ReadsThatStraddleTheBufferEdgeDeliverEveryByteOnce) {
   CScratchFolder dir;
