@@ -1,7 +1,10 @@
 #include "installer.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 
+#include "package/file_bytes.h"
 #include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
@@ -53,6 +56,14 @@ int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string,
             ShellQuote(key) + " -out " + ShellQuote(*cert) + " >/dev/null 2>&1") != 0)
     return -1;
   return BuildInstaller(scratch, files, out, {"--no-run-bat", "--sign", "--cert", *cert, "--key", key});
+}
+
+bool ReadInstallerImage(const std::string& path, CPeImage* image) {
+  CFileSource file(path);
+  std::string error;
+  if (ReadPeImage(file, image, &error)) return true;
+  ADD_FAILURE() << path << ": " << error;
+  return false;
 }
 
 void PlantDlls(const std::string& folder) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/pe_image.h"
 #include "tests/support/scratch_folder.h"
 
 namespace e2e {
@@ -45,6 +46,9 @@ std::string TestChild();
 // code, or -1 when openssl fails.
 int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                          const std::string& out, std::string* cert);
+// Reads the PE facts of a built installer; false, failing the current test
+// with the reader's error, when it is not a PE image.
+bool ReadInstallerImage(const std::string& path, CPeImage* image);
 // Plants the test DLL (tests/win/planted_dll.c) in folder under the names of
 // DLLs that Windows, its shell and its user interface look for on demand, as
 // a neighbour would beside an installer. Loaded, each leaves NAME.loaded.

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "installer.h"
-#include "package/file_bytes.h"
 #include "package/pe_image.h"
 #include "tests/support/command_line.h"
 #include "wine_prefix.h"
@@ -23,10 +22,8 @@ TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   std::string verify = "osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " + test_support::ShellQuote(setup) + " >/dev/null 2>&1";
   EXPECT_EQ(e2e::Shell(verify), 0) << "osslsigncode accepts the signature";
 
-  CFileSource file(setup);
   CPeImage image;
-  std::string error;
-  ASSERT_TRUE(ReadPeImage(file, &image, &error)) << error;
+  ASSERT_TRUE(e2e::ReadInstallerImage(setup, &image));
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 

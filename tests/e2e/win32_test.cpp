@@ -14,7 +14,6 @@
 
 #include "installer.h"
 #include "log_lines.h"
-#include "package/file_bytes.h"
 #include "package/pe_image.h"
 #include "wine_prefix.h"
 
@@ -86,10 +85,8 @@ TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
   std::string cert;
   std::string setup = scratch_ / "setup.exe";
   ASSERT_EQ(e2e::BuildSignedInstaller(scratch_, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
-  CFileSource file(setup);
   CPeImage image;
-  std::string error;
-  ASSERT_TRUE(ReadPeImage(file, &image, &error)) << error;
+  ASSERT_TRUE(e2e::ReadInstallerImage(setup, &image));
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 
