@@ -1,6 +1,7 @@
 #include "wine_prefix.h"
 
 #include "installer.h"
+#include "tests/support/wait.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -10,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <thread>
 
 extern char** environ;
 
@@ -64,16 +64,11 @@ RunResult WaitWindows(int pid, std::chrono::seconds limit) {
   if (pid <= 0) return result;
   auto start = std::chrono::steady_clock::now();
   int status = 0;
-  while (true) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() - start > limit) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!test_support::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit,
+                               std::chrono::milliseconds(20))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    result.timedOut = true;
   }
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
