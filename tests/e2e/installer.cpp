@@ -1,43 +1,33 @@
 #include "installer.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
+#include "format/file_bytes.h"
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
 
 namespace e2e {
 
-HostScratch::HostScratch(const std::string& name) {
-  path_ = (fs::current_path() / ("e2e-scratch-" + name + "-" + std::to_string(getpid()))).string();
-  fs::remove_all(path_);
-  fs::create_directories(path_);
-}
-
-HostScratch::~HostScratch() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-int Shell(const std::string& commandLine) {
-  int status = std::system(commandLine.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test_support::ShellQuote;
 
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options) {
   std::string folder = scratch / "package";
   fs::remove_all(folder);
   fs::create_directories(folder);
-  for (const auto& [name, bytes] : files) WriteFile(folder + "/" + name, bytes);
-  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' build --launcher '" + UNPACK_E2E_LAUNCHER +
-                        "' --out '" + out + "'";
-  for (const auto& option : options) command += " '" + option + "'";
-  if (!files.empty()) command += " '" + folder + "'";
+  for (const auto& [name, bytes] : files) WriteWholeFile(folder + "/" + name, bytes);
+  return PackFolder(files.empty() ? "" : folder, out, options);
+}
+
+int PackFolder(const std::string& folder, const std::string& out, const std::vector<std::string>& options) {
+  std::string command = ShellQuote(UNPACK_E2E_PACKFILE) + " build --launcher " + ShellQuote(UNPACK_E2E_LAUNCHER) +
+                        " --out " + ShellQuote(out);
+  for (const auto& option : options) command += " " + ShellQuote(option);
+  if (!folder.empty()) command += " " + ShellQuote(folder);
   return Shell(command + " >/dev/null 2>&1");
 }
 
@@ -58,11 +48,22 @@ std::string WorkDirWindows() {
 
 std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
 
-bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key) {
+int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                         const std::string& out, std::string* cert) {
   *cert = scratch / "cert.pem";
-  *key = scratch / "key.pem";
-  return Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout '" + *key +
-               "' -out '" + *cert + "' >/dev/null 2>&1") == 0;
+  std::string key = scratch / "key.pem";
+  if (Shell("openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj /CN=UnPackFile-test -keyout " +
+            ShellQuote(key) + " -out " + ShellQuote(*cert) + " >/dev/null 2>&1") != 0)
+    return -1;
+  return BuildInstaller(scratch, files, out, {"--no-run-bat", "--sign", "--cert", *cert, "--key", key});
+}
+
+bool ReadInstallerImage(const std::string& path, CPeImage* image) {
+  CFileSource file(path);
+  std::string error;
+  if (ReadPeImage(file, image, &error)) return true;
+  ADD_FAILURE() << path << ": " << error;
+  return false;
 }
 
 void PlantDlls(const std::string& folder) {

@@ -3,31 +3,32 @@
 // program runs (the 64-bit build, or the shipped 32-bit one for the win32 cases).
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "pe/pe_image.h"
+#include "tests/support/scratch_folder.h"
+
 namespace e2e {
 
-// A fresh folder under the build tree for one test; removed when it ends.
-class HostScratch {
+// A scratch folder for one test under the build tree rather than the temp
+// folder: the large cases write packages of several GiB, more than a
+// memory-backed /tmp may hold.
+class HostScratch : public test_support::CScratchFolder {
  public:
-  explicit HostScratch(const std::string& name);
-  ~HostScratch();
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  explicit HostScratch(const std::string& name) : CScratchFolder("e2e-" + name, std::filesystem::current_path()) {}
+  std::string path() const { return Path().string(); }
 };
 
 // Packs files (name -> bytes) onto the test program's launcher into `out`; extra
 // packfile options in `options`. Returns packfile's exit code.
 int BuildInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
                    const std::string& out, const std::vector<std::string>& options = {});
-
-// Runs a host command line through the shell; returns its exit status.
-int Shell(const std::string& commandLine);
+// Packs the files of folder (none when empty) onto the launcher into out, as
+// BuildInstaller does. Returns packfile's exit code.
+int PackFolder(const std::string& folder, const std::string& out, const std::vector<std::string>& options = {});
 
 // The Windows name of a host path (Wine's Z: drive).
 std::string WindowsPath(const std::string& hostPath);
@@ -39,9 +40,15 @@ std::string WorkDirWindows();
 // The test child program (tests/win/test_child.cpp) on the host.
 std::string TestChild();
 
-// A self-signed code-signing certificate and its key, made with openssl in
-// the scratch folder for packfile build --sign. False when openssl fails.
-bool MakeTestCertificate(const HostScratch& scratch, std::string* cert, std::string* key);
+// Packs files onto the launcher as BuildInstaller does (without run.bat),
+// signed with a self-signed code-signing certificate made with openssl in the
+// scratch folder; cert is set to the certificate's path. packfile's exit
+// code, or -1 when openssl fails.
+int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,
+                         const std::string& out, std::string* cert);
+// Reads the PE facts of a built installer; false, failing the current test
+// with the reader's error, when it is not a PE image.
+bool ReadInstallerImage(const std::string& path, CPeImage* image);
 // Plants the test DLL (tests/win/planted_dll.c) in folder under the names of
 // DLLs that Windows, its shell and its user interface look for on demand, as
 // a neighbour would beside an installer. Loaded, each leaves NAME.loaded.

@@ -10,12 +10,12 @@
 namespace e2e {
 
 bool ParseLine(const std::string& text, LaunchLine* line) {
-  static const std::regex kLine(R"(^\[(\d+)\]\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*)  Err:(-?\d+)$)");
-  std::smatch m;
-  if (!std::regex_match(text, m, kLine)) return false;
-  line->pid = m[1].str();
-  line->message = m[2].str();
-  line->error = std::stol(m[3].str());
+  test_support::CLogLineParts<char> parts;
+  // A run's lines all carry their time.
+  if (!test_support::SplitLogLine(text, &parts) || parts.time.empty()) return false;
+  line->pid = parts.pid;
+  line->message = parts.message;
+  line->error = parts.error;
   return true;
 }
 
@@ -29,15 +29,16 @@ std::vector<LaunchLine> LogMessages() {
   return out;
 }
 
+bool LogHas(const std::string& fragment) {
+  for (const auto& line : LogLines())
+    if (Narrow(line).find(fragment) != std::string::npos) return true;
+  return false;
+}
+
 std::string Dump(const std::vector<LaunchLine>& lines) {
   std::string all;
   for (const auto& l : lines) all += "[" + l.pid + "] " + l.message + "\n";
   return all;
-}
-
-std::string Literal(const std::string& text) {
-  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-  return std::regex_replace(text, special, R"(\$&)");
 }
 
 void ExpectLines(const std::vector<LaunchLine>& lines, const std::vector<std::string>& patterns) {
@@ -56,7 +57,7 @@ std::vector<std::string> ExtractionPatterns(const std::vector<std::string>& name
   };
   int count = 0;
   for (const auto& name : names) {
-    std::string path = Literal(WorkDirWindows() + name);
+    std::string path = RegexLiteral(WorkDirWindows() + name);
     p.push_back(R"(\[CUnPack::UnPackFiles\] UnPack file name:)" + path);
     p.push_back(R"(\[CUnPack::UnPackFiles\] UnPack count:)" + std::to_string(++count) + R"( len:\d+ File:)" + path);
   }
@@ -68,8 +69,8 @@ const char kBatchParam[] = R"(/c run.bat > C:\windows\Temp\unpack.log.txt)";
 
 std::vector<std::string> LaunchPatterns(const std::string& file, const std::string& param) {
   return {
-      R"(\[CUnPackFileApp::InitInstance\] dir:)" + Literal(WorkDirWindows()) + " file:" + Literal(file) +
-          " param:" + Literal(param),
+      R"(\[CUnPackFileApp::InitInstance\] dir:)" + RegexLiteral(WorkDirWindows()) + " file:" + RegexLiteral(file) +
+          " param:" + RegexLiteral(param),
       R"(\[CUnPackFileApp::InitInstance\] execute ok 0x[0-9A-F]{8})",
       R"(\[CUnPackFileApp::InitInstance\] execute wait pid:\d+)",
       R"(\[CUnPackFileApp::InitInstance\] execute done code:0)",

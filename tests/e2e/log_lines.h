@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/log_lines.h"
+
 namespace e2e {
 
 // A launcher line split into its fields.
@@ -19,11 +21,12 @@ struct LaunchLine {
 bool ParseLine(const std::string& text, LaunchLine* line);
 // The log file's lines, split; a malformed line fails the current test.
 std::vector<LaunchLine> LogMessages();
+// True when a line of the log file contains fragment.
+bool LogHas(const std::string& fragment);
 // All messages, one per line, for failure output.
 std::string Dump(const std::vector<LaunchLine>& lines);
 
-// Text escaped for use inside a regular expression.
-std::string Literal(const std::string& text);
+using test_support::RegexLiteral;
 
 // Checks that the messages match the patterns one to one, in order.
 void ExpectLines(const std::vector<LaunchLine>& lines, const std::vector<std::string>& patterns);

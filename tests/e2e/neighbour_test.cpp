@@ -20,7 +20,7 @@ namespace {
 std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files[entry.path().string()] = e2e::ReadFile(entry.path().string());
+    if (entry.is_regular_file()) files[entry.path().string()] = e2e::ReadWholeFile(entry.path().string());
   return files;
 }
 
@@ -34,9 +34,9 @@ class NeighbourTest : public ::testing::Test {
     e2e::DeleteLog();
     fs::remove_all(e2e::WorkDirHost());
     fs::create_directories(neighbour_);
-    ASSERT_TRUE(e2e::WriteFile(neighbour_ + "/keep.txt", "the neighbour's own file"));
+    ASSERT_TRUE(e2e::WriteWholeFile(neighbour_ + "/keep.txt", "the neighbour's own file"));
     // The neighbour's batch file: if it ever runs, it leaves the marker.
-    ASSERT_TRUE(e2e::WriteFile(neighbour_ + "/run.bat",
+    ASSERT_TRUE(e2e::WriteWholeFile(neighbour_ + "/run.bat",
                                "@echo off\r\necho ran > \"" + e2e::WindowsPath(marker_) + "\"\r\n"));
     ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@echo off\r\necho installed\r\n"}}, setup_), 0);
     before_ = Snapshot(neighbour_);
@@ -100,7 +100,7 @@ TEST_F(NeighbourTest, ALeftoverHeldOpenIsNeverReused) {
                                                       e2e::WindowsPath(release), "60000", "read"});
     ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
     ExpectRefused(Run(args));
-    e2e::WriteFile(release, "");
+    e2e::WriteWholeFile(release, "");
     EXPECT_EQ(e2e::WaitWindows(holder, std::chrono::seconds(30)).exitCode, 0);
     fs::remove_all(e2e::WorkDirHost());
   }
@@ -111,9 +111,9 @@ TEST_F(NeighbourTest, AFileAtTheWorkDirectoryPathLeavesNothingToRunInTheStarting
   std::string startFolder = neighbour_;
   for (const auto& args : kBothForms) {
     SCOPED_TRACE(args.size());
-    ASSERT_TRUE(e2e::WriteFile(e2e::WorkDirHost(), "a file where the directory goes"));
+    ASSERT_TRUE(e2e::WriteWholeFile(e2e::WorkDirHost(), "a file where the directory goes"));
     ExpectRefused(Run(args, startFolder));
-    EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost()), "a file where the directory goes");
+    EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost()), "a file where the directory goes");
     fs::remove(e2e::WorkDirHost());
   }
 }
@@ -121,8 +121,8 @@ TEST_F(NeighbourTest, AFileAtTheWorkDirectoryPathLeavesNothingToRunInTheStarting
 TEST_F(NeighbourTest, HardLinksInTheWindowsTempFolderAreNotWrittenThrough) {
   std::string log = e2e::LogPath(), output = e2e::LogPath() + ".txt";
   std::string victimLog = neighbour_ + "/victim-log.txt", victimOutput = neighbour_ + "/victim-output.txt";
-  ASSERT_TRUE(e2e::WriteFile(victimLog, "not the launcher's log"));
-  ASSERT_TRUE(e2e::WriteFile(victimOutput, "not the batch file's output"));
+  ASSERT_TRUE(e2e::WriteWholeFile(victimLog, "not the launcher's log"));
+  ASSERT_TRUE(e2e::WriteWholeFile(victimOutput, "not the batch file's output"));
   before_ = Snapshot(neighbour_);
   e2e::DeleteLog();
   fs::create_hard_link(victimLog, log);
@@ -134,7 +134,7 @@ TEST_F(NeighbourTest, HardLinksInTheWindowsTempFolderAreNotWrittenThrough) {
   EXPECT_EQ(fs::hard_link_count(log), 2u) << "the planted log is left alone";
   // The installation still ran: its output went to a new file of its own.
   EXPECT_EQ(fs::hard_link_count(output), 1u);
-  EXPECT_NE(e2e::ReadFile(output).find("installed"), std::string::npos) << e2e::ReadFile(output);
+  EXPECT_NE(e2e::ReadWholeFile(output).find("installed"), std::string::npos) << e2e::ReadWholeFile(output);
   e2e::DeleteLog();
 }
 
@@ -153,7 +153,7 @@ TEST_F(NeighbourTest, TheWorkDirectoryCannotBeRenamedAwayWhileTheChildRuns) {
   auto rename = e2e::RunWindows(e2e::TestChild(), {"rename", work.substr(0, work.size() - 1), e2e::WindowsPath(moved)});
   EXPECT_NE(rename.exitCode, 0) << "the neighbour renamed the held work directory away";
   EXPECT_FALSE(fs::exists(moved));
-  e2e::WriteFile(release, "");
+  e2e::WriteWholeFile(release, "");
   EXPECT_EQ(e2e::WaitWindows(launcher, std::chrono::seconds(60)).exitCode, 0);
 
   std::vector<e2e::ListedFile> files = e2e::ReadListing(listing);

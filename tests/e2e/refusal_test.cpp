@@ -2,11 +2,12 @@
 // desktop: it shows the refusal box, leaves no trace, and exits 0.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include "installer.h"
+#include "log_lines.h"
+#include "tests/support/command_line.h"
+#include "tests/support/wait.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
@@ -15,32 +16,6 @@ namespace {
 
 const char kCaption[] = "Quillon\xC2\xAE Vantor";
 const char kText[] = "Another installation is in progress. You must complete that installation before starting this one.";
-
-// Polls until pred() is true or limit passes.
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::seconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return pred();
-}
-
-bool LogHas(const std::wstring& fragment) {
-  for (const auto& line : e2e::LogLines())
-    if (line.find(fragment) != std::wstring::npos) return true;
-  return false;
-}
-
-// The X window id of the window with caption, or empty.
-std::string FindWindow(const std::string& caption) {
-  e2e::HostScratch scratch("xdotool");
-  std::string out = scratch / "id.txt";
-  e2e::Shell("xdotool search --name '^" + caption + "$' > '" + out + "' 2>/dev/null");
-  std::string ids = e2e::ReadFile(out);
-  return ids.substr(0, ids.find('\n'));
-}
 
 class RefusalTest : public ::testing::Test {
  protected:
@@ -63,23 +38,23 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
 
   // The first installation: its child keeps running, so it holds the mutex.
   int firstPid = e2e::StartWindows(first, {e2e::WindowsPath(e2e::TestChild()), "sleep", "20000"});
-  ASSERT_TRUE(WaitUntil([] { return LogHas(L"execute wait pid:"); }, std::chrono::seconds(60)))
+  ASSERT_TRUE(test_support::WaitUntil([] { return e2e::LogHas("execute wait pid:"); }, std::chrono::seconds(60)))
       << "the first launcher did not reach its wait";
-  auto logBefore = e2e::ReadFile(e2e::LogPath());
+  auto logBefore = e2e::ReadWholeFile(e2e::LogPath());
 
   int secondPid = e2e::StartWindows(second, {});
   std::string window;
-  ASSERT_TRUE(WaitUntil([&] { return !(window = FindWindow(kCaption)).empty(); }, std::chrono::seconds(60)))
+  ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); }, std::chrono::seconds(60)))
       << "no window captioned " << kCaption;
 
   // Its text, read through the window tree that Wine shares between processes.
   std::string texts = scratch_ / "texts.txt";
   auto read = e2e::RunWindows(e2e::TestChild(), {"window-text", kCaption, e2e::WindowsPath(texts)});
   EXPECT_EQ(read.exitCode, 0);
-  EXPECT_NE(e2e::ReadFile(texts).find(kText), std::string::npos) << e2e::ReadFile(texts);
+  EXPECT_NE(e2e::ReadWholeFile(texts).find(kText), std::string::npos) << e2e::ReadWholeFile(texts);
 
   std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/refusal-box.png";
-  EXPECT_EQ(e2e::Shell("import -window " + window + " '" + shot + "' 2>/dev/null"), 0);
+  EXPECT_EQ(e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot) + " 2>/dev/null"), 0);
   std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.
@@ -87,8 +62,8 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   auto refused = e2e::WaitWindows(secondPid, std::chrono::seconds(30));
   EXPECT_FALSE(refused.timedOut) << "the box was not dismissed";
   EXPECT_EQ(refused.exitCode, 0);
-  EXPECT_EQ(e2e::ReadFile(e2e::LogPath()), logBefore) << "a refused launcher writes no log line";
-  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/first.txt"), "first") << "the first one's files are untouched";
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::LogPath()), logBefore) << "a refused launcher writes no log line";
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/first.txt"), "first") << "the first one's files are untouched";
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost() + "/second.txt"));
   EXPECT_EQ(e2e::LoadedMarkers(scratch_.path()), std::vector<std::string>{}) << "a planted DLL ran";
 
@@ -101,8 +76,8 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::string record = scratch_ / "ran.txt";
   auto again = e2e::RunWindows(second, {e2e::WindowsPath(e2e::TestChild()), "record", e2e::WindowsPath(record)});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_TRUE(LogHas(L"execute done code:0"));
-  EXPECT_FALSE(e2e::ReadFile(record).empty());
+  EXPECT_TRUE(e2e::LogHas("execute done code:0"));
+  EXPECT_FALSE(e2e::ReadWholeFile(record).empty());
 }
 
 }  // namespace

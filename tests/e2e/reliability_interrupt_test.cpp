@@ -39,15 +39,13 @@ TEST_F(InterruptTest, AKilledExtractionLeavesFilesThatTheNextRunClears) {
   // The big entry is a sparse file: packing it costs no disk for the input.
   std::string folder = scratch_ / "package";
   fs::create_directories(folder);
-  ASSERT_TRUE(e2e::WriteFile(folder + "/a-first.txt", "first"));
-  ASSERT_TRUE(e2e::WriteFile(folder + "/b-huge.bin", "start of a huge file"));
+  ASSERT_TRUE(e2e::WriteWholeFile(folder + "/a-first.txt", "first"));
+  ASSERT_TRUE(e2e::WriteWholeFile(folder + "/b-huge.bin", "start of a huge file"));
   fs::resize_file(folder + "/b-huge.bin", kHuge);
-  ASSERT_TRUE(e2e::WriteFile(folder + "/c-last.txt", "last"));
+  ASSERT_TRUE(e2e::WriteWholeFile(folder + "/c-last.txt", "last"));
   std::string name = "interrupted-" + std::to_string(getpid()) + ".exe";
   std::string setup = scratch_ / name;
-  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(e2e::PackFolder(folder, setup, {"--no-run-bat"}), 0);
 
   pid_ = e2e::StartWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
   ASSERT_GT(pid_, 0);
@@ -61,7 +59,7 @@ TEST_F(InterruptTest, AKilledExtractionLeavesFilesThatTheNextRunClears) {
       << "a process of the killed launcher is still running";
 
   std::string work = e2e::WorkDirHost();
-  EXPECT_EQ(e2e::ReadFile(work + "/a-first.txt"), "first");
+  EXPECT_EQ(e2e::ReadWholeFile(work + "/a-first.txt"), "first");
   ASSERT_TRUE(fs::exists(work + "/b-huge.bin"));
   ASSERT_LT(fs::file_size(work + "/b-huge.bin"), kHuge) << "the extraction ended before the kill: nothing was interrupted";
   EXPECT_FALSE(fs::exists(work + "/c-last.txt"));

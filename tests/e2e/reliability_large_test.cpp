@@ -61,7 +61,7 @@ class LargeTest : public ::testing::Test {
     fs::remove_all(e2e::WorkDirHost());
   }
   void TearDown() override {
-    e2e::WriteFile(scratch_ / "release", "go");
+    e2e::WriteWholeFile(scratch_ / "release", "go");
     e2e::Reap(pid_);
     std::error_code ignored;
     fs::remove_all(e2e::WorkDirHost(), ignored);
@@ -88,9 +88,7 @@ TEST_F(LargeTest, AnEntryOver4GiBExtractsByteIdentical) {
   }
   close(fd);
   std::string setup = scratch_ / "setup.exe";
-  ASSERT_EQ(e2e::Shell(std::string("'") + UNPACK_E2E_PACKFILE + "' build --no-run-bat --launcher '" +
-                       UNPACK_E2E_LAUNCHER + "' --out '" + setup + "' '" + folder + "' >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(e2e::PackFolder(folder, setup, {"--no-run-bat"}), 0);
 
   std::string release = scratch_ / "release";
   int pid = pid_ = e2e::StartWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "wait-for", e2e::WindowsPath(release), "600000"});
@@ -102,7 +100,7 @@ TEST_F(LargeTest, AnEntryOver4GiBExtractsByteIdentical) {
     std::string why;
     EXPECT_TRUE(SameBytes(input, output, &why)) << why;
   }
-  e2e::WriteFile(release, "go");
+  e2e::WriteWholeFile(release, "go");
   auto run = e2e::WaitWindows(pid, std::chrono::seconds(120));
   ASSERT_TRUE(waiting) << "the launcher did not reach its command\n" << e2e::Dump(e2e::LogMessages());
   EXPECT_EQ(run.exitCode, 0);

@@ -22,15 +22,9 @@ const int kLaunchers = 8;
 
 // X windows captioned kCaption, each with the host process id that owns it
 // (Wine sets _NET_WM_PID to the process's own pid).
-std::map<std::string, int> RefusalBoxes(const e2e::HostScratch& scratch) {
-  std::string out = scratch / "boxes.txt";
-  e2e::Shell("for w in $(xdotool search --name '^" + std::string(kCaption) +
-             "$' 2>/dev/null); do echo \"$w $(xdotool getwindowpid $w 2>/dev/null)\"; done > '" + out + "'");
+std::map<std::string, int> RefusalBoxes() {
   std::map<std::string, int> boxes;
-  std::istringstream in(e2e::ReadFile(out));
-  std::string window;
-  int pid = 0;
-  while (in >> window >> pid) boxes[window] = pid;
+  for (const std::string& window : e2e::FindWindowsByCaption(kCaption)) boxes[window] = e2e::WindowProcessId(window);
   return boxes;
 }
 
@@ -49,7 +43,7 @@ class LoadTest : public ::testing::Test {
   }
   // A failed case must not leave launchers holding the mutex for the next.
   void TearDown() override {
-    e2e::WriteFile(scratch_ / "release", "go");
+    e2e::WriteWholeFile(scratch_ / "release", "go");
     for (int pid : pids_) e2e::Reap(pid);
   }
   e2e::HostScratch scratch_{"reliability-load"};
@@ -82,7 +76,7 @@ TEST_F(LoadTest, EightLaunchersAtOnceOneRunsTheOthersAreRefused) {
     return ids;
   };
   std::map<std::string, int> boxes;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return (boxes = RefusalBoxes(scratch_)).size() + logPids().size() >= kLaunchers; },
+  ASSERT_TRUE(e2e::WaitUntil([&] { return (boxes = RefusalBoxes()).size() + logPids().size() >= kLaunchers; },
                              std::chrono::seconds(120), std::chrono::milliseconds(500)))
       << boxes.size() << " refusal boxes and " << logPids().size() << " running launchers, of " << kLaunchers;
   EXPECT_EQ(logPids().size(), 1u) << "more than one launcher ran its sequence\n" << e2e::Dump(e2e::LogMessages());
@@ -122,15 +116,15 @@ TEST_F(LoadTest, EightLaunchersAtOnceOneRunsTheOthersAreRefused) {
     auto refused = e2e::WaitWindows(pid, std::chrono::seconds(5));
     EXPECT_EQ(refused.exitCode, 0) << "launcher " << k;
   }
-  EXPECT_TRUE(RefusalBoxes(scratch_).empty());
+  EXPECT_TRUE(RefusalBoxes().empty());
 
   // Seven refusals later, the running one's files are as it wrote them and
   // nobody else wrote a line.
   EXPECT_EQ(winnerFiles(), std::set<std::string>{winnerFile});
-  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/" + winnerFile), "payload of " + std::to_string(winner));
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/" + winnerFile), "payload of " + std::to_string(winner));
   EXPECT_EQ(e2e::LogMessages().size(), log.size()) << "a refused launcher wrote a line";
 
-  e2e::WriteFile(release, "go");
+  e2e::WriteWholeFile(release, "go");
   auto done = e2e::WaitWindows(pids[winner], std::chrono::seconds(60));
   EXPECT_FALSE(done.timedOut);
   EXPECT_EQ(done.exitCode, 0);

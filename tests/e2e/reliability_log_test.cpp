@@ -90,7 +90,7 @@ class LogUnavailableTest : public ::testing::Test {
     debug_.stderrPath = scratch_ / "stderr.txt";
   }
   void TearDown() override {
-    e2e::WriteFile(scratch_ / "release", "go");
+    e2e::WriteWholeFile(scratch_ / "release", "go");
     e2e::Reap(holder_);
   }
   // A run killed while the folder was away (a time-out) could not put it back.
@@ -120,11 +120,11 @@ TEST_F(LogUnavailableTest, ALogHeldWithoutSharingLosesItsLinesToTheDebuggerOnly)
   int holder = holder_ = e2e::StartWindows(e2e::TestChild(), {"hold-file", kLogWindows, e2e::WindowsPath(ready),
                                                     e2e::WindowsPath(release), "120000"});
   ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(60))) << "the log was not held";
-  std::string before = e2e::ReadFile(e2e::LogPath());
+  std::string before = e2e::ReadWholeFile(e2e::LogPath());
 
   auto run = e2e::RunWindowsWith(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "7"}, debug_);
-  std::string after = e2e::ReadFile(e2e::LogPath());
-  e2e::WriteFile(release, "go");
+  std::string after = e2e::ReadWholeFile(e2e::LogPath());
+  e2e::WriteWholeFile(release, "go");
   auto held = e2e::WaitWindows(holder, std::chrono::seconds(30));
   EXPECT_EQ(held.exitCode, 0) << "the holder could not hold the log";
 

@@ -27,7 +27,7 @@ class NamesTest : public ::testing::Test {
     fs::remove_all(e2e::WorkDirHost());
   }
   void TearDown() override {
-    e2e::WriteFile(scratch_ / "release", "go");
+    e2e::WriteWholeFile(scratch_ / "release", "go");
     e2e::Reap(pid_);
   }
   e2e::HostScratch scratch_{"reliability-names"};
@@ -52,9 +52,9 @@ TEST_F(NamesTest, AccentedAnsiNamesLandWithTheirUtf16Names) {
   std::set<std::string> onDisk;
   for (const auto& entry : fs::directory_iterator(e2e::WorkDirHost())) onDisk.insert(entry.path().filename().string());
   EXPECT_EQ(onDisk, (std::set<std::string>{accented, euro}));
-  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/" + accented), "accented");
-  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/" + euro), "euro");
-  e2e::WriteFile(release, "go");
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/" + accented), "accented");
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/" + euro), "euro");
+  e2e::WriteWholeFile(release, "go");
   auto run = e2e::WaitWindows(pid, std::chrono::seconds(60));
   EXPECT_EQ(run.exitCode, 0);
 
@@ -78,11 +78,9 @@ TEST_F(NamesTest, OutputPathsOf260CharactersOrMoreAreReportedAndSkipped) {
   const std::string tooLong = std::string(260 - dir.size() - 4, 'l') + ".txt";
   const std::string longest = std::string(259 - 4, 'm') + ".txt";
   std::string setup = scratch_ / "setup.exe";
-  std::string error;
   // packfile refuses such names; the package writer takes them as they are.
   ASSERT_TRUE(e2e::WriteInstallerDirect(
-      setup, {{"before.txt", "before"}, {tooLong, "x"}, {fits, "fits"}, {longest, "y"}, {"after.txt", "after"}}, &error))
-      << error;
+      setup, {{"before.txt", "before"}, {tooLong, "x"}, {fits, "fits"}, {longest, "y"}, {"after.txt", "after"}}));
 
   std::string listing = scratch_ / "listing.txt";
   auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "list", e2e::WindowsPath(listing)});

@@ -13,11 +13,6 @@
 #include <memory>
 #include <sstream>
 
-#include "format/file_bytes.h"
-#include "format/package_writer.h"
-#include "pe/pe_image.h"
-#include "tests/support/memory_bytes.h"
-
 extern char** environ;
 
 namespace e2e {
@@ -64,32 +59,10 @@ std::vector<std::string> DebuggerStrings(const std::string& stderrPath) {
   return strings;
 }
 
-bool LogHas(const std::string& fragment) {
-  for (const auto& line : LogLines())
-    if (Narrow(line).find(fragment) != std::string::npos) return true;
-  return false;
-}
-
-bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,
-                          std::string* error) {
-  CFileSource launcher(UNPACK_E2E_LAUNCHER);
-  CPeImage pe;
-  if (!launcher.IsOpen() || !ReadPeImage(launcher, &pe, error)) {
-    if (error->empty()) *error = "cannot read the launcher";
-    return false;
-  }
-  std::vector<std::unique_ptr<CMemorySource>> sources;
-  CPackageContents contents;
-  contents.image = &launcher;
-  contents.launcherName = "setup.exe";
-  contents.checkSumOffset = pe.checkSumOffset;
-  for (const auto& [name, bytes] : entries) {
-    sources.push_back(std::make_unique<CMemorySource>(bytes.data(), bytes.size()));
-    contents.entries.push_back(CPackEntry{name, sources.back().get()});
-  }
-  CFileSink sink(out);
-  bool written = sink.IsOpen() && WritePackage(contents, sink, nullptr, error);
-  return sink.Close() && written;
+bool WriteInstallerDirect(const std::string& out, const std::vector<test_support::CTestFile>& entries) {
+  std::string launcher = ReadWholeFile(UNPACK_E2E_LAUNCHER);
+  test_support::Bytes image(launcher.begin(), launcher.end());
+  return WriteWholeFile(out, test_support::BuildPackageOf(image, entries, "setup.exe"));
 }
 
 void Reap(int pid) {
@@ -106,7 +79,7 @@ int CountProcessesWith(const std::string& fragment) {
   while (dirent* entry = readdir(proc.get())) {
     std::string name = entry->d_name;
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string cmdline = ReadFile("/proc/" + name + "/cmdline");
+    std::string cmdline = ReadWholeFile("/proc/" + name + "/cmdline");
     if (cmdline.find(fragment) != std::string::npos) ++count;
   }
   return count;
@@ -114,7 +87,7 @@ int CountProcessesWith(const std::string& fragment) {
 
 std::vector<ListedFile> ReadListing(const std::string& path) {
   std::vector<ListedFile> files;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(ReadWholeFile(path));
   for (std::string line; std::getline(in, line);) {
     ListedFile file;
     size_t a = line.find('\t'), b = line.rfind('\t');

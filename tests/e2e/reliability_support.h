@@ -4,13 +4,13 @@
 // project's package writer, and releasing a waiting test child.
 #pragma once
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "installer.h"
+#include "tests/support/package_builder.h"
+#include "tests/support/wait.h"
 #include "log_lines.h"
 #include "wine_prefix.h"
 
@@ -26,25 +26,12 @@ extern const char kDebuggerChannel[];
 // about 290 characters; those end in "...".
 std::vector<std::string> DebuggerStrings(const std::string& stderrPath);
 
-// Polls until pred() is true or limit passes.
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds limit, std::chrono::milliseconds step = std::chrono::milliseconds(50)) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(step);
-  }
-  return pred();
-}
-
-// True when a log line's message contains fragment.
-bool LogHas(const std::string& fragment);
+using test_support::WaitUntil;
 
 // Writes an installer onto the test program's launcher with the package writer
-// itself, bypassing packfile's checks: names are Windows-1252 bytes as
-// given. False with error set on failure.
-bool WriteInstallerDirect(const std::string& out, const std::vector<std::pair<std::string, std::string>>& entries,
-                          std::string* error);
+// itself, bypassing packfile's checks: names are Windows-1252 bytes as given.
+// False when it cannot be written; a writer's failure fails the current test.
+bool WriteInstallerDirect(const std::string& out, const std::vector<test_support::CTestFile>& entries);
 
 // Ends a process from StartWindows that a failed case left running (a
 // waiting launcher would hold the mutex for the cases after it).

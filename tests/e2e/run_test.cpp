@@ -7,6 +7,7 @@
 
 #include "installer.h"
 #include "log_lines.h"
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
@@ -45,12 +46,12 @@ TEST_F(RunTest, BatchFormRunsRunBatInTheWorkDirectoryAndCleansUp) {
     for (const auto& p : e2e::LaunchPatterns("cmd.exe", e2e::kBatchParam)) patterns.push_back(p);
     e2e::ExpectLines(e2e::LogMessages(), patterns);
 
-    std::string output = e2e::ReadFile(e2e::LogPath() + ".txt");
+    std::string output = e2e::ReadWholeFile(e2e::LogPath() + ".txt");
     EXPECT_NE(output.find("ran in " + e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1)),
               std::string::npos)
         << output;
     EXPECT_NE(output.find("payload.txt"), std::string::npos) << output;
-    EXPECT_EQ(e2e::ReadFile(e2e::WindowsDir() + "/temp/e2e-payload-copy.txt"), "payload bytes\r\n");
+    EXPECT_EQ(e2e::ReadWholeFile(e2e::WindowsDir() + "/temp/e2e-payload-copy.txt"), "payload bytes\r\n");
     EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "the work directory is removed after the child";
   }
 }
@@ -67,7 +68,7 @@ TEST_F(RunTest, ProgramFormJoinsTheArgumentsWithoutQuoting) {
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
   std::string workDir = e2e::WorkDirWindows();
-  EXPECT_EQ(e2e::ReadFile(record), "cwd:" + workDir.substr(0, workDir.size() - 1) + "\narg:a\narg:b\narg:cd /x \n");
+  EXPECT_EQ(e2e::ReadWholeFile(record), "cwd:" + workDir.substr(0, workDir.size() - 1) + "\narg:a\narg:b\narg:cd /x \n");
 
   auto lines = e2e::LogMessages();
   ASSERT_GE(lines.size(), 4u);
@@ -112,7 +113,7 @@ TEST_F(RunTest, AFailedLaunchLeavesTheFilesForTheNextRunToClear) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail");
   EXPECT_NE(lines.back().error, 0) << "the launch's own error code";
-  EXPECT_EQ(e2e::ReadFile(e2e::WorkDirHost() + "/left.txt"), "left behind");
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/left.txt"), "left behind");
 
   // A later run starts from a clean work directory.
   std::string other = scratch_ / "other.exe";
@@ -128,7 +129,7 @@ TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
   std::string record = scratch_ / "argv.txt";
   auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "record", e2e::WindowsPath(record)});
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_NE(e2e::ReadFile(record).find("cwd:"), std::string::npos) << "the child ran";
+  EXPECT_NE(e2e::ReadWholeFile(record).find("cwd:"), std::string::npos) << "the child ran";
   auto lines = e2e::LogMessages();
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[4].message, "[CUnPack::UnPackFiles] UnPack total 0 files.");
@@ -144,9 +145,10 @@ TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
   EXPECT_EQ(e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "3"}).exitCode, 0);
   EXPECT_EQ(e2e::RunWindows(setup, {"C:\\no\\such\\program.exe", "x"}).exitCode, 0);
   std::string report = scratch_ / "log.txt";
-  std::string command = std::string("'") + UNPACK_E2E_PACKFILE + "' log '" + e2e::LogPath() + "' > '" + report + "'";
+  std::string command = test_support::ShellQuote(UNPACK_E2E_PACKFILE) + " log " + test_support::ShellQuote(e2e::LogPath()) +
+                        " > " + test_support::ShellQuote(report);
   ASSERT_EQ(e2e::Shell(command), 0);
-  std::string text = e2e::ReadFile(report);
+  std::string text = e2e::ReadWholeFile(report);
   const std::vector<std::string> expectedParts = {
       ": 3 runs\n",
       "not a verdict",

@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "format/file_bytes.h"
 #include "installer.h"
 #include "pe/pe_image.h"
+#include "tests/support/command_line.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
@@ -16,19 +16,14 @@ namespace {
 
 TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   e2e::HostScratch scratch("sign");
-  std::string cert, key;
-  ASSERT_TRUE(e2e::MakeTestCertificate(scratch, &cert, &key));
+  std::string cert;
   std::string setup = scratch / "setup.exe";
-  ASSERT_EQ(e2e::BuildInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup,
-                                {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),
-            0);
-  std::string verify = "osslsigncode verify -CAfile '" + cert + "' -in '" + setup + "' >/dev/null 2>&1";
+  ASSERT_EQ(e2e::BuildSignedInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
+  std::string verify = "osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " + test_support::ShellQuote(setup) + " >/dev/null 2>&1";
   EXPECT_EQ(e2e::Shell(verify), 0) << "osslsigncode accepts the signature";
 
-  CFileSource file(setup);
   CPeImage image;
-  std::string error;
-  ASSERT_TRUE(ReadPeImage(file, &image, &error)) << error;
+  ASSERT_TRUE(e2e::ReadInstallerImage(setup, &image));
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 
@@ -45,13 +40,14 @@ TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   EXPECT_TRUE(sawFile);
 
   // One changed byte inside the package: the signature no longer holds.
-  std::string bytes = e2e::ReadFile(setup);
+  std::string bytes = e2e::ReadWholeFile(setup);
   std::size_t inside = PeImageDataEnd(image) + 284 + 100;
   ASSERT_LT(inside, bytes.size());
   bytes[inside] = static_cast<char>(bytes[inside] ^ 0x20);
   std::string tampered = scratch / "tampered.exe";
-  ASSERT_TRUE(e2e::WriteFile(tampered, bytes));
-  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile '" + cert + "' -in '" + tampered + "' >/dev/null 2>&1"), 0);
+  ASSERT_TRUE(e2e::WriteWholeFile(tampered, bytes));
+  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " +
+                       test_support::ShellQuote(tampered) + " >/dev/null 2>&1"), 0);
 }
 
 }  // namespace

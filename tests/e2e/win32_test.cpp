@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <iostream>
 
-#include "format/file_bytes.h"
 #include "installer.h"
 #include "log_lines.h"
 #include "pe/pe_image.h"
@@ -57,7 +56,7 @@ TEST_F(Win32Test, TheBatchFormRunsTheNativeInterpreterThroughSysnative) {
 
   // A 32-bit interpreter would report x86: only the native one says AMD64.
   std::string workDir = e2e::WorkDirWindows().substr(0, e2e::WorkDirWindows().size() - 1);
-  std::string output = e2e::ReadFile(e2e::LogPath() + ".txt");
+  std::string output = e2e::ReadWholeFile(e2e::LogPath() + ".txt");
   EXPECT_NE(output.find("ran in " + workDir + " as AMD64"), std::string::npos) << output;
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "the work directory is removed after the child";
 }
@@ -73,7 +72,7 @@ TEST_F(Win32Test, TheProgramFormHandsTheChildItsArgumentsAndTheWorkDirectory) {
   EXPECT_EQ(run.exitCode, 0);
 
   std::string workDir = e2e::WorkDirWindows();
-  EXPECT_EQ(e2e::ReadFile(record),
+  EXPECT_EQ(e2e::ReadWholeFile(record),
             "cwd:" + workDir.substr(0, workDir.size() - 1) + "\narg:plain\narg:two\narg:words\narg:cd /x \n");
 
   auto patterns = e2e::ExtractionPatterns({"data.bin"}, wow64_);
@@ -101,20 +100,15 @@ TEST_F(Win32Test, DllsPlantedBesideTheInstallerAreNotLoaded) {
   ASSERT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(e2e::LoadedMarkers(folder), std::vector<std::string>{}) << "the neighbour's DllMain ran in the launcher";
-  EXPECT_NE(e2e::ReadFile(e2e::LogPath() + ".txt").find("installed"), std::string::npos) << "the installation ran";
+  EXPECT_NE(e2e::ReadWholeFile(e2e::LogPath() + ".txt").find("installed"), std::string::npos) << "the installation ran";
 }
 
 TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
-  std::string cert, key;
-  ASSERT_TRUE(e2e::MakeTestCertificate(scratch_, &cert, &key));
+  std::string cert;
   std::string setup = scratch_ / "setup.exe";
-  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"signed.txt", std::string(5000, 's')}}, setup,
-                                {"--no-run-bat", "--sign", "--cert", cert, "--key", key}),
-            0);
-  CFileSource file(setup);
+  ASSERT_EQ(e2e::BuildSignedInstaller(scratch_, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
   CPeImage image;
-  std::string error;
-  ASSERT_TRUE(ReadPeImage(file, &image, &error)) << error;
+  ASSERT_TRUE(e2e::ReadInstallerImage(setup, &image));
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 
@@ -132,7 +126,7 @@ TEST_F(Win32Test, TheLocatorFindsASignedInstallersPackageBeforeTheCertificate) {
   for (const auto& p : e2e::LaunchPatterns(e2e::WindowsPath(e2e::TestChild()), "record " + e2e::WindowsPath(record) + " "))
     patterns.push_back(p);
   e2e::ExpectLines(e2e::LogMessages(), patterns);
-  EXPECT_NE(e2e::ReadFile(record).find("cwd:"), std::string::npos) << "the child ran";
+  EXPECT_NE(e2e::ReadWholeFile(record).find("cwd:"), std::string::npos) << "the child ran";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "wine_prefix.h"
 
 #include "installer.h"
+#include "tests/support/wait.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -10,9 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <thread>
 
 extern char** environ;
 
@@ -66,16 +64,11 @@ RunResult WaitWindows(int pid, std::chrono::seconds limit) {
   if (pid <= 0) return result;
   auto start = std::chrono::steady_clock::now();
   int status = 0;
-  while (true) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() - start > limit) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!test_support::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit,
+                               std::chrono::milliseconds(20))) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    result.timedOut = true;
   }
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
@@ -87,22 +80,11 @@ RunResult RunWindows(const std::string& exe, const std::vector<std::string>& arg
 }
 
 bool UseVirtualDisplay() {
-  std::string display = ReadFile(UNPACK_E2E_XVFB_DIR "/display");
+  std::string display = ReadWholeFile(UNPACK_E2E_XVFB_DIR "/display");
   display = display.substr(0, display.find('\n'));
   if (display.empty()) return false;
   setenv("DISPLAY", display.c_str(), 1);
   return true;
-}
-
-// Clicks the OK button of a box as a user would: the box raised above the
-// others (they all open at the same place), the pointer moved onto the
-// button from elsewhere, then pressed. Without that move Wine sends the
-// click to the window it last saw under the pointer, and a key sent to a box
-// that Wine does not hold as the foreground window is ignored.
-void ClickBoxOk(const std::string& window) {
-  Shell("eval $(xdotool getwindowgeometry --shell " + window + "); xdotool windowraise " + window +
-             "; sleep 0.3; xdotool mousemove 0 0; sleep 0.2; xdotool mousemove --window " + window +
-             " $((WIDTH / 2)) $((HEIGHT - 21)); sleep 0.2; xdotool click 1");
 }
 
 std::string PrefixDir() { return UNPACK_E2E_WINEPREFIX; }
@@ -116,50 +98,11 @@ std::string UserTempDir() {
 
 std::string LogPath() { return WindowsDir() + "/temp/unpack.log"; }
 
-std::vector<std::wstring> LogLines() {
-  std::string bytes = ReadFile(LogPath());
-  std::wstring text;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  std::vector<std::wstring> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-    lines.push_back(text.substr(start, end - start));
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
+std::vector<std::wstring> LogLines() { return test_support::DecodeLogLines(ReadWholeFile(LogPath())); }
 
 void DeleteLog() {
   std::remove(LogPath().c_str());
   std::remove((LogPath() + ".txt").c_str());
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 }  // namespace e2e

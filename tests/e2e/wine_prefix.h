@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/host_shell_posix.h"
+#include "tests/support/log_lines.h"
+#include "tests/support/scratch_folder.h"
+
 namespace e2e {
 
 struct RunResult {
@@ -39,9 +43,6 @@ RunResult WaitWindows(int pid, std::chrono::seconds limit);
 // the fixture has not run.
 bool UseVirtualDisplay();
 
-// Clicks the OK button of the message box with X window id `window` as a
-// user would: raised, pointer moved onto the button from elsewhere, pressed.
-void ClickBoxOk(const std::string& window);
 
 // The prefix folder, C:\windows and the user's temp folder on the host.
 std::string PrefixDir();
@@ -55,11 +56,13 @@ std::vector<std::wstring> LogLines();
 // Deletes the log file (and the batch output beside it).
 void DeleteLog();
 
-// The raw bytes of a host file; empty when missing.
-std::string ReadFile(const std::string& path);
-// Writes a host file; false on failure.
-bool WriteFile(const std::string& path, const std::string& bytes);
-// UTF-8 of a wide string (for messages).
-std::string Narrow(const std::wstring& text);
+using test_support::ClickBoxOk;
+using test_support::FindWindowByCaption;
+using test_support::FindWindowsByCaption;
+using test_support::Narrow;
+using test_support::ReadWholeFile;
+using test_support::Shell;
+using test_support::WindowProcessId;
+using test_support::WriteWholeFile;
 
 }  // namespace e2e

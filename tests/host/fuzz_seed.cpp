@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "package_builder.h"
+#include "test_support.h"
 
 namespace {
 

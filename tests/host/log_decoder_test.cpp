@@ -87,14 +87,14 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
   EXPECT_TRUE(decoded.runs[2].executeFailed);
   EXPECT_FALSE(decoded.runs[2].childDone);
 
-  CScratchDir dir;
-  WriteFile(dir / "unpack.log", Utf16Le(log));
+  CScratchFolder dir;
+  WriteWholeFile(dir / "unpack.log", Utf16Le(log));
   CRun json = RunPackfile({"log", "--json", dir / "unpack.log"});
   EXPECT_EQ(json.code, 0) << json.err;
   std::string why;
   EXPECT_TRUE(MatchesJsonSchema(json.out, std::string(PACKFILE_SCHEMAS) + "/log.schema.json", &why))
       << why << json.out;
-  WriteFile(dir / "empty.log", std::string("not a log\n"));
+  WriteWholeFile(dir / "empty.log", std::string("not a log\n"));
   EXPECT_EQ(RunPackfile({"log", dir / "empty.log"}).code, 1);
 }
 

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Only the inputs are left: no installer, no temporary file.
-void ExpectNoInstaller(const CScratchDir& dir) {
+void ExpectNoInstaller(const CScratchFolder& dir) {
   EXPECT_FALSE(fs::exists(dir / "setup.exe"));
   for (const auto& entry : fs::directory_iterator(dir.Path())) {
     EXPECT_EQ(entry.path().filename().string().find(".setup.exe."), std::string::npos) << entry.path();
@@ -42,13 +42,13 @@ class PackfileBuildTest : public ::testing::Test {
 
   void ExpectNothingWritten() { ExpectNoInstaller(dir_); }
 
-  CScratchDir dir_;
+  CScratchFolder dir_;
 };
 
 TEST_F(PackfileBuildTest, BuildsAPackageALauncherExtractsInOrder) {
-  WriteFile(dir_ / "notes.txt", "n");
-  WriteFile(dir_ / "files/B.txt", "b");
-  WriteFile(dir_ / "files/a.txt", "a");
+  WriteWholeFile(dir_ / "notes.txt", "n");
+  WriteWholeFile(dir_ / "files/B.txt", "b");
+  WriteWholeFile(dir_ / "files/a.txt", "a");
   CRun run = Build({dir_ / "notes.txt", dir_ / "files"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(EntryNames(dir_ / "setup.exe"),
@@ -77,7 +77,7 @@ TEST_F(PackfileBuildTest, ZeroEntriesNeedNoRunBatFlag) {
 
 struct CRefusal {
   const char* what;
-  void (*prepare)(const CScratchDir&);
+  void (*prepare)(const CScratchFolder&);
   std::vector<std::string> paths;  // relative to the scratch folder
   std::vector<std::string> flags;
   const char* named;               // the message names this
@@ -85,31 +85,31 @@ struct CRefusal {
 
 TEST_F(PackfileBuildTest, RefusesBadInputsBeforeWritingAnything) {
   const CRefusal cases[] = {
-      {"nested folder", [](const CScratchDir& d) { fs::create_directory(d / "files/sub"); }, {"files"}, {}, "sub"},
-      {"backslash in a name", [](const CScratchDir& d) { WriteFile(d / "files/a\\b.txt", "x"); }, {"files"}, {},
+      {"nested folder", [](const CScratchFolder& d) { fs::create_directory(d / "files/sub"); }, {"files"}, {}, "sub"},
+      {"backslash in a name", [](const CScratchFolder& d) { WriteWholeFile(d / "files/a\\b.txt", "x"); }, {"files"}, {},
        "a\\b.txt"},
-      {"colon in a name", [](const CScratchDir& d) { WriteFile(d / "c:x", "x"); }, {"files", "c:x"}, {}, "c:x"},
-      {"name outside Windows-1252", [](const CScratchDir& d) { WriteFile(d / "\xE6\x97\xA5.txt", "x"); },
+      {"colon in a name", [](const CScratchFolder& d) { WriteWholeFile(d / "c:x", "x"); }, {"files", "c:x"}, {}, "c:x"},
+      {"name outside Windows-1252", [](const CScratchFolder& d) { WriteWholeFile(d / "\xE6\x97\xA5.txt", "x"); },
        {"files", "\xE6\x97\xA5.txt"}, {}, "\xE6\x97\xA5.txt"},
       {"name too long for the work directory",
-       [](const CScratchDir& d) { WriteFile(d / std::string(211, 'l'), "x"); }, {"files", std::string(211, 'l')},
+       [](const CScratchFolder& d) { WriteWholeFile(d / std::string(211, 'l'), "x"); }, {"files", std::string(211, 'l')},
        {}, "lll"},
-      {"device name", [](const CScratchDir& d) { WriteFile(d / "nul.txt", "x"); }, {"files", "nul.txt"}, {},
+      {"device name", [](const CScratchFolder& d) { WriteWholeFile(d / "nul.txt", "x"); }, {"files", "nul.txt"}, {},
        "nul.txt"},
-      {"duplicate as Windows sees it", [](const CScratchDir& d) { WriteFile(d / "RUN.BAT", "x"); },
+      {"duplicate as Windows sees it", [](const CScratchFolder& d) { WriteWholeFile(d / "RUN.BAT", "x"); },
        {"files", "RUN.BAT"}, {}, "RUN.BAT"},
-      {"missing run.bat", [](const CScratchDir&) {}, {"files/setup.exe"}, {}, "run.bat"},
-      {"missing input", [](const CScratchDir&) {}, {"files", "nothing.txt"}, {}, "nothing.txt"},
-      {"launcher not a PE image", [](const CScratchDir& d) { WriteFile(d / "UnPackFile.exe", "MZ not really"); },
+      {"missing run.bat", [](const CScratchFolder&) {}, {"files/setup.exe"}, {}, "run.bat"},
+      {"missing input", [](const CScratchFolder&) {}, {"files", "nothing.txt"}, {}, "nothing.txt"},
+      {"launcher not a PE image", [](const CScratchFolder& d) { WriteWholeFile(d / "UnPackFile.exe", "MZ not really"); },
        {"files"}, {}, "UnPackFile.exe"},
-      {"sign without a key", [](const CScratchDir&) {}, {"files"}, {"--sign", "--cert", "c.pem"}, "--key"},
+      {"sign without a key", [](const CScratchFolder&) {}, {"files"}, {"--sign", "--cert", "c.pem"}, "--key"},
   };
   for (const CRefusal& c : cases) {
-    CScratchDir scratch;
+    CScratchFolder scratch;
     WriteLauncher(scratch / "UnPackFile.exe");
     fs::create_directory(scratch / "files");
-    WriteFile(scratch / "files/run.bat", "x");
-    WriteFile(scratch / "files/setup.exe", "x");
+    WriteWholeFile(scratch / "files/run.bat", "x");
+    WriteWholeFile(scratch / "files/setup.exe", "x");
     c.prepare(scratch);
     std::vector<std::string> args = {"build", "--launcher", scratch / "UnPackFile.exe", "--out", scratch / "setup.exe"};
     args.insert(args.end(), c.flags.begin(), c.flags.end());
@@ -122,8 +122,8 @@ TEST_F(PackfileBuildTest, RefusesBadInputsBeforeWritingAnything) {
 }
 
 TEST_F(PackfileBuildTest, ReportsEveryProblemOnItsOwnLine) {
-  WriteFile(dir_ / "files/a:b", "x");
-  WriteFile(dir_ / "files/RUN.bat", "x");
+  WriteWholeFile(dir_ / "files/a:b", "x");
+  WriteWholeFile(dir_ / "files/RUN.bat", "x");
   CRun run = Build({dir_ / "files"});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("a:b: the name contains a path separator"), std::string::npos) << run.err;
@@ -132,7 +132,7 @@ TEST_F(PackfileBuildTest, ReportsEveryProblemOnItsOwnLine) {
 }
 
 TEST_F(PackfileBuildTest, WarnsAboutLongNamesButBuilds) {
-  WriteFile(dir_ / ("files/" + std::string(201, 'w')), "x");
+  WriteWholeFile(dir_ / ("files/" + std::string(201, 'w')), "x");
   CRun run = Build({dir_ / "files"});
   EXPECT_EQ(run.code, 0);
   EXPECT_NE(run.err.find("warning"), std::string::npos) << run.err;
@@ -158,7 +158,7 @@ TEST_F(PackfileBuildTest, RefusesAPackagedOrSignedLauncherUnlessReplacing) {
   Bytes signedFile = clean;
   signedFile.resize(signedFile.size() + 16, 0);
   SetSecurityEntry(&signedFile, static_cast<std::uint32_t>(clean.size()), 16);
-  WriteFile(dir_ / "old/UnPackFile.exe", signedFile);
+  WriteWholeFile(dir_ / "old/UnPackFile.exe", signedFile);
   fs::remove(dir_ / "setup.exe");
   again.pop_back();
   CRun refusedSigned = RunPackfile(again);
@@ -169,15 +169,15 @@ TEST_F(PackfileBuildTest, RefusesAPackagedOrSignedLauncherUnlessReplacing) {
 }
 
 TEST_F(PackfileBuildTest, KeepsTheOldInstallerWhenABuildFails) {
-  WriteFile(dir_ / "setup.exe", "previous");
-  WriteFile(dir_ / "files/bad|name", "x");
+  WriteWholeFile(dir_ / "setup.exe", "previous");
+  WriteWholeFile(dir_ / "files/bad|name", "x");
   EXPECT_EQ(Build({dir_ / "files"}).code, 1);
   Bytes kept = ReadFile(dir_ / "setup.exe");
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
 }
 
 TEST_F(PackfileBuildTest, ExtractWritesWhatWasPacked) {
-  WriteFile(dir_ / "files/caf\xC3\xA9.txt", "accent");
+  WriteWholeFile(dir_ / "files/caf\xC3\xA9.txt", "accent");
   ASSERT_EQ(Build({dir_ / "files"}).code, 0);
   CRun run = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -196,7 +196,7 @@ TEST_F(PackfileBuildTest, ExtractRefusesACutEntry) {
   Bytes stub(file.end() - 284, file.end());
   file.resize(file.size() - 284 - 100);
   file.insert(file.end(), stub.begin(), stub.end());
-  WriteFile(dir_ / "cut.exe", file);
+  WriteWholeFile(dir_ / "cut.exe", file);
   CRun run = RunPackfile({"extract", dir_ / "cut.exe", dir_ / "out"});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("run past the stub header"), std::string::npos) << run.err;

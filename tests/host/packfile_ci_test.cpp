@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package_builder.h"
 #include "test_support.h"
 #include "tests/support/pe_writer.h"
 
@@ -27,7 +26,7 @@ class PackfileCiTest : public ::testing::Test {
     return list.out;
   }
 
-  CScratchDir dir_;
+  CScratchFolder dir_;
 };
 
 TEST_F(PackfileCiTest, BuildRefusesOutputsAndInputsThatWouldDestroyOrNestInstallers) {
@@ -61,8 +60,8 @@ TEST_F(PackfileCiTest, BuildRefusesOutputsAndInputsThatWouldDestroyOrNestInstall
 }
 
 TEST_F(PackfileCiTest, StrictTurnsEveryWarningIntoAnError) {
-  WriteFile(dir_ / "files/run.bat", "\xEF\xBB\xBF@echo off\nsetup.exe\n");
-  WriteFile(dir_ / "files/SETUP~1.EXE", "x");
+  WriteWholeFile(dir_ / "files/run.bat", "\xEF\xBB\xBF@echo off\nsetup.exe\n");
+  WriteWholeFile(dir_ / "files/SETUP~1.EXE", "x");
   CRun lenient = RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"}));
   EXPECT_EQ(lenient.code, 0) << lenient.err;
   for (const char* warning : {"not an UnPackFile launcher", "byte-order mark", "LF alone", "short-name alias"}) {
@@ -95,10 +94,10 @@ TEST_F(PackfileCiTest, TenThousandFilesFromAListInOneBuild) {
   std::string list = "run.bat=" + dir_ / "files/run.bat" + "\r\n\n";
   for (int k = 0; k < 10000; ++k) {
     std::string path = dir_ / ("many/f" + std::to_string(k) + ".txt");
-    WriteFile(path, std::to_string(k));
+    WriteWholeFile(path, std::to_string(k));
     list += path + "\n";
   }
-  WriteFile(dir_ / "list.txt", list);
+  WriteWholeFile(dir_ / "list.txt", list);
   CRun fromFile = RunPackfile(BuildArgs(dir_ / "a.exe", {"--files-from", dir_ / "list.txt"}));
   ASSERT_EQ(fromFile.code, 0) << fromFile.err;
   EXPECT_NE(fromFile.err.find("10001 entries: each costs the target two log lines"), std::string::npos);
@@ -123,7 +122,7 @@ TEST_F(PackfileCiTest, JsonOutputMatchesItsSchema) {
   std::string list = ListJson(dir_ / "setup.exe");
   EXPECT_TRUE(MatchesJsonSchema(list, std::string(PACKFILE_SCHEMAS) + "/list.schema.json", &why)) << why << list;
   // A name no builder writes still leaves a valid document.
-  WriteFile(dir_ / "odd.exe", BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 1}, {"a\x01\"b\\\xE9", 2}}));
+  WriteWholeFile(dir_ / "odd.exe", BuildPackage(MakePeImage(CPeImageShape()), {{"run.bat", 1}, {"a\x01\"b\\\xE9", 2}}));
   std::string odd = ListJson(dir_ / "odd.exe");
   EXPECT_TRUE(MatchesJsonSchema(odd, std::string(PACKFILE_SCHEMAS) + "/list.schema.json", &why)) << why << odd;
   EXPECT_NE(odd.find("\"name\":\"a\\u0001\\\"b\\\\\xC3\xA9\""), std::string::npos) << odd;
@@ -137,7 +136,7 @@ TEST_F(PackfileCiTest, JsonOutputMatchesItsSchema) {
   // A failing file: status "fail", passed false, exit code 1, still valid JSON.
   Bytes file = ReadFile(dir_ / "setup.exe");
   file.resize(file.size() - 10);
-  WriteFile(dir_ / "cut.exe", file);
+  WriteWholeFile(dir_ / "cut.exe", file);
   CRun cut = RunPackfile({"verify", "--json", dir_ / "cut.exe"});
   EXPECT_EQ(cut.code, 1);
   EXPECT_NE(cut.out.find("\"passed\":false"), std::string::npos);

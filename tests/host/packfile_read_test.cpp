@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "package_builder.h"
 #include "test_support.h"
 #include "tests/support/pe_writer.h"
 
@@ -15,13 +14,13 @@ class PackfileReadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteLauncher(dir_ / "UnPackFile.exe");
-    WriteFile(dir_ / "run.bat", "@echo off\r\n");
-    WriteFile(dir_ / "setup.exe", std::string(5000, 'S'));
+    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteWholeFile(dir_ / "setup.exe", std::string(5000, 'S'));
     CRun run = RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "installer.exe",
                             dir_ / "run.bat", dir_ / "setup.exe"});
     ASSERT_EQ(run.code, 0) << run.err;
     fs::create_directory(dir_ / "outside");
-    WriteFile(dir_ / "outside/existing.txt", "keep me");
+    WriteWholeFile(dir_ / "outside/existing.txt", "keep me");
   }
 
   // Nothing but `expected` in the out folder, and nothing new outside it.
@@ -37,7 +36,7 @@ class PackfileReadTest : public ::testing::Test {
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
   }
 
-  CScratchDir dir_;
+  CScratchFolder dir_;
 };
 
 TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
@@ -52,7 +51,7 @@ TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
       {"only the image", 1024},
   };
   for (const auto& c : cases) {
-    WriteFile(dir_ / "cut.exe", Bytes(whole.begin(), whole.begin() + c.keep));
+    WriteWholeFile(dir_ / "cut.exe", Bytes(whole.begin(), whole.begin() + c.keep));
     CRun list = RunPackfile({"list", dir_ / "cut.exe"});
     EXPECT_EQ(list.code, 1) << c.what << "\n" << list.out;
     EXPECT_NE(list.err.find("packfile: " + dir_ / "cut.exe" + ": "), std::string::npos) << c.what;
@@ -65,7 +64,7 @@ TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
   AppendCertificate(&signedFile, 64);
   signedFile.resize(signedFile.size() + 16, 0);
   FixCheckSum(&signedFile);
-  WriteFile(dir_ / "tail.exe", signedFile);
+  WriteWholeFile(dir_ / "tail.exe", signedFile);
   CRun list = RunPackfile({"list", dir_ / "tail.exe"});
   EXPECT_EQ(list.code, 1);
   EXPECT_NE(list.err.find("does not end the file"), std::string::npos) << list.err;
@@ -105,7 +104,7 @@ TEST_F(PackfileReadTest, AFailedExtractionLeavesTheFolderAsItWas) {
 TEST_F(PackfileReadTest, NamesAreShownWithControlCharactersEscaped) {
   Bytes file = BuildPackage(MakePeImage(CPeImageShape()),
                             {{"run.bat", 3}, {"a\x1b[2Jb.txt", 4}, {"fake\n          1024  row.txt", 5}});
-  WriteFile(dir_ / "odd.exe", file);
+  WriteWholeFile(dir_ / "odd.exe", file);
   CRun list = RunPackfile({"list", dir_ / "odd.exe"});
   ASSERT_EQ(list.code, 0) << list.err;
   EXPECT_EQ(list.out.find('\x1b'), std::string::npos) << list.out;

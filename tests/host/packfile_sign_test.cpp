@@ -5,7 +5,6 @@
 #include "format/file_bytes.h"
 #include "format/package_layout.h"
 #include "gtest/gtest.h"
-#include "package_builder.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "test_support.h"
@@ -24,8 +23,8 @@ class PackfileSignTest : public ::testing::Test {
                     dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
               0);
     WriteLauncher(dir_ / "UnPackFile.exe");
-    WriteFile(dir_ / "run.bat", "@echo off\r\n");
-    WriteFile(dir_ / "data.bin", std::string(3001, 'd'));
+    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
   }
 
   CRun BuildSigned(const std::vector<std::string>& signing, const std::string& out = "setup.exe") {
@@ -54,7 +53,7 @@ class PackfileSignTest : public ::testing::Test {
     EXPECT_EQ(sum, image.checkSum);
   }
 
-  CScratchDir dir_;
+  CScratchFolder dir_;
 };
 
 // Image, run.bat (11 bytes), data.bin (3,001), no filler needed, stub header.
@@ -74,7 +73,7 @@ TEST_F(PackfileSignTest, SignsWithCertificateAndKey) {
   EXPECT_EQ(Shell(check + dir_ / "setup.exe"), 0);
   Bytes file = ReadFile(dir_ / "setup.exe");
   file[1024 + 284 + 3] ^= 1;
-  WriteFile(dir_ / "changed.exe", file);
+  WriteWholeFile(dir_ / "changed.exe", file);
   EXPECT_NE(Shell(check + dir_ / "changed.exe"), 0);
 }
 
@@ -82,7 +81,7 @@ TEST_F(PackfileSignTest, SignsWithAPkcs12File) {
   ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
                   dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
             0);
-  WriteFile(dir_ / "pass.txt", "secret");
+  WriteWholeFile(dir_ / "pass.txt", "secret");
   CRun run = BuildSigned({"--pkcs12", dir_ / "id.p12", "--pass-file", dir_ / "pass.txt", "--sign-hash", "sha256"});
   ASSERT_EQ(run.code, 0) << run.err;
   ExpectTableAfterStub(kUnsignedLength);
@@ -111,7 +110,7 @@ TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
             0);
   ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
             0);
-  WriteFile(dir_ / "wrong.txt", "wrong");
+  WriteWholeFile(dir_ / "wrong.txt", "wrong");
   setenv("PACKFILE_TEST_WRONG", "wrong", 1);
   unsetenv("PACKFILE_TEST_UNSET");
   struct {
@@ -186,7 +185,7 @@ TEST_F(PackfileSignTest, VerifyChecksTheSignatureOfASignedInstaller) {
   std::size_t a = 1024 + 284;  // run.bat's data: "@e" and "ch", two aligned words
   std::swap(file[a], file[a + 2]);
   std::swap(file[a + 1], file[a + 3]);
-  WriteFile(dir_ / "tampered.exe", file);
+  WriteWholeFile(dir_ / "tampered.exe", file);
   CRun tampered = RunPackfile({"verify", dir_ / "tampered.exe"});
   EXPECT_EQ(tampered.code, 1);
   EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
@@ -232,7 +231,7 @@ TEST_F(PackfileSignTest, VerifyReportsTheTimeStamp) {
   EXPECT_NE(stamped.out.find("ok    time stamp Nov 14 22:13:20 2023 GMT\n"), std::string::npos) << stamped.out;
   Bytes file = ReadFile(dir_ / "stamped.exe");
   std::swap(file[1024 + 284], file[1024 + 284 + 2]);
-  WriteFile(dir_ / "stamped-changed.exe", file);
+  WriteWholeFile(dir_ / "stamped-changed.exe", file);
   CRun changed = RunPackfile({"verify", dir_ / "stamped-changed.exe"});
   EXPECT_EQ(changed.code, 1);
   EXPECT_NE(changed.out.find("ok    time stamped (its time is not shown"), std::string::npos) << changed.out;

@@ -1,4 +1,5 @@
-// Helpers shared by the host tests: scratch folders, files, synthetic sources.
+// What only the host tests share: running packfile, checking its JSON, the
+// inputs of a build; the rest comes from the one test-support library.
 #pragma once
 
 #include <cstdint>
@@ -6,41 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/pe_writer.h"
+#include "tests/support/scratch_folder.h"
 
-using Bytes = std::vector<std::uint8_t>;
+using test_support::AppendCertificate;
+using test_support::Bytes;
+using test_support::BuildPackage;
+using test_support::CPatternSource;
+using test_support::CScratchFolder;
+using test_support::CTestEntry;
+using test_support::FixCheckSum;
+using test_support::SetSecurityEntry;
+using test_support::WriteWholeFile;
 
-// A fresh folder under the system temp folder, removed with everything in it.
-class CScratchDir {
- public:
-  CScratchDir();
-  ~CScratchDir();
-  const std::filesystem::path& Path() const { return path_; }
-  // The path of `name` inside the folder, as a string.
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-void WriteFile(const std::string& path, const std::string& text);
-void WriteFile(const std::string& path, const Bytes& bytes);
+// A file's bytes as the package code holds them; empty when it cannot be read.
 Bytes ReadFile(const std::string& path);
-
-// Bytes computed from their offset, so any misplaced copy shows.
-class CPatternSource : public CByteSource {
- public:
-  CPatternSource(std::uint64_t size, std::uint8_t seed) : size_(size), seed_(seed) {}
-  std::uint64_t Size() const override { return size_; }
-  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
-  // The byte this source holds at `offset`.
-  std::uint8_t At(std::uint64_t offset) const { return static_cast<std::uint8_t>(offset * 7 + seed_ + (offset >> 9)); }
-
- private:
-  std::uint64_t size_;
-  std::uint8_t seed_;
-};
 
 // The result of running packfile in-process.
 struct CRun {
@@ -59,15 +41,7 @@ bool MatchesJsonSchema(const std::string& document, const std::string& schemaPat
 
 // The inputs most build tests start from: UnPackFile.exe (a synthetic PE
 // image) and a folder "files" holding run.bat and a 5,000-byte setup.exe.
-void WriteBuildInputs(const CScratchDir& dir);
+void WriteBuildInputs(const CScratchFolder& dir);
 
 // A PE launcher image written to `path`.
 void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImageShape());
-
-// Sets the security entry of a PE image held in memory.
-void SetSecurityEntry(Bytes* file, std::uint32_t offset, std::uint32_t size);
-// Rewrites the CheckSum of a PE image held in memory after a hand edit.
-void FixCheckSum(Bytes* file);
-// Appends a certificate table of `size` bytes (a revision 2.0 PKCS #7 header,
-// then filler) and points the security entry at it; the CheckSum is left as is.
-void AppendCertificate(Bytes* file, std::uint32_t size);

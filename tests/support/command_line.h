@@ -1,6 +1,6 @@
 // Command lines for the test and bench programs that start other programs:
-// each argument quoted so that the started program's C runtime splits it back
-// out unchanged. Header-only and portable, so that host, Windows and bench
+// each argument quoted so that the started program's C runtime (or, for host
+// commands, the shell) splits it back out unchanged. Header-only and portable, so that host, Windows and bench
 // programs can all compile it without a library of their own.
 #pragma once
 
@@ -27,6 +27,13 @@ inline std::wstring QuoteArgument(const std::wstring& arg) {
   // Backslashes before the closing quote would escape it.
   out.append(2 * slashes, L'\\');
   return out + L"\"";
+}
+
+// text as one word of a POSIX shell command: single-quoted, each ' as '\''.
+inline std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 // argv[0] to argv[argc - 1], each quoted, separated by one blank.

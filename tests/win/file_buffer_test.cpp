@@ -7,7 +7,12 @@
 #include <string>
 
 #include "framework/file.h"
-#include "scratch_dir.h"
+#include "tests/support/package_builder.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -16,14 +21,10 @@ const UINT kCreateWrite = CFile::modeWrite | CFile::typeBinary | CFile::modeCrea
 const UINT kBuffer = CFile::kBufferSize;
 
 // Bytes whose value tells their offset, so a misplaced byte shows.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
+std::string Pattern(size_t size) { return test_support::PatternBytes(size, 0); }
 
 TEST(CFileBufferTest, ReadsThatStraddleTheBufferEdgeDeliverEveryByteOnce) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"in.bin";
   const std::string data = Pattern(3 * kBuffer + 123);
   ASSERT_TRUE(WriteWholeFile(path, data));
@@ -44,7 +45,7 @@ TEST(CFileBufferTest, ReadsThatStraddleTheBufferEdgeDeliverEveryByteOnce) {
 }
 
 TEST(CFileBufferTest, SeeksInsideAndOutsideTheBufferLandExactly) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"seek.bin";
   const std::string data = Pattern(2 * kBuffer + 999);
   ASSERT_TRUE(WriteWholeFile(path, data));
@@ -84,7 +85,7 @@ TEST(CFileBufferTest, SeeksInsideAndOutsideTheBufferLandExactly) {
 }
 
 TEST(CFileBufferTest, LengthAndContentIncludeWhatIsStillBuffered) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"out.bin";
   const std::string data = Pattern(kBuffer + 3000);
   CFile out;
@@ -103,7 +104,7 @@ TEST(CFileBufferTest, LengthAndContentIncludeWhatIsStillBuffered) {
 }
 
 TEST(CFileBufferTest, ReadingThenWritingThenReadingKeepsOnePosition) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"rw.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
   CFile f;

@@ -4,7 +4,12 @@
 
 #include <string>
 
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CCurrentDirectoryScope;
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -12,9 +17,9 @@ const UINT kReadShared = CFile::modeRead | CFile::typeBinary | CFile::shareDenyN
 const UINT kCreateWrite = CFile::modeWrite | CFile::typeBinary | CFile::modeCreate | CFile::shareExclusive;
 
 TEST(CFileTest, MissingFileFillsTheRecordWithTheNameAsPassed) {
-  ScratchDir dir;
-  CurrentDirectoryScope inside(dir.path());
-  ASSERT_TRUE(inside.entered());
+  CScratchFolder dir;
+  CCurrentDirectoryScope inside(dir.FolderW());
+  ASSERT_TRUE(inside.Entered());
   CFile file;
   CFileException error;
   EXPECT_FALSE(file.Open(L"missing.bin", kReadShared, &error));
@@ -28,8 +33,8 @@ TEST(CFileTest, MissingFileFillsTheRecordWithTheNameAsPassed) {
 }
 
 TEST(CFileTest, NamesOf260UnitsOrMoreAreAnIncorrectPath) {
-  ScratchDir dir;
-  std::wstring name = dir.path() + std::wstring(260 - dir.path().size(), L'a');
+  CScratchFolder dir;
+  std::wstring name = dir.FolderW() + std::wstring(260 - dir.FolderW().size(), L'a');
   ASSERT_EQ(name.size(), 260u);
   CFile file;
   CFileException error;
@@ -45,9 +50,9 @@ TEST(CFileTest, NamesOf260UnitsOrMoreAreAnIncorrectPath) {
 }
 
 TEST(CFileTest, ARelativeNameWhoseFullPathIsTooLongIsAnIncorrectPath) {
-  ScratchDir dir;
-  CurrentDirectoryScope inside(dir.path());
-  ASSERT_TRUE(inside.entered());
+  CScratchFolder dir;
+  CCurrentDirectoryScope inside(dir.FolderW());
+  ASSERT_TRUE(inside.Entered());
   std::wstring name(258 - 2, L'b');  // short enough alone, too long after the folder
   CFile file;
   CFileException error;
@@ -57,9 +62,9 @@ TEST(CFileTest, ARelativeNameWhoseFullPathIsTooLongIsAnIncorrectPath) {
 }
 
 TEST(CFileTest, SuccessLeavesTheRecordAloneAndResolvesTheFullPath) {
-  ScratchDir dir;
-  CurrentDirectoryScope inside(dir.path());
-  ASSERT_TRUE(inside.entered());
+  CScratchFolder dir;
+  CCurrentDirectoryScope inside(dir.FolderW());
+  ASSERT_TRUE(inside.Entered());
   CFile file;
   CFileException error(CFileException::DiskFull, 77, L"kept");
   ASSERT_TRUE(file.Open(L"out.bin", kCreateWrite, &error));
@@ -72,7 +77,7 @@ TEST(CFileTest, SuccessLeavesTheRecordAloneAndResolvesTheFullPath) {
 }
 
 TEST(CFileTest, WritesReadsSeeksAndMeasures) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"data.bin";
   CFileException error;
   {
@@ -108,7 +113,7 @@ TEST(CFileTest, WritesReadsSeeksAndMeasures) {
 }
 
 TEST(CFileTest, SeekBeforeTheStartIsASeekFailureNamingTheFile) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"short.bin";
   ASSERT_TRUE(WriteWholeFile(path, "abc"));
   CFile in;
@@ -123,7 +128,7 @@ TEST(CFileTest, SeekBeforeTheStartIsASeekFailureNamingTheFile) {
 }
 
 TEST(CFileTest, ReadAndWriteFailuresAreReportedNotThrown) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"w.bin";
   CFile out;
   CFileException error;
@@ -143,7 +148,7 @@ TEST(CFileTest, ReadAndWriteFailuresAreReportedNotThrown) {
 }
 
 TEST(CFileTest, CreateTruncatesUnlessAskedNotTo) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"t.bin";
   ASSERT_TRUE(WriteWholeFile(path, "old content"));
   CFileException error;
@@ -161,7 +166,7 @@ TEST(CFileTest, CreateTruncatesUnlessAskedNotTo) {
 }
 
 TEST(CFileTest, AnExclusiveOpenRefusesASecondOpen) {
-  ScratchDir dir;
+  CScratchFolder dir;
   std::wstring path = dir / L"x.bin";
   CFile first;
   CFileException error;

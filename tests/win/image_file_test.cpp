@@ -8,7 +8,11 @@
 #include <utility>
 
 #include "framework/system_dlls.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -29,7 +33,7 @@ class ImageFileTest : public ::testing::Test {
   }
   void TearDown() override { CImageFile::Hold(L""); }
 
-  ScratchDir dir_;
+  CScratchFolder dir_;
   std::wstring held_ = dir_ / L"setup.exe";
   std::wstring other_ = dir_ / L"other.exe";
 };

@@ -12,3 +12,6 @@ bool DeleteLogFile();
 std::string LogBytes();
 // The log decoded from UTF-16LE and split at CR LF (the line ends dropped).
 std::vector<std::wstring> LogLines();
+// The message part of each line (between the timestamp and "  Err:"); a line
+// outside the launcher's format shows as "<unparsed> " and the line.
+std::vector<std::wstring> LogMessages();

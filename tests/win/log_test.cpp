@@ -2,13 +2,13 @@
 #include <windows.h>
 
 #include <ctime>
-#include <regex>
 #include <string>
 
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
 #include "log_reader.h"
 #include "system_facts.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -18,23 +18,23 @@ class LogTest : public ::testing::Test {
   void TearDown() override { DeleteLogFile(); }
 };
 
-// "[pid]timestamp  message  Err:n" split into its parts.
-struct Line {
-  unsigned long pid = 0;
-  std::wstring timestamp, message;
-  long error = 0;
-};
+// "[pid]timestamp  message  Err:n" split by the shared line pattern; every
+// line the log writes carries its time.
+using Line = test_support::CLogLineParts<wchar_t>;
 
-bool Parse(const std::wstring& text, Line* line) {
-  static const std::wregex pattern(LR"(^\[(\d+)\](\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)  ([\s\S]*)  Err:(-?\d+)$)");
-  std::wsmatch m;
-  if (!std::regex_match(text, m, pattern)) return false;
-  line->pid = std::stoul(m[1].str());
-  line->timestamp = m[2].str();
-  line->message = m[3].str();
-  line->error = std::stol(m[4].str());
-  return true;
+bool Parse(const std::wstring& text, Line* line) { return test_support::SplitLogLine(text, line) && !line->time.empty(); }
+
+// The message of each line; a line outside the format shows as "<unparsed> " and the line.
+std::vector<std::wstring> Messages() {
+  std::vector<std::wstring> messages;
+  for (const std::wstring& text : LogLines()) {
+    Line line;
+    messages.push_back(Parse(text, &line) ? line.message : L"<unparsed> " + text);
+  }
+  return messages;
 }
+
+using Texts = std::vector<std::wstring>;
 
 std::time_t ParseLocal(const std::wstring& stamp) {
   std::tm tm = {};
@@ -61,10 +61,10 @@ TEST_F(LogTest, TheLineIsUtf16WithCrLfAndNoByteOrderMark) {
   ASSERT_EQ(lines.size(), 1u);
   Line line;
   ASSERT_TRUE(Parse(lines[0], &line)) << lines[0].c_str();
-  EXPECT_EQ(line.pid, GetCurrentProcessId());
+  EXPECT_EQ(line.pid, std::to_wstring(GetCurrentProcessId()));
   EXPECT_EQ(line.message, L"[CUnPack::UnPackFiles] UnPack total 4 files.");
   EXPECT_EQ(line.error, 5);
-  std::time_t stamped = ParseLocal(line.timestamp);
+  std::time_t stamped = ParseLocal(line.time);
   EXPECT_GE(stamped, before - 1);
   EXPECT_LE(stamped, after + 1);
 }
@@ -73,13 +73,7 @@ TEST_F(LogTest, LinesAreAppendedNeverReplaced) {
   CUtility::Log(L"[%s] first", L"T");
   CUtility::Log(L"[%s] second", L"T");
   CUtility::Log(L"[%s] third", L"T");
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 3u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
-  EXPECT_EQ(line.message, L"[T] first");
-  ASSERT_TRUE(Parse(lines[2], &line));
-  EXPECT_EQ(line.message, L"[T] third");
+  EXPECT_EQ(Messages(), (Texts{L"[T] first", L"[T] second", L"[T] third"}));
 }
 
 TEST_F(LogTest, AMessageOf1022UnitsIsWholeAndLongerOnesAreEmpty) {
@@ -103,11 +97,7 @@ TEST_F(LogTest, AMessageOf1022UnitsIsWholeAndLongerOnesAreEmpty) {
 
 TEST_F(LogTest, APercentInsideTheMessageIsCopiedUnchanged) {
   CUtility::Log(L"[%s] UnPack file name:%s", L"CUnPack::UnPackFiles", L"C:\\t\\100%d%s%%.txt");
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 1u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
-  EXPECT_EQ(line.message, L"[CUnPack::UnPackFiles] UnPack file name:C:\\t\\100%d%s%%.txt");
+  EXPECT_EQ(Messages(), Texts{L"[CUnPack::UnPackFiles] UnPack file name:C:\\t\\100%d%s%%.txt"});
 }
 
 TEST_F(LogTest, TheLastErrorIsPrintedSignedAndPreserved) {
@@ -169,26 +159,16 @@ TEST_F(LogTest, AFileErrorBecomesOneSentenceLine) {
   CUtility::FileException(notFound);
   CUtility::FileException(CFileException());
   CUtility::FileException(CFileException(CFileException::AccessDenied, 5, L""));
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 3u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
-  EXPECT_EQ(line.message, L"[CUtility::FileException] C:\\x\\setup.exe was not found.");
-  ASSERT_TRUE(Parse(lines[1], &line));
-  EXPECT_EQ(line.message, L"[CUtility::FileException] No error occurred.");
-  ASSERT_TRUE(Parse(lines[2], &line));
-  EXPECT_EQ(line.message, L"[CUtility::FileException] Access to an unnamed file was denied.");
+  EXPECT_EQ(Messages(), (Texts{L"[CUtility::FileException] C:\\x\\setup.exe was not found.",
+                               L"[CUtility::FileException] No error occurred.",
+                               L"[CUtility::FileException] Access to an unnamed file was denied."}));
 }
 
 TEST_F(LogTest, ALongFileNameIsCutNotLost) {
   // The sentence is cut at 1023 units and then exceeds the line's message
   // limit, so the message part is empty; the line itself is still written.
   CUtility::FileException(CFileException(CFileException::NotFound, 2, std::wstring(1100, L'n').c_str()));
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 1u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
-  EXPECT_EQ(line.message, L"");
+  EXPECT_EQ(Messages(), Texts{L""});
 }
 
 TEST_F(LogTest, TheOsLineShowsVersionServicePackAndWow64) {
@@ -204,27 +184,19 @@ TEST_F(LogTest, TheOsLineShowsVersionServicePackAndWow64) {
   version.dwBuildNumber = 19045;
   version.szCSDVersion[0] = L'\0';
   CUtility::LogOSLine(version, FALSE);
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 2u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
-  EXPECT_EQ(line.message, L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:1");
-  ASSERT_TRUE(Parse(lines[1], &line));
-  EXPECT_EQ(line.message, L"[CUtility::OSInfo] OS 10.0(19045)  x64:0") << "two blanks when no service pack";
+  EXPECT_EQ(Messages(), (Texts{L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:1",
+                               L"[CUtility::OSInfo] OS 10.0(19045)  x64:0"}))
+      << "two blanks when no service pack";
 }
 
 TEST_F(LogTest, TheOsLineReportsTheRecordedVersion) {
   RecordedVersion version;
   ASSERT_TRUE(ReadRecordedVersion(&version));
   CUtility::OSInfo();
-  auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 1u);
-  Line line;
-  ASSERT_TRUE(Parse(lines[0], &line));
   std::wstring expected = L"[CUtility::OSInfo] OS " + std::to_wstring(version.major) + L"." +
                           std::to_wstring(version.minor) + L"(" + std::to_wstring(version.build) + L") " +
                           version.servicePack + L" x64:0";
-  EXPECT_EQ(line.message, expected) << "a 64-bit process is never WOW64";
+  EXPECT_EQ(Messages(), Texts{expected}) << "a 64-bit process is never WOW64";
 }
 
 }  // namespace

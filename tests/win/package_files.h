@@ -1,6 +1,7 @@
-// Packages for the extractor tests, written by the project's package writer:
-// a PE image, entries of pattern data, optionally a certificate table. Bytes
-// are held in std::string, as scratch_dir.h reads and writes them.
+// The extractor tests' view of the shared package builder: a package
+// described by its image shape, entries and certificate, built with
+// "setup.exe" as the launcher's name, its bytes held in std::string as the
+// whole-file helpers read and write them.
 #pragma once
 
 #include <cstdint>
@@ -8,12 +9,10 @@
 #include <vector>
 
 #include "format/packfile_header.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/pe_writer.h"
 
-struct TestEntry {
-  std::string name;  // Windows-1252, as the writer stores it
-  std::uint64_t size;
-};
+using TestEntry = test_support::CTestEntry;
 
 struct TestPackage {
   CPeImageShape image;
@@ -21,7 +20,7 @@ struct TestPackage {
   std::uint32_t certificateSize = 0;  // 0: unsigned
 };
 
-// The bytes of entry k: computed from the offset, so a misplaced chunk shows.
+// The bytes of entry k (its pattern).
 std::string EntryData(std::size_t k, std::uint64_t size);
 
 // The whole file: image, package, and (when signed) a certificate table of

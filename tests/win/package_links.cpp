@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/support/command_line.h"
+#include "tests/support/wait.h"
+
 namespace {
 
 using UnixFileNameFn = char*(CDECL*)(const WCHAR*);
@@ -45,13 +48,10 @@ bool EntryExists(const std::wstring& path) {
   return true;
 }
 
-// Waits up to 10 s for the entry to exist (or to be gone).
+// Waits for the entry to exist (or to be gone); the limit only ends a hang.
 bool AwaitEntry(const std::wstring& path, bool exists) {
-  for (int i = 0; i < 1000; ++i) {
-    if (EntryExists(path) == exists) return true;
-    Sleep(10);
-  }
-  return false;
+  return test_support::WaitUntil([&] { return EntryExists(path) == exists; }, std::chrono::seconds(10),
+                                 std::chrono::milliseconds(10));
 }
 
 }  // namespace
@@ -62,13 +62,13 @@ CUnixLink::CUnixLink(const std::wstring& link, const std::wstring& target) : lin
   std::wstring from = UnixPath(target);
   unixLink_ = UnixPath(link);
   if (from.empty() || unixLink_.empty() || EntryExists(link)) return;
-  started_ = StartHost(L"Z:\\bin\\ln", L"ln -s \"" + from + L"\" \"" + unixLink_ + L"\"");
+  started_ = StartHost(L"Z:\\bin\\ln", L"ln -s " + test_support::QuoteArgument(from) + L" " + test_support::QuoteArgument(unixLink_));
   made_ = started_ && AwaitEntry(link, true);
 }
 
 CUnixLink::~CUnixLink() {
   if (!started_) return;
-  if (StartHost(L"Z:\\bin\\rm", L"rm -f \"" + unixLink_ + L"\"") && AwaitEntry(link_, false)) return;
+  if (StartHost(L"Z:\\bin\\rm", L"rm -f " + test_support::QuoteArgument(unixLink_)) && AwaitEntry(link_, false)) return;
   // The scratch folder's removal would now delete what the link points to.
   std::fprintf(stderr, "could not remove the link %ls\n", link_.c_str());
   std::abort();

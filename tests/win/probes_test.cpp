@@ -4,8 +4,11 @@
 #include <string>
 
 #include "diagnostics/utility.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
 #include "system_facts.h"
+
+using test_support::CScratchFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -22,10 +25,10 @@ TEST(ProbesTest, TheModulePathIsThisExecutable) {
 }
 
 TEST(ProbesTest, FileExistsForFilesAndDirectoriesOnly) {
-  ScratchDir dir;
+  CScratchFolder dir;
   ASSERT_TRUE(WriteWholeFile(dir / L"f.txt", "x"));
   EXPECT_TRUE(CUtility::FileExists((dir / L"f.txt").c_str()));
-  EXPECT_TRUE(CUtility::FileExists(dir.path().c_str()));
+  EXPECT_TRUE(CUtility::FileExists(dir.FolderW().c_str()));
   EXPECT_FALSE(CUtility::FileExists((dir / L"missing.txt").c_str()));
   EXPECT_FALSE(CUtility::FileExists((dir / L"missing\\deeper").c_str()));
 }

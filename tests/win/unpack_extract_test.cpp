@@ -10,8 +10,11 @@
 #include "package/unpack.h"
 #include "package_files.h"
 #include "package_links.h"
-#include "package_log.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -54,7 +57,7 @@ class UnPackExtractTest : public ::testing::Test {
   std::string Output(const std::string& name) const { return ReadWholeFile(work_ + Wide(name)); }
   bool WorkDirExists() const { return GetFileAttributesW(work_.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-  ScratchDir dir_;
+  CScratchFolder dir_;
   std::wstring source_ = dir_ / L"setup.exe";
   std::wstring parent_ = dir_ / L"temp\\";
   std::wstring work_ = parent_ + L"unpack\\";
@@ -166,7 +169,7 @@ TEST_F(UnPackExtractTest, NamesThatAreNotBareFileNamesAreSkipped) {
     EXPECT_TRUE(Output("last.txt") == EntryData(2, 7)) << "the skipped data was not taken as a record";
   }
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((dir_.path() + L"*").c_str(), &found);
+  HANDLE find = FindFirstFileW((dir_.FolderW() + L"*").c_str(), &found);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   Lines top;
   do top.push_back(found.cFileName); while (FindNextFileW(find, &found));

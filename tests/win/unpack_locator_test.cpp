@@ -9,8 +9,10 @@
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"
-#include "package_log.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -25,7 +27,7 @@ class UnPackLocatorTest : public ::testing::Test {
   // Writes the file and runs the locator on it.
   std::uint64_t Locate(const std::string& file) {
     EXPECT_TRUE(WriteWholeFile(path_, file));
-    CUnPack unpack(path_.c_str(), dir_.path().c_str());
+    CUnPack unpack(path_.c_str(), dir_.FolderW().c_str());
     return unpack.FindHeader();
   }
   // The expected locator lines, "%p" standing for the file's path.
@@ -37,7 +39,7 @@ class UnPackLocatorTest : public ::testing::Test {
     return lines;
   }
 
-  ScratchDir dir_;
+  CScratchFolder dir_;
   std::wstring path_ = dir_ / L"setup.exe";
 };
 
@@ -102,7 +104,7 @@ TEST_F(UnPackLocatorTest, FindsTheStubHeaderBeforeTheCertificateTable) {
 }
 
 TEST_F(UnPackLocatorTest, AFileThatCannotBeOpenedIsReportedAndYieldsNoPackage) {
-  CUnPack unpack(path_.c_str(), dir_.path().c_str());
+  CUnPack unpack(path_.c_str(), dir_.FolderW().c_str());
   EXPECT_EQ(unpack.FindHeader(), 0u);
   EXPECT_EQ(LogMessages(), Lines({L"[CUnPack::FindHeader] Name:%p", L"[CUnPack::FindHeader] Fail",
                                   L"[CUtility::FileException] %p was not found."}));

@@ -19,8 +19,11 @@
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"
-#include "package_log.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -165,7 +168,7 @@ struct CLogCheck {
 DWORD WINAPI Extract(LPVOID unpack) { return static_cast<DWORD>(static_cast<CUnPack*>(unpack)->UnPackFiles()); }
 
 TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
-  ScratchDir dir;
+  CScratchFolder dir;
   const std::wstring source = dir / L"setup.exe", parent = dir / L"temp\\", work = parent + L"unpack\\";
   ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW((dir / L"outside").c_str(), nullptr));
@@ -214,7 +217,7 @@ TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
     besideNow.erase(L"unpack");
     ASSERT_EQ(besideNow, beside) << "something changed beside the work directory";
     ASSERT_EQ(ListDir(dir / L"outside\\"), outside);
-    ASSERT_EQ(ListDir(dir.path()).size(), 3u) << "something new beside the package";
+    ASSERT_EQ(ListDir(dir.FolderW()).size(), 3u) << "something new beside the package";
     const int before = check.written;
     ASSERT_TRUE(check(LogMessages(), work, result));
     extracted += check.written > before;

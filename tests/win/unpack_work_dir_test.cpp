@@ -13,8 +13,12 @@
 #include "package/unpack.h"
 #include "package_files.h"
 #include "package_links.h"
-#include "package_log.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
+
+using test_support::CCurrentDirectoryScope;
+using test_support::CScratchFolder;
+using test_support::ReadWholeFile;
+using test_support::WriteWholeFile;
 
 namespace {
 
@@ -30,7 +34,7 @@ class UnPackWorkDirTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(work_ + name, "left"));
   }
 
-  ScratchDir dir_;
+  CScratchFolder dir_;
   std::wstring parent_ = dir_ / L"temp\\";
   std::wstring work_ = parent_ + L"unpack\\";
   CUnPack unpack_{(dir_ / L"setup.exe").c_str(), parent_.c_str()};
@@ -162,7 +166,7 @@ TEST_F(UnPackWorkDirTest, TheDirectoryIsHeldFromItsCreationUntilItIsCleaned) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(RemoveDirectoryW(bare.c_str()));
   // A program started inside must still be able to make it its current directory.
-  EXPECT_TRUE(CurrentDirectoryScope(work_).entered());
+  EXPECT_TRUE(CCurrentDirectoryScope(work_).Entered());
   unpack_.CleanUnPackDir();
   EXPECT_FALSE(unpack_.HoldsUnPackDir());
   EXPECT_FALSE(Exists(work_));

@@ -1,11 +1,15 @@
-#include "scratch_dir.h"
+#include "tests/support/scratch_folder.h"
 
 #include <windows.h>
 
 #include <atomic>
 
+namespace test_support {
+
 namespace {
 
+// Deletes a tree without following reparse points (a Unix link under Wine):
+// the link goes, what it points to stays.
 void RemoveTree(const std::wstring& dir) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((dir + L"*").c_str(), &data);
@@ -27,30 +31,26 @@ void RemoveTree(const std::wstring& dir) {
   RemoveDirectoryW(dir.c_str());
 }
 
-}  // namespace
-
-ScratchDir::ScratchDir() {
-  static std::atomic<int> counter{0};
+std::filesystem::path TempFolder() {
   wchar_t temp[MAX_PATH + 1] = {};
   GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + L"unpack-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(counter++) + L"\\";
-  RemoveTree(path_);
+  return temp;
+}
+
+}  // namespace
+
+CScratchFolder::CScratchFolder(const std::string& label) : CScratchFolder(label, TempFolder()) {}
+
+CScratchFolder::CScratchFolder(const std::string& label, const std::filesystem::path& parent) {
+  static std::atomic<int> counter{0};
+  path_ = parent / ("unpack-" + label + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
+  RemoveTree(FolderW());
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
+CScratchFolder::~CScratchFolder() { RemoveTree(FolderW()); }
 
-CurrentDirectoryScope::CurrentDirectoryScope(const std::wstring& dir) {
-  wchar_t previous[MAX_PATH + 1] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  previous_ = previous;
-  entered_ = SetCurrentDirectoryW(dir.c_str()) != FALSE;
-}
-
-CurrentDirectoryScope::~CurrentDirectoryScope() { SetCurrentDirectoryW(previous_.c_str()); }
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -60,7 +60,7 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
+std::string ReadWholeFile(const std::filesystem::path& path) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::string();
@@ -71,3 +71,5 @@ std::string ReadWholeFile(const std::wstring& path) {
   CloseHandle(h);
   return bytes;
 }
+
+}  // namespace test_support

@@ -1,0 +1,26 @@
+// Host commands for the tests that drive Windows programs from outside:
+// running a shell command, and finding and clicking a window on the virtual
+// desktop (xdotool) as a user would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// Runs a command line through /bin/sh; its exit status, or -1 when it did not exit.
+int Shell(const std::string& commandLine);
+// Runs a command line through /bin/sh; what it wrote to standard output.
+std::string ShellOutput(const std::string& commandLine);
+
+// The X window ids of the windows captioned exactly caption, and the first
+// of them (empty when there is none).
+std::vector<std::string> FindWindowsByCaption(const std::string& caption);
+std::string FindWindowByCaption(const std::string& caption);
+// The host process id that owns an X window (Wine sets _NET_WM_PID to the
+// process's own pid); 0 when unknown.
+int WindowProcessId(const std::string& window);
+// Clicks the OK button of the message box with X window id window.
+void ClickBoxOk(const std::string& window);
+
+}  // namespace test_support
