@@ -1,5 +1,6 @@
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
+#include "framework/system_dlls.h"
 
 namespace {
 
@@ -35,8 +36,7 @@ BOOL CUtility::IsPreVista() { return QueryVersion().dwMajorVersion < 6; }
 BOOL CUtility::IsWow64() {
   BOOL wow64 = FALSE;
   // Looked up at run time: systems before XP SP2 do not have the function.
-  auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+  auto isWow64Process = FindFunction<IsWow64ProcessFn>(::GetModuleHandleW(L"kernel32"), "IsWow64Process");
   if (!isWow64Process) return FALSE;
   if (!isWow64Process(::GetCurrentProcess(), &wow64)) wow64 = FALSE;
   return wow64;

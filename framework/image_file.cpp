@@ -30,16 +30,13 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
 // The name the system gives the running image now. Windows reports the
 // file's current name, after a rename too; Wine the name it was mapped by.
 BOOL MappedImageName(wchar_t (&name)[kNameUnits]) {
-  GetMappedFileNameWFn getName = nullptr;
   CModule psapi;
   // kernel32 has it from Windows 7 on; before, psapi alone.
-  getName = reinterpret_cast<GetMappedFileNameWFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW")));
+  auto getName = FindFunction<GetMappedFileNameWFn>(::GetModuleHandleW(L"kernel32.dll"), "K32GetMappedFileNameW");
   if (!getName) {
     psapi.Reset(LoadSystemLibrary(L"psapi.dll"));
     if (!psapi.IsValid()) return FALSE;
-    getName = reinterpret_cast<GetMappedFileNameWFn>(
-        reinterpret_cast<void*>(::GetProcAddress(psapi.Get(), "GetMappedFileNameW")));
+    getName = FindFunction<GetMappedFileNameWFn>(psapi.Get(), "GetMappedFileNameW");
     if (!getName) return FALSE;
   }
   DWORD len = getName(::GetCurrentProcess(), ::GetModuleHandleW(nullptr), name, kNameUnits);
@@ -95,8 +92,7 @@ BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
 BOOL CImageFile::MapsRunningImage(HANDLE held) {
   // Asks about the files themselves, not their names: Wine, which reports
   // the name an image was mapped by even after a rename, answers it too.
-  auto same = reinterpret_cast<NtAreMappedFilesTheSameFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame")));
+  auto same = FindFunction<NtAreMappedFilesTheSameFn>(::GetModuleHandleW(L"ntdll.dll"), "NtAreMappedFilesTheSame");
   if (!same) return TRUE;
   CHandle mapping(::CreateFileMappingW(held, nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping.IsValid()) return FALSE;

@@ -62,9 +62,8 @@ typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
 BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CHandle* held, DWORD* error) {
   held->Reset();
   HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  auto create = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtCreateFile")));
-  auto toDos = reinterpret_cast<RtlNtStatusToDosErrorFn>(
-      reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  auto create = FindFunction<NtCreateFileFn>(ntdll, "NtCreateFile");
+  auto toDos = FindFunction<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
   CProtectedDirectoryDescriptor descriptor;
   if (!create || !toDos || !descriptor.Build()) {
     *error = ::GetLastError() ? ::GetLastError() : ERROR_INVALID_FUNCTION;

@@ -14,12 +14,6 @@ bool g_searchRestricted = false;
 CSystemApi g_api = {};
 bool g_apiLoaded = false;
 
-template <typename Fn>
-bool Find(HMODULE module, const char* name, Fn* fn) {
-  *fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-  return *fn != nullptr;
-}
-
 HMODULE Kernel32() { return ::GetModuleHandleW(L"kernel32.dll"); }
 
 // The DLLs, and the names of their functions in CSystemApi's order, an empty
@@ -58,15 +52,15 @@ bool LoadApi(CSystemApi* api) {
 void RestrictDllSearchToSystem() {
   // Looked up at run time: Windows 7 has it only with its update, older
   // systems not at all.
-  SetDefaultDllDirectoriesFn setDefault = nullptr;
-  if (Find(Kernel32(), "SetDefaultDllDirectories", &setDefault) && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+  auto setDefault = FindFunction<SetDefaultDllDirectoriesFn>(Kernel32(), "SetDefaultDllDirectories");
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     g_searchRestricted = true;
     return;
   }
   // The launcher's own folder stays first in the search whatever is done
   // here: LoadSystemLibrary names full paths for that.
-  SetDllDirectoryWFn setDirectory = nullptr;
-  if (Find(Kernel32(), "SetDllDirectoryW", &setDirectory)) setDirectory(L"");
+  auto setDirectory = FindFunction<SetDllDirectoryWFn>(Kernel32(), "SetDllDirectoryW");
+  if (setDirectory) setDirectory(L"");
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {

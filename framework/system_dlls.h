@@ -15,6 +15,14 @@
 // anything that could load a DLL.
 void RestrictDllSearchToSystem();
 
+// The function name exported by module, as a pointer of type Fn; null when
+// the module is null or lacks it. Functions that older systems lack are
+// looked up this way, so that the image never imports them.
+template <typename Fn>
+Fn FindFunction(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
 // Loads name (a file name such as L"shell32.dll") from the system directory
 // only, its own dependencies too. Null, with the system's error, when it
 // cannot.

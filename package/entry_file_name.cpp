@@ -26,9 +26,8 @@ BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileName
   }
   // Checked after conversion: what the file system sees is the UTF-16 name,
   // and in double-byte code pages 0x5C may be the second byte of a letter.
-  size_t units = 0;
-  while (name[units] != L'\0') ++units;
-  BOOL allowed = terminated && CheckEntryNameRules(name, units) == EntryNameFault::kNone;
+  BOOL allowed =
+      terminated && CheckEntryNameRules(name, static_cast<size_t>(::lstrlenW(name))) == EntryNameFault::kNone;
   MaskControlCharacters(name);
   return allowed;
 }

@@ -50,7 +50,8 @@ class CUnPack {
   // of directory the launcher extracts into and starts a command in.
   BOOL HoldsUnPackDir() const { return m_hUnPackDir.IsValid(); }
   // Why the work directory is not held: the system error of its creation
-  // (ERROR_ACCESS_DENIED for a link found at the path); 0 while held.
+  // (ERROR_ALREADY_EXISTS for anything left at the path, a link included,
+  // which the file error line shows as access denied); 0 while held.
   DWORD UnPackDirError() const { return m_dwUnPackDirError; }
   // Deletes the work directory's files and removes it, letting go of the
   // hold just before the removal. A work directory that is a link is
