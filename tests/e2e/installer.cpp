@@ -75,6 +75,13 @@ void PlantDlls(const std::string& folder) {
     fs::copy_file(UNPACK_E2E_PLANTED_DLL, folder + "/" + name + ".dll", fs::copy_options::overwrite_existing);
 }
 
+std::vector<std::string> LoadPlantedDll(const std::string& folder, const std::string& rundll32) {
+  fs::create_directories(folder);
+  fs::copy_file(UNPACK_E2E_PLANTED_DLL, folder + "/planted.dll", fs::copy_options::overwrite_existing);
+  RunWindows(rundll32, {WindowsPath(folder + "/planted.dll") + ",Nothing"});
+  return LoadedMarkers(folder);
+}
+
 std::vector<std::string> LoadedMarkers(const std::string& folder) {
   std::vector<std::string> loaded;
   for (const auto& entry : fs::directory_iterator(folder))

@@ -55,5 +55,9 @@ bool ReadInstallerImage(const std::string& path, CPeImage* image);
 void PlantDlls(const std::string& folder);
 // The names of the markers in folder that loaded planted DLLs left.
 std::vector<std::string> LoadedMarkers(const std::string& folder);
+// Proves the planted DLL works: copies it into folder as planted.dll, has
+// rundll32 (a Windows path, of the bitness the DLL was built for) load it,
+// and returns the markers left, {"planted.dll.loaded"} when it ran.
+std::vector<std::string> LoadPlantedDll(const std::string& folder, const std::string& rundll32);
 
 }  // namespace e2e

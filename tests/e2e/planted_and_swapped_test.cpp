@@ -42,11 +42,7 @@ class PlantedAndSwappedTest : public ::testing::Test {
 
 TEST_F(PlantedAndSwappedTest, DllsPlantedBesideTheInstallerAreNotLoaded) {
   // The planted DLL does leave its marker when something loads it.
-  std::string control = scratch_ / "control";
-  fs::create_directories(control);
-  fs::copy_file(UNPACK_E2E_PLANTED_DLL, control + "/planted.dll");
-  e2e::RunWindows("rundll32.exe", {e2e::WindowsPath(control + "/planted.dll") + ",Nothing"});
-  ASSERT_EQ(e2e::LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
+  ASSERT_EQ(e2e::LoadPlantedDll(scratch_ / "control", "rundll32.exe"), std::vector<std::string>{"planted.dll.loaded"});
 
   std::string ran = scratch_ / "ran.txt";
   std::string setup = folder_ + "/setup.exe";

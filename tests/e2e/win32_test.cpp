@@ -85,11 +85,8 @@ TEST_F(Win32Test, TheProgramFormHandsTheChildItsArgumentsAndTheWorkDirectory) {
 // planted beside it (as 32-bit DLLs, the only kind it could load) stay unloaded.
 TEST_F(Win32Test, DllsPlantedBesideTheInstallerAreNotLoaded) {
   // The planted DLL does leave its marker when a 32-bit process loads it.
-  std::string control = scratch_ / "control";
-  fs::create_directories(control);
-  fs::copy_file(UNPACK_E2E_PLANTED_DLL, control + "/planted.dll");
-  e2e::RunWindows(R"(C:\windows\syswow64\rundll32.exe)", {e2e::WindowsPath(control + "/planted.dll") + ",Nothing"});
-  ASSERT_EQ(e2e::LoadedMarkers(control), std::vector<std::string>{"planted.dll.loaded"});
+  ASSERT_EQ(e2e::LoadPlantedDll(scratch_ / "control", R"(C:\windows\syswow64\rundll32.exe)"),
+            std::vector<std::string>{"planted.dll.loaded"});
 
   std::string folder = scratch_ / "downloads";
   fs::create_directories(folder);
