@@ -14,9 +14,9 @@ target_link_options(UnPackFile PRIVATE
 # Size: the shipped image must stay within 48 KiB. Whole-program optimisation
 # drops and folds what a single file cannot see, and the 32-bit Windows ABI
 # needs only 4-byte stack alignment, which spares the realignment code.
-set_property(TARGET UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_framework
+set_property(TARGET UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_hardening unpack_framework
              PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
-foreach(target UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_framework)
+foreach(target UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_hardening unpack_framework)
   target_compile_options(${target} PRIVATE -mpreferred-stack-boundary=2)
 endforeach()
 target_link_options(UnPackFile PRIVATE -mpreferred-stack-boundary=2)

@@ -1,4 +1,4 @@
-# Settings for the launcher's own code (framework, diagnostics, package,
+# Settings for the launcher's own code (framework, hardening, diagnostics, package,
 # launcher). unpack_win_api travels to every user of that code (tests
 # included): Unicode Win32 and the include root. unpack_launcher_flags stays
 # private to the launcher's libraries: no exceptions or RTTI, sections that

@@ -5,7 +5,7 @@
 
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
-#include "framework/shared_folder_file.h"
+#include "hardening/shared_folder_file.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "launcher/app_objects.h"
 
 #include "diagnostics/utility.h"
-#include "framework/image_file.h"
 #include "framework/system_dlls.h"
+#include "hardening/image_file.h"
 
 namespace {
 

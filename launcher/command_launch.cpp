@@ -5,8 +5,8 @@
 #include "diagnostics/utility.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
-#include "framework/shared_folder_file.h"
 #include "framework/system_dlls.h"
+#include "hardening/shared_folder_file.h"
 #include "launcher/command_line.h"
 #include "package/unpack.h"
 

@@ -1,7 +1,7 @@
 #include "package/unpack.h"
 
 #include "diagnostics/utility.h"
-#include "framework/image_file.h"
+#include "hardening/image_file.h"
 
 CUnPack::CUnPack() = default;
 

@@ -1,8 +1,8 @@
 #include "diagnostics/utility.h"
 #include "framework/handle.h"
-#include "framework/pinned_directory.h"
-#include "framework/protected_directory.h"
-#include "framework/reparse_point.h"
+#include "hardening/pinned_directory.h"
+#include "hardening/protected_directory.h"
+#include "hardening/reparse_point.h"
 #include "package/unpack.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The running image's file held from the start, the check that the held file
 // is the running image, and system DLLs loaded by path.
-#include "framework/image_file.h"
+#include "hardening/image_file.h"
 
 #include <gtest/gtest.h>
 

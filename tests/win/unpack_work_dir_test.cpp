@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "framework/handle.h"
-#include "framework/protected_directory.h"
+#include "hardening/protected_directory.h"
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"

@@ -1,6 +1,6 @@
-#include "framework/pinned_directory.h"
+#include "hardening/pinned_directory.h"
 
-#include "framework/reparse_point.h"
+#include "hardening/reparse_point.h"
 
 BOOL CPinnedDirectory::Hold(const wchar_t* path, CFileException* error) {
   Release();

@@ -1,4 +1,4 @@
-#include "framework/shared_folder_file.h"
+#include "hardening/shared_folder_file.h"
 
 BOOL IsSingleLinkFile(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info = {};

@@ -1,4 +1,4 @@
-#include "framework/protected_directory.h"
+#include "hardening/protected_directory.h"
 
 #include <winternl.h>
 

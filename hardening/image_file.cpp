@@ -1,4 +1,4 @@
-#include "framework/image_file.h"
+#include "hardening/image_file.h"
 
 #include "framework/handle.h"
 #include "framework/system_dlls.h"

@@ -1,4 +1,4 @@
-#include "framework/reparse_point.h"
+#include "hardening/reparse_point.h"
 
 #include "framework/handle.h"
 
