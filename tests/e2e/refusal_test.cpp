@@ -26,14 +26,17 @@ class RefusalTest : public ::testing::Test {
     fs::remove_all(e2e::WorkDirHost());
     fs::create_directories(UNPACK_E2E_ARTIFACTS);
   }
-  // A failed case must not leave the first installation holding the mutex.
+  // A failed case must not leave the first installation holding the mutex,
+  // nor a box behind for the next case to find.
   void TearDown() override {
+    e2e::WaitWindows(secondPid_, std::chrono::seconds(5));
     e2e::WriteWholeFile(release_, "go");
     e2e::WaitWindows(firstPid_, std::chrono::seconds(60));
   }
   e2e::HostScratch scratch_{"refusal"};
   std::string release_ = scratch_ / "release";
   int firstPid_ = -1;
+  int secondPid_ = -1;
 };
 
 TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
@@ -52,10 +55,11 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
       << "the first launcher did not reach its wait";
   auto logBefore = e2e::ReadWholeFile(e2e::LogPath());
 
-  int secondPid = e2e::StartWindows(second, {});
+  secondPid_ = e2e::StartWindows(second, {});
   std::string window;
   ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); }, std::chrono::seconds(60)))
-      << "no window captioned " << kCaption;
+      << "no window captioned " << kCaption << "; the second launcher "
+      << (test_support::HasEnded(secondPid_) ? "has ended" : "still runs") << "\n" << e2e::Dump(e2e::LogMessages());
 
   // Its text, read through the window tree that Wine shares between processes.
   std::string texts = scratch_ / "texts.txt";
@@ -68,8 +72,8 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.
-  EXPECT_TRUE(e2e::DismissBox(window, secondPid, std::chrono::seconds(30))) << "the box was not dismissed";
-  auto refused = e2e::WaitWindows(secondPid, std::chrono::seconds(5));
+  EXPECT_TRUE(e2e::DismissBox(window, secondPid_, std::chrono::seconds(30))) << "the box was not dismissed";
+  auto refused = e2e::WaitWindows(std::exchange(secondPid_, -1), std::chrono::seconds(5));
   EXPECT_EQ(refused.exitCode, 0);
   EXPECT_EQ(e2e::ReadWholeFile(e2e::LogPath()), logBefore) << "a refused launcher writes no log line";
   EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/first.txt"), "first") << "the first one's files are untouched";
