@@ -59,7 +59,9 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::string window;
   ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); }, std::chrono::seconds(60)))
       << "no window captioned " << kCaption << "; the second launcher "
-      << (test_support::HasEnded(secondPid_) ? "has ended" : "still runs") << "\n" << e2e::Dump(e2e::LogMessages());
+      << (test_support::HasEnded(secondPid_) ? "has ended" : "still runs") << ", the virtual display "
+      << (e2e::Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0 ? "answers" : "is gone") << "\n"
+      << e2e::Dump(e2e::LogMessages());
 
   // Its text, read through the window tree that Wine shares between processes.
   std::string texts = scratch_ / "texts.txt";
