@@ -8,6 +8,8 @@
 # exit with 3. Under qemu-i386, 32-bit Wine aborts or hangs in a program that
 # does no more than start a thread and wait for it, so no result there tells
 # anything about the launcher.
+# Exits with 4, its last line saying why in apt's words, when apt cannot
+# install 32-bit Wine: the archive, not the project, is then at fault.
 set -u
 native_only=false
 [ "${1:-}" = --native-only ] && native_only=true
@@ -17,30 +19,35 @@ die() { echo "FAIL: $*" >&2; exit 1; }
 loader=/usr/lib/wine/wine
 runs() { "$loader" --version >/dev/null 2>&1; }
 
-# apt may be held for a while by another installation: wait for it.
-apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 "$@"; }
+. "$(dirname "$0")/apt.sh"
 
-install_packages() {  # PACKAGE...
+# i386 is only asked of apt until the packages are known to install: a
+# machine where they cannot keeps its updates free of the i386 archive, which
+# make test never needs.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  apt_options="-o APT::Architectures::=$(dpkg --print-architecture) -o APT::Architectures::=i386"
+  for a in $(dpkg --print-foreign-architectures); do apt_options="$apt_options -o APT::Architectures::=$a"; done
+fi
+
+install_packages() {  # WHAT PACKAGE...
+  what=$1; shift
   [ "$(id -u)" = 0 ] || die "installing $* needs root"
+  apt_update
+  apt_installable --no-install-recommends "$@" || { echo "$what could not be installed: $apt_reason" >&2; exit 4; }
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt_get update -q >/dev/null || die "apt-get update"
-  # Refuse rather than let apt remove what the rest of the build depends on.
-  if apt-get install -s --no-install-recommends "$@" | grep -q '^Remv'; then
-    die "installing $* would remove packages; install it by hand"
-  fi
-  apt_get install -y -q --no-install-recommends "$@" >/dev/null || die "apt-get install $*"
+  apt_install --no-install-recommends "$@" || { echo "$what could not be installed: $apt_reason" >&2; exit 4; }
 }
 
 if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
   step "installing wine32:i386"
-  install_packages wine32:i386
+  install_packages "32-bit Wine" wine32:i386
 fi
 runs && { step "Wine's 32-bit loader runs"; exit 0; }
 $native_only && { step "this kernel cannot start 32-bit programs; Wine's 32-bit loader would need qemu-i386"; exit 3; }
 
 # Debian's amd64 qemu-user-static registers no i386 handler (the kernel usually
 # runs those itself), and there may be no systemd to register one anyway.
-[ -x /usr/bin/qemu-i386-static ] || { step "installing qemu-user-static"; install_packages qemu-user-static; }
+[ -x /usr/bin/qemu-i386-static ] || { step "installing qemu-user-static"; install_packages qemu-i386 qemu-user-static; }
 step "registering qemu-i386 with binfmt_misc"
 bm=/proc/sys/fs/binfmt_misc
 [ -e $bm/register ] || mount -t binfmt_misc binfmt_misc $bm || die "cannot mount binfmt_misc"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "installer.h"
 #include "log_lines.h"
@@ -25,7 +26,17 @@ class RefusalTest : public ::testing::Test {
     fs::remove_all(e2e::WorkDirHost());
     fs::create_directories(UNPACK_E2E_ARTIFACTS);
   }
+  // A failed case must not leave the first installation holding the mutex,
+  // nor a box behind for the next case to find.
+  void TearDown() override {
+    e2e::WaitWindows(secondPid_, std::chrono::seconds(5));
+    e2e::WriteWholeFile(release_, "go");
+    e2e::WaitWindows(firstPid_, std::chrono::seconds(60));
+  }
   e2e::HostScratch scratch_{"refusal"};
+  std::string release_ = scratch_ / "release";
+  int firstPid_ = -1;
+  int secondPid_ = -1;
 };
 
 TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
@@ -36,16 +47,21 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   // The box is drawn by DLLs that load more on demand: none from here.
   e2e::PlantDlls(scratch_.path());
 
-  // The first installation: its child keeps running, so it holds the mutex.
-  int firstPid = e2e::StartWindows(first, {e2e::WindowsPath(e2e::TestChild()), "sleep", "20000"});
+  // The first installation: its child keeps running until released, so it
+  // holds the mutex however long the box takes to go.
+  firstPid_ = e2e::StartWindows(first, {e2e::WindowsPath(e2e::TestChild()), "wait-for", e2e::WindowsPath(release_),
+                                        "300000"});
   ASSERT_TRUE(test_support::WaitUntil([] { return e2e::LogHas("execute wait pid:"); }, std::chrono::seconds(60)))
       << "the first launcher did not reach its wait";
   auto logBefore = e2e::ReadWholeFile(e2e::LogPath());
 
-  int secondPid = e2e::StartWindows(second, {});
+  secondPid_ = e2e::StartWindows(second, {});
   std::string window;
   ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); }, std::chrono::seconds(60)))
-      << "no window captioned " << kCaption;
+      << "no window captioned " << kCaption << "; the second launcher "
+      << (test_support::HasEnded(secondPid_) ? "has ended" : "still runs") << ", the virtual display "
+      << (e2e::Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0 ? "answers" : "is gone") << "\n"
+      << e2e::Dump(e2e::LogMessages());
 
   // Its text, read through the window tree that Wine shares between processes.
   std::string texts = scratch_ / "texts.txt";
@@ -58,16 +74,16 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.
-  e2e::ClickBoxOk(window);
-  auto refused = e2e::WaitWindows(secondPid, std::chrono::seconds(30));
-  EXPECT_FALSE(refused.timedOut) << "the box was not dismissed";
+  EXPECT_TRUE(e2e::DismissBox(window, secondPid_, std::chrono::seconds(30))) << "the box was not dismissed";
+  auto refused = e2e::WaitWindows(std::exchange(secondPid_, -1), std::chrono::seconds(5));
   EXPECT_EQ(refused.exitCode, 0);
   EXPECT_EQ(e2e::ReadWholeFile(e2e::LogPath()), logBefore) << "a refused launcher writes no log line";
   EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/first.txt"), "first") << "the first one's files are untouched";
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost() + "/second.txt"));
   EXPECT_EQ(e2e::LoadedMarkers(scratch_.path()), std::vector<std::string>{}) << "a planted DLL ran";
 
-  auto done = e2e::WaitWindows(firstPid, std::chrono::seconds(60));
+  e2e::WriteWholeFile(release_, "go");
+  auto done = e2e::WaitWindows(std::exchange(firstPid_, -1), std::chrono::seconds(60));
   EXPECT_EQ(done.exitCode, 0);
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
 

@@ -2,7 +2,6 @@
 // user double-clicks an installer repeatedly: the system-wide mutex must let
 // exactly one through and refuse every other one with the box.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,12 +25,6 @@ std::map<std::string, int> RefusalBoxes() {
   std::map<std::string, int> boxes;
   for (const std::string& window : e2e::FindWindowsByCaption(kCaption)) boxes[window] = e2e::WindowProcessId(window);
   return boxes;
-}
-
-// True once the process from StartWindows has ended (it is not reaped here).
-bool HasEnded(int pid) {
-  siginfo_t info = {};
-  return waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 class LoadTest : public ::testing::Test {
@@ -107,12 +100,8 @@ TEST_F(LoadTest, EightLaunchersAtOnceOneRunsTheOthersAreRefused) {
   for (const auto& [window, pid] : boxes) {
     int k = static_cast<int>(std::find(pids.begin(), pids.end(), pid) - pids.begin());
     if (k == kLaunchers) continue;
-    bool ended = false;
-    for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
-      e2e::ClickBoxOk(window);
-      ended = e2e::WaitUntil([&] { return HasEnded(pid); }, std::chrono::seconds(10));
-    }
-    EXPECT_TRUE(ended) << "launcher " << k << " did not end after its box was dismissed";
+    EXPECT_TRUE(e2e::DismissBox(window, pid, std::chrono::seconds(30)))
+        << "launcher " << k << " did not end after its box was dismissed";
     auto refused = e2e::WaitWindows(pid, std::chrono::seconds(5));
     EXPECT_EQ(refused.exitCode, 0) << "launcher " << k;
   }

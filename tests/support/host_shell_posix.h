@@ -3,6 +3,7 @@
 // desktop (xdotool) as a user would.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,13 @@ std::string FindWindowByCaption(const std::string& caption);
 // The host process id that owns an X window (Wine sets _NET_WM_PID to the
 // process's own pid); 0 when unknown.
 int WindowProcessId(const std::string& window);
-// Clicks the OK button of the message box with X window id window.
-void ClickBoxOk(const std::string& window);
+// True once our child process pid has ended; it is left for waitpid to reap.
+bool HasEnded(int pid);
+// Dismisses the message box with X window id window as a person would, until
+// pid (our child, which shows it) has ended or limit has passed: clicks its
+// OK button, or clicks the box and presses Enter, turn about, and again while
+// the process lives. A click that lands before the box is drawn, or beside its
+// button on a slow machine, is only one try. Whether pid ended.
+bool DismissBox(const std::string& window, int pid, std::chrono::milliseconds limit);
 
 }  // namespace test_support
