@@ -201,4 +201,21 @@ TEST(WalkTest, HugeSizesCannotWrapTheOffset) {
   EXPECT_EQ(walk.stopOffset, file.size());
 }
 
+// A damaged package can name what the builder refuses; the launcher then
+// writes whatever the rules let through and the system accepts.
+TEST(WalkTest, PredictsTheNamesTheLauncherCanCreate) {
+  const struct {
+    const char* name;
+    bool written;
+  } kCases[] = {{"run.bat", true}, {"a+b=c,d;[e].txt", true}, {"caf\xE9 \x80.txt", true},
+                {"a<b", false},    {"a>b", false},           {"say\"hi\"", false},
+                {"a|b", false},    {"why?", false},          {"*.txt", false},
+                {"a:b", false},    {"nul.txt", false}};
+  for (const auto& c : kCases) {
+    PACKFILE_HEADER record{};
+    std::memcpy(record.name, c.name, std::strlen(c.name));
+    EXPECT_EQ(LauncherWritesName(record), c.written) << c.name;
+  }
+}
+
 }  // namespace
