@@ -4,7 +4,7 @@
 
 #include "format/package_layout.h"
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 #include "tests/support/memory_bytes.h"
 
 namespace {
