@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "log_lines.h"
 #include "tests/support/command_line.h"
@@ -17,15 +18,14 @@ namespace {
 const char kCaption[] = "Quillon\xC2\xAE Vantor";
 const char kText[] = "Another installation is in progress. You must complete that installation before starting this one.";
 
-class RefusalTest : public ::testing::Test {
+class RefusalTest : public e2e::CleanMachineTest {
  protected:
+  RefusalTest() : CleanMachineTest("refusal") {}
   void SetUp() override {
     ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
     fs::create_directories(UNPACK_E2E_ARTIFACTS);
   }
-  e2e::HostScratch scratch_{"refusal"};
 };
 
 TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
