@@ -27,8 +27,6 @@ class CUtility {
   // --- Environment probes -----------------------------------------------
   // Logs the OS line: version, build, service pack, and the WOW64 flag.
   static void OSInfo();
-  // Logs the OS line for the given version record and WOW64 flag.
-  static void LogOSLine(const OSVERSIONINFOW& version, BOOL wow64);
   // True when the OS major version is below 6 (before Windows Vista).
   static BOOL IsPreVista();
   // True when this is a 32-bit process on 64-bit Windows; false when the
@@ -42,4 +40,10 @@ class CUtility {
   // --- File error reporting ---------------------------------------------
   // Logs the sentence of the record's cause with its file name.
   static void FileException(const CFileException& error);
+
+ private:
+  // OSInfo's line for any version, which tests cannot make the system report.
+  friend class CUtilityTestPeer;
+  // Logs the OS line for the given version record and WOW64 flag.
+  static void LogOSLine(const OSVERSIONINFOW& version, BOOL wow64);
 };

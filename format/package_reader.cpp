@@ -73,7 +73,13 @@ std::string DescribeWalkStop(const CLauncherWalk& walk) {
 
 bool LauncherWritesName(const PACKFILE_HEADER& record) {
   std::size_t length = RecordNameLength(record);
-  return length < kPackNameSize && CheckEntryNameRules(record.name, length) == EntryNameFault::kNone;
+  if (length >= kPackNameSize || CheckEntryNameRules(record.name, length) != EntryNameFault::kNone) return false;
+  // The launcher tries these names as well, but the system creates no file
+  // whose name holds a character it reserves for wildcards, redirection or
+  // quoting: the open fails, and the walk goes on past the data.
+  static const char kReserved[] = "<>\"|?*";
+  return std::find_first_of(record.name, record.name + length, kReserved, kReserved + sizeof(kReserved) - 1) ==
+         record.name + length;
 }
 
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {

@@ -35,7 +35,7 @@ struct CWalkEntry {
   std::uint64_t recordOffset = 0;
   PACKFILE_HEADER record{};          // as the launcher holds it after the read
   std::uint64_t delivered = 0;       // data bytes the file supplied, at most size
-  bool written = false;              // the name passes the rules: the launcher writes the file
+  bool written = false;              // the launcher writes the file: see LauncherWritesName
 };
 
 struct CLauncherWalk {
@@ -55,5 +55,7 @@ CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset);
 // How the walk ended, e.g. "reading count -1" or "at the end of the file".
 std::string DescribeWalkStop(const CLauncherWalk& walk);
 
-// True when `record`'s name is one the launcher writes a file for.
+// True when `record`'s name is one the launcher writes a file for: it passes
+// the reading rules and holds none of < > " | ? *, for which the system
+// refuses the launcher's open.
 bool LauncherWritesName(const PACKFILE_HEADER& record);

@@ -73,7 +73,6 @@ class CFile {
 
   // The full path resolved at open; empty when not open.
   const CString& GetFilePath() const { return m_strFileName; }
-  bool IsOpen() const { return m_hFile.IsValid(); }
 
   // Writes what is buffered and closes the file (nothing when not open).
   // FALSE with error filled when the buffered data could not be written; the
@@ -81,7 +80,10 @@ class CFile {
   BOOL Close(CFileException* error = nullptr);
 
  private:
+  friend class CFileTestPeer;
   enum class BufferState { kEmpty, kReading, kWriting };
+
+  bool IsOpen() const { return m_hFile.IsValid(); }
 
   // What both opens check and need before a handle: the name's full path
   // into full, and the buffer. FALSE with error filled as Open describes.

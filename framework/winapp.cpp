@@ -10,7 +10,7 @@ const UINT kErrorModeAdded = 0x8001;
 
 }  // namespace
 
-CWinApp::CWinApp(const wchar_t* appName) : m_pszAppName(appName) { g_currentApp = this; }
+CWinApp::CWinApp() { g_currentApp = this; }
 
 CWinApp::~CWinApp() {
   if (g_currentApp == this) g_currentApp = nullptr;
@@ -20,14 +20,12 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
-int CWinApp::Run() { return ExitInstance(); }
-
 CWinApp* AfxGetApp() { return g_currentApp; }
 
 int AfxWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   ::SetErrorMode(::SetErrorMode(0) | kErrorModeAdded);
   CWinApp* app = AfxGetApp();
   if (!app) return -1;
-  if (!app->InitInstance()) return app->ExitInstance();
-  return app->Run();
+  app->InitInstance();
+  return app->ExitInstance();
 }

@@ -1,27 +1,24 @@
 // The application base and the process entry. The one application object is
 // a static derived from CWinApp; the entry calls its InitInstance once on the
-// main thread and turns the outcome into the process exit code.
+// main thread, then its ExitInstance, whose result is the process exit code.
 #pragma once
 
 #include <windows.h>
 
 class CWinApp {
  public:
-  // Makes this object the current application. appName may be null.
-  explicit CWinApp(const wchar_t* appName = nullptr);
+  // Makes this object the current application.
+  CWinApp();
   virtual ~CWinApp();
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
-  // Per-run work. TRUE would enter the message loop; FALSE ends the run.
+  // Per-run work. TRUE asks for a message loop, which with no window would
+  // end at once: either result ends the run with ExitInstance.
   virtual BOOL InitInstance();
-  // Shutdown after a FALSE InitInstance or the loop's end: the quit code,
-  // which is 0 because no message was ever retrieved.
+  // Shutdown after InitInstance: the quit code, which is 0 because no
+  // message was ever retrieved.
   virtual int ExitInstance();
-  // The message loop. No window exists, so it only shuts down.
-  virtual int Run();
-
-  const wchar_t* m_pszAppName;
 };
 
 // The current application object, or null when none was constructed.

@@ -27,6 +27,10 @@ class CImageFile {
   // running image (file is then closed).
   static BOOL Open(CFile& file, const wchar_t* name, CFileException* error);
 
+ private:
+  // Open's two decisions, reached by tests with files of their own.
+  friend class CImageFileTestPeer;
+
   // The identity decision: TRUE when mappedName, as the system reports the
   // name of a mapped image (\Device\HarddiskVolume1\... on Windows,
   // \??\C:\... under Wine), names the very file open on held now.

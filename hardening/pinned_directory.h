@@ -19,8 +19,6 @@ class CPinnedDirectory {
   // holding nothing, when path is no real directory: error then gets the
   // system's reason, or cause 5 (access denied) for a link or a file.
   BOOL Hold(const wchar_t* path, CFileException* error);
-  // True while a directory is held.
-  BOOL IsHeld() const { return m_hDirectory.IsValid(); }
   // Lets the directory go, so that it can be removed.
   void Release() { m_hDirectory.Reset(); }
 

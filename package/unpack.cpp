@@ -8,11 +8,10 @@ CUnPack::CUnPack() = default;
 CUnPack::CUnPack(const wchar_t* sourcePath, const wchar_t* workParent)
     : m_strSource(sourcePath), m_strWorkParent(workParent) {}
 
-int CUnPack::Run() {
+void CUnPack::Run() {
   StartThread();
   // Without a thread the wait fails at once and the run goes on without files.
   if (::WaitForSingleObject(m_hThread.Get(), INFINITE) == WAIT_OBJECT_0) m_hThread.Reset();
-  return 0;
 }
 
 void CUnPack::StartThread() {

@@ -22,8 +22,9 @@ class CUnPack {
   CUnPack& operator=(const CUnPack&) = delete;
 
   // Extracts on a worker thread and waits for it without a time limit; the
-  // thread handle is released once the thread has ended. Always returns 0.
-  int Run();
+  // thread handle is released once the thread has ended. What was extracted
+  // is not reported: the run goes on to the command either way.
+  void Run();
   // Starts the worker thread unless one is held; no thread is held when the
   // system cannot create one.
   void StartThread();

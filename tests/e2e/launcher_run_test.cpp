@@ -4,14 +4,15 @@
 
 #include <regex>
 
+#include "clean_machine_test.h"
 #include "log_lines.h"
 #include "wine_prefix.h"
 
 namespace {
 
-class LauncherRunTest : public ::testing::Test {
+class LauncherRunTest : public e2e::CleanMachineTest {
  protected:
-  void SetUp() override { e2e::DeleteLog(); }
+  LauncherRunTest() : CleanMachineTest("launcher-run") {}
 };
 
 TEST_F(LauncherRunTest, AnUnpackedLauncherLogsTheOsLineAndExitsZero) {

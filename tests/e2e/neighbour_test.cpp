@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -28,11 +29,11 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
 // the work directory or, failing that, in the current directory.
 const std::vector<std::vector<std::string>> kBothForms = {{}, {"run.bat", "x"}};
 
-class NeighbourTest : public ::testing::Test {
+class NeighbourTest : public e2e::CleanMachineTest {
  protected:
+  NeighbourTest() : CleanMachineTest("neighbour") {}
   void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
     fs::create_directories(neighbour_);
     ASSERT_TRUE(e2e::WriteWholeFile(neighbour_ + "/keep.txt", "the neighbour's own file"));
     // The neighbour's batch file: if it ever runs, it leaves the marker.
@@ -69,7 +70,6 @@ class NeighbourTest : public ::testing::Test {
         << e2e::Dump(lines);
   }
 
-  e2e::HostScratch scratch_{"neighbour"};
   std::string neighbour_ = scratch_ / "neighbour";
   std::string marker_ = scratch_ / "neighbour-ran.txt";
   std::string setup_ = scratch_ / "setup.exe";

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <thread>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "reliability_support.h"
 #include "wine_prefix.h"
@@ -28,14 +29,13 @@ std::string MarkingBatch(const std::string& marker) {
   return "@echo off\r\necho ran> \"" + e2e::WindowsPath(marker) + "\"\r\n";
 }
 
-class PlantedAndSwappedTest : public ::testing::Test {
+class PlantedAndSwappedTest : public e2e::CleanMachineTest {
  protected:
+  PlantedAndSwappedTest() : CleanMachineTest("planted-swapped") {}
   void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
     fs::create_directories(folder_);
   }
-  e2e::HostScratch scratch_{"planted-swapped"};
   // The folder the user starts the installer from, Downloads say.
   std::string folder_ = scratch_ / "downloads";
 };

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "log_lines.h"
 #include "tests/support/command_line.h"
@@ -18,12 +19,12 @@ namespace {
 const char kCaption[] = "Quillon\xC2\xAE Vantor";
 const char kText[] = "Another installation is in progress. You must complete that installation before starting this one.";
 
-class RefusalTest : public ::testing::Test {
+class RefusalTest : public e2e::CleanMachineTest {
  protected:
+  RefusalTest() : CleanMachineTest("refusal") {}
   void SetUp() override {
     ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
     fs::create_directories(UNPACK_E2E_ARTIFACTS);
   }
   // A failed case must not leave the first installation holding the mutex,
@@ -33,7 +34,6 @@ class RefusalTest : public ::testing::Test {
     e2e::WriteWholeFile(release_, "go");
     e2e::WaitWindows(firstPid_, std::chrono::seconds(60));
   }
-  e2e::HostScratch scratch_{"refusal"};
   std::string release_ = scratch_ / "release";
   int firstPid_ = -1;
   int secondPid_ = -1;

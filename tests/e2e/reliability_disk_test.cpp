@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -22,8 +23,9 @@ std::string Pattern(size_t size, unsigned seed) {
   return bytes;
 }
 
-class DiskFullTest : public ::testing::Test {
+class DiskFullTest : public e2e::CleanMachineTest {
  protected:
+  DiskFullTest() : CleanMachineTest("reliability-disk") {}
   void SetUp() override {
     if (!fs::exists(std::string(kSmallFs) + "/mounted"))
       GTEST_SKIP() << "no small file system mounted at " << kSmallFs
@@ -31,14 +33,12 @@ class DiskFullTest : public ::testing::Test {
     temp_ = std::string(kSmallFs) + "/temp-" + std::to_string(getpid());
     fs::remove_all(temp_);
     fs::create_directories(temp_);
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
   }
   void TearDown() override {
     std::error_code ignored;
     if (!temp_.empty()) fs::remove_all(temp_, ignored);
   }
-  e2e::HostScratch scratch_{"reliability-disk"};
   std::string temp_;
 };
 

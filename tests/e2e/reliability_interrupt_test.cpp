@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -15,18 +16,14 @@ namespace {
 
 constexpr std::uintmax_t kHuge = 1ull << 30;
 
-class InterruptTest : public ::testing::Test {
+class InterruptTest : public e2e::CleanMachineTest {
  protected:
-  void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
-  }
+  InterruptTest() : CleanMachineTest("reliability-interrupt") {}
   void TearDown() override {
     e2e::Reap(pid_);
     std::error_code ignored;
     fs::remove_all(e2e::WorkDirHost(), ignored);
   }
-  e2e::HostScratch scratch_{"reliability-interrupt"};
   int pid_ = -1;
 };
 

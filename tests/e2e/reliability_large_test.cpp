@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -48,8 +49,9 @@ bool SameBytes(const std::string& a, const std::string& b, std::string* why) {
   return same;
 }
 
-class LargeTest : public ::testing::Test {
+class LargeTest : public e2e::CleanMachineTest {
  protected:
+  LargeTest() : CleanMachineTest("reliability-large") {}
   void SetUp() override {
     // The installer and the extracted file are written in full: twice the length.
     struct statvfs disk = {};
@@ -57,8 +59,7 @@ class LargeTest : public ::testing::Test {
     std::uint64_t free = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
     if (free < 2 * kLength + (2ull << 30))
       GTEST_SKIP() << "needs " << (2 * kLength >> 30) + 2 << " GiB free, " << (free >> 30) << " GiB left";
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
   }
   void TearDown() override {
     e2e::WriteWholeFile(scratch_ / "release", "go");
@@ -66,7 +67,6 @@ class LargeTest : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(e2e::WorkDirHost(), ignored);
   }
-  e2e::HostScratch scratch_{"reliability-large"};
   int pid_ = -1;
 };
 

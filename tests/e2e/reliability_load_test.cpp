@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -27,19 +28,18 @@ std::map<std::string, int> RefusalBoxes() {
   return boxes;
 }
 
-class LoadTest : public ::testing::Test {
+class LoadTest : public e2e::CleanMachineTest {
  protected:
+  LoadTest() : CleanMachineTest("reliability-load") {}
   void SetUp() override {
     ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
   }
   // A failed case must not leave launchers holding the mutex for the next.
   void TearDown() override {
     e2e::WriteWholeFile(scratch_ / "release", "go");
     for (int pid : pids_) e2e::Reap(pid);
   }
-  e2e::HostScratch scratch_{"reliability-load"};
   std::vector<int> pids_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -80,12 +81,12 @@ class MovedAway {
   bool moved_ = false;
 };
 
-class LogUnavailableTest : public ::testing::Test {
+class LogUnavailableTest : public e2e::CleanMachineTest {
  protected:
+  LogUnavailableTest() : CleanMachineTest("reliability-log") {}
   void SetUp() override {
     RestoreTempLeftAway();
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
+    e2e::ClearMachineState();
     debug_.environment = {std::string("UNPACK_WINEDEBUG=") + e2e::kDebuggerChannel};
     debug_.stderrPath = scratch_ / "stderr.txt";
   }
@@ -104,7 +105,6 @@ class LogUnavailableTest : public ::testing::Test {
       }
     }
   }
-  e2e::HostScratch scratch_{"reliability-log"};
   e2e::SpawnOptions debug_;
   int holder_ = -1;
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 
+#include "clean_machine_test.h"
 #include "reliability_support.h"
 
 namespace fs = std::filesystem;
@@ -20,17 +21,13 @@ bool LogHasLine(const std::wstring& message) {
   return false;
 }
 
-class NamesTest : public ::testing::Test {
+class NamesTest : public e2e::CleanMachineTest {
  protected:
-  void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
-  }
+  NamesTest() : CleanMachineTest("reliability-names") {}
   void TearDown() override {
     e2e::WriteWholeFile(scratch_ / "release", "go");
     e2e::Reap(pid_);
   }
-  e2e::HostScratch scratch_{"reliability-names"};
   int pid_ = -1;
 };
 

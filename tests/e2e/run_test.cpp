@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "log_lines.h"
 #include "tests/support/command_line.h"
@@ -14,13 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RunTest : public ::testing::Test {
+class RunTest : public e2e::CleanMachineTest {
  protected:
-  void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
-  }
-  e2e::HostScratch scratch_{"run"};
+  RunTest() : CleanMachineTest("run") {}
 };
 
 const std::map<std::string, std::string> kBatchPackage = {

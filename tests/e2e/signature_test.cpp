@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "pe/pe_image.h"
 #include "tests/support/command_line.h"
@@ -27,8 +28,7 @@ TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 
-  e2e::DeleteLog();
-  fs::remove_all(e2e::WorkDirHost());
+  e2e::ClearMachineState();
   auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
   EXPECT_EQ(run.exitCode, 0);
   bool sawSize = false, sawFile = false;

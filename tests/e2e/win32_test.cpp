@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "clean_machine_test.h"
 #include "installer.h"
 #include "log_lines.h"
 #include "pe/pe_image.h"
@@ -21,12 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Win32Test : public ::testing::Test {
+class Win32Test : public e2e::CleanMachineTest {
  protected:
-  void SetUp() override {
-    e2e::DeleteLog();
-    fs::remove_all(e2e::WorkDirHost());
-  }
+  Win32Test() : CleanMachineTest("win32") {}
   // The lines each case's run appended, for the record of what the shipped
   // image did on this machine.
   void TearDown() override {
@@ -34,7 +32,6 @@ class Win32Test : public ::testing::Test {
     for (const auto& line : e2e::LogLines()) std::cout << e2e::Narrow(line) << "\n";
   }
 
-  e2e::HostScratch scratch_{"win32"};
   e2e::RunFacts wow64_{true};
 };
 

@@ -7,8 +7,8 @@
 #include "format/package_reader.h"
 #include "format/package_writer.h"
 #include "gtest/gtest.h"
+#include "packfile_harness.h"
 #include "pe/pe_image.h"
-#include "test_support.h"
 #include "tests/support/memory_bytes.h"
 #include "tools/packfile/verify.h"
 

@@ -1,6 +1,6 @@
 // The log decoder on lines in the launcher's formats, as UTF-16LE bytes.
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 #include "tools/packfile/log_decoder.h"
 
 namespace {

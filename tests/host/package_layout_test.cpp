@@ -4,9 +4,9 @@
 #include "format/package_reader.h"
 #include "format/package_writer.h"
 #include "gtest/gtest.h"
+#include "packfile_harness.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "test_support.h"
 #include "tests/support/memory_bytes.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "format/package_layout.h"
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 #include "tests/support/memory_bytes.h"
 
 namespace {
@@ -199,6 +199,23 @@ TEST(WalkTest, HugeSizesCannotWrapTheOffset) {
   ASSERT_EQ(walk.entries.size(), 1u);
   EXPECT_EQ(walk.entries[0].delivered, file.size() - 1024 - 284);
   EXPECT_EQ(walk.stopOffset, file.size());
+}
+
+// A damaged package can name what the builder refuses; the launcher then
+// writes whatever the rules let through and the system accepts.
+TEST(WalkTest, PredictsTheNamesTheLauncherCanCreate) {
+  const struct {
+    const char* name;
+    bool written;
+  } kCases[] = {{"run.bat", true}, {"a+b=c,d;[e].txt", true}, {"caf\xE9 \x80.txt", true},
+                {"a<b", false},    {"a>b", false},           {"say\"hi\"", false},
+                {"a|b", false},    {"why?", false},          {"*.txt", false},
+                {"a:b", false},    {"nul.txt", false}};
+  for (const auto& c : kCases) {
+    PACKFILE_HEADER record{};
+    std::memcpy(record.name, c.name, std::strlen(c.name));
+    EXPECT_EQ(LauncherWritesName(record), c.written) << c.name;
+  }
 }
 
 }  // namespace

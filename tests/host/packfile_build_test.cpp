@@ -6,7 +6,7 @@
 #include "format/package_layout.h"
 #include "format/package_reader.h"
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 
 namespace fs = std::filesystem;
 

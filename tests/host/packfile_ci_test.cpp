@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 #include "tests/support/pe_writer.h"
 
 namespace fs = std::filesystem;

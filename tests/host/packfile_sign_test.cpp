@@ -5,9 +5,9 @@
 #include "format/file_bytes.h"
 #include "format/package_layout.h"
 #include "gtest/gtest.h"
+#include "packfile_harness.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "test_support.h"
 #include "tests/support/memory_bytes.h"
 
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "gtest/gtest.h"
+#include "packfile_harness.h"
 #include "pe/pe_checksum.h"
-#include "test_support.h"
 #include "tests/support/memory_bytes.h"
 #include "tests/support/pe_writer.h"
 

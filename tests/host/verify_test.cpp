@@ -6,7 +6,7 @@
 #include "format/package_layout.h"
 #include "format/reading_rules.h"
 #include "gtest/gtest.h"
-#include "test_support.h"
+#include "packfile_harness.h"
 #include "tests/support/memory_bytes.h"
 
 namespace {

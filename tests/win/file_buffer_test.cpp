@@ -8,6 +8,7 @@
 
 #include "framework/file.h"
 #include "tests/support/package_builder.h"
+#include "test_peers.h"
 #include "tests/support/scratch_folder.h"
 
 using test_support::CScratchFolder;
@@ -151,7 +152,7 @@ TEST(CFileBufferTest, ADiskFullAtFlushOrCloseIsAWriteFailure) {
   EXPECT_FALSE(ok) << "a full disk must not pass as success";
   EXPECT_EQ(error.m_cause, CFileException::DiskFull);
   EXPECT_EQ(std::wstring(error.m_strFileName), path);
-  EXPECT_FALSE(out.IsOpen());
+  EXPECT_FALSE(CFileTestPeer::IsOpen(out));
   DeleteFileW(path.c_str());
 
   // Close alone reports it when everything else fit in the buffer.

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "test_peers.h"
 #include "tests/support/scratch_folder.h"
 
 using test_support::CCurrentDirectoryScope;
@@ -23,7 +24,7 @@ TEST(CFileTest, MissingFileFillsTheRecordWithTheNameAsPassed) {
   CFile file;
   CFileException error;
   EXPECT_FALSE(file.Open(L"missing.bin", kReadShared, &error));
-  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(CFileTestPeer::IsOpen(file));
   EXPECT_EQ(error.m_cause, CFileException::NotFound);
   EXPECT_EQ(error.m_lOsError, ERROR_FILE_NOT_FOUND);
   EXPECT_STREQ(error.m_strFileName, L"missing.bin");

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "framework/system_dlls.h"
+#include "test_peers.h"
 #include "tests/support/scratch_folder.h"
 
 using test_support::CScratchFolder;
@@ -74,9 +75,9 @@ TEST_F(ImageFileTest, NamesFileAcceptsOnlyANameOfTheHeldFile) {
       {"a device that is not there", L"\\Device\\NoSuchVolume" + held_.substr(2), FALSE},
       {"empty", L"", FALSE},
   };
-  for (const auto& c : cases) EXPECT_EQ(CImageFile::NamesFile(c.mapped.c_str(), held), c.names) << c.what;
-  EXPECT_FALSE(CImageFile::NamesFile(nullptr, held));
-  EXPECT_FALSE(CImageFile::NamesFile(MappedForm(held_).c_str(), INVALID_HANDLE_VALUE));
+  for (const auto& c : cases) EXPECT_EQ(CImageFileTestPeer::NamesFile(c.mapped.c_str(), held), c.names) << c.what;
+  EXPECT_FALSE(CImageFileTestPeer::NamesFile(nullptr, held));
+  EXPECT_FALSE(CImageFileTestPeer::NamesFile(MappedForm(held_).c_str(), INVALID_HANDLE_VALUE));
   CloseHandle(held);
 }
 
@@ -86,7 +87,7 @@ TEST_F(ImageFileTest, MapsRunningImageTellsTheImageFromAnExactCopy) {
   ASSERT_TRUE(CopyFileW(self.c_str(), copy.c_str(), FALSE));
   for (const auto& [path, same] : {std::pair{self, TRUE}, std::pair{copy, FALSE}}) {
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(CImageFile::MapsRunningImage(held), same);
+    EXPECT_EQ(CImageFileTestPeer::MapsRunningImage(held), same);
     CloseHandle(held);
   }
 }
@@ -125,7 +126,7 @@ TEST_F(ImageFileTest, OpenRefusesAFileThatIsNotTheRunningImage) {
     SetLastError(0);
     EXPECT_FALSE(CImageFile::Open(file, L"C:\\the\\module\\path.exe", &error)) << c.what;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(c.osError)) << c.what;
-    EXPECT_FALSE(file.IsOpen()) << c.what;
+    EXPECT_FALSE(CFileTestPeer::IsOpen(file)) << c.what;
     EXPECT_EQ(error.m_cause, c.cause) << c.what;
     EXPECT_EQ(error.m_lOsError, c.osError) << c.what;
     EXPECT_STREQ(error.m_strFileName, L"C:\\the\\module\\path.exe") << c.what;

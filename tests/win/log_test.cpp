@@ -8,6 +8,7 @@
 #include "framework/handle.h"
 #include "log_reader.h"
 #include "system_facts.h"
+#include "test_peers.h"
 #include "tests/support/log_lines.h"
 
 namespace {
@@ -178,12 +179,12 @@ TEST_F(LogTest, TheOsLineShowsVersionServicePackAndWow64) {
   version.dwMinorVersion = 1;
   version.dwBuildNumber = 7601;
   lstrcpyW(version.szCSDVersion, L"Service Pack 1");
-  CUtility::LogOSLine(version, TRUE);
+  CUtilityTestPeer::LogOSLine(version, TRUE);
   version.dwMajorVersion = 10;
   version.dwMinorVersion = 0;
   version.dwBuildNumber = 19045;
   version.szCSDVersion[0] = L'\0';
-  CUtility::LogOSLine(version, FALSE);
+  CUtilityTestPeer::LogOSLine(version, FALSE);
   EXPECT_EQ(Messages(), (Texts{L"[CUtility::OSInfo] OS 6.1(7601) Service Pack 1 x64:1",
                                L"[CUtility::OSInfo] OS 10.0(19045)  x64:0"}))
       << "two blanks when no service pack";

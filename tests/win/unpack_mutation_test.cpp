@@ -1,6 +1,7 @@
 // Valid packages damaged at random, the way a broken or hostile file could
-// be, then extracted: the extractor must end, keep to its work directory and
-// log exactly what it wrote.
+// be, then extracted: the extractor must end, keep to its work directory,
+// log exactly what it wrote, and do what packfile's reader predicts (the
+// header offset, then every file by name and bytes).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "format/package_reader.h"
 #include "format/reading_rules.h"
 #include "log_reader.h"
 #include "package/unpack.h"
 #include "package_files.h"
+#include "tests/support/memory_bytes.h"
 #include "tests/support/scratch_folder.h"
 
 using test_support::CScratchFolder;
@@ -165,7 +168,67 @@ struct CLogCheck {
   }
 };
 
-DWORD WINAPI Extract(LPVOID unpack) { return static_cast<DWORD>(static_cast<CUnPack*>(unpack)->UnPackFiles()); }
+// The prediction reads names as Windows-1252; the extractor converts them in
+// its thread's ANSI code page, so the thread gets a locale whose code page
+// that is, whatever the machine's default.
+const LCID kWindows1252Locale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
+
+DWORD WINAPI Extract(LPVOID unpack) {
+  if (!SetThreadLocale(kWindows1252Locale)) return 9;
+  return static_cast<DWORD>(static_cast<CUnPack*>(unpack)->UnPackFiles());
+}
+
+// A name as the file system tells files apart: trailing dots and blanks
+// dropped, letters without case.
+std::wstring FileSystemKey(std::wstring name) {
+  name.erase(name.find_last_not_of(L". ") + 1);
+  if (!name.empty()) CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+  return name;
+}
+
+std::map<std::wstring, std::string> KeyedByFileSystem(const std::map<std::wstring, std::string>& listing) {
+  std::map<std::wstring, std::string> files;
+  for (const auto& [name, content] : listing) files[FileSystemKey(name)] = content;
+  return files;
+}
+
+// The work directory as packfile's reader predicts it: the entries the walk
+// marks as written, each with the bytes the file delivered for it; a later
+// entry of the same name replaces the earlier file.
+std::map<std::wstring, std::string> PredictedFiles(const std::string& file) {
+  std::map<std::wstring, std::string> files;
+  CMemorySource bytes(file.data(), file.size());
+  const CLocatorRead located = LocateLikeLauncher(bytes);
+  if (!located.found) return files;
+  for (const CWalkEntry& entry : WalkLikeLauncher(bytes, located.headerOffset).entries) {
+    if (!entry.written) continue;
+    wchar_t name[kPackNameSize + 1] = {};
+    MultiByteToWideChar(1252, 0, entry.record.name, static_cast<int>(RecordNameLength(entry.record)), name,
+                        kPackNameSize);
+    files[FileSystemKey(name)] = file.substr(entry.recordOffset + kPackHeaderSize, entry.delivered);
+  }
+  return files;
+}
+
+// The names on which the work directory and the prediction disagree.
+::testing::AssertionResult SameFiles(const std::map<std::wstring, std::string>& written,
+                                     const std::map<std::wstring, std::string>& predicted) {
+  std::wstring differ;
+  auto w = written.begin();
+  auto p = predicted.begin();
+  while (w != written.end() || p != predicted.end()) {
+    if (p == predicted.end() || (w != written.end() && w->first < p->first)) {
+      differ += L" written, not predicted: " + (w++)->first;
+    } else if (w == written.end() || p->first < w->first) {
+      differ += L" predicted, not written: " + (p++)->first;
+    } else {
+      if (w->second != p->second) differ += L" other bytes: " + w->first;
+      ++w, ++p;
+    }
+  }
+  if (differ.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the launcher and packfile's prediction differ:" << differ;
+}
 
 TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
   CScratchFolder dir;
@@ -200,9 +263,11 @@ TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
     ASSERT_TRUE(WriteWholeFile(source, file));
     for (const auto& entry : ListDir(work)) DeleteFileW((work + entry.first).c_str());
     RemoveDirectoryW(work.c_str());
-    ASSERT_TRUE(DeleteLogFile());
 
     CUnPack unpack(source.c_str(), parent.c_str());
+    CMemorySource bytes(file.data(), file.size());
+    ASSERT_EQ(unpack.FindHeader(), LocateLikeLauncher(bytes).headerOffset) << "the header offset";
+    ASSERT_TRUE(DeleteLogFile());
     HANDLE thread = CreateThread(nullptr, 0, Extract, &unpack, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     if (WaitForSingleObject(thread, kCaseTimeoutMs) != WAIT_OBJECT_0) {
@@ -220,6 +285,7 @@ TEST(UnPackMutationTest, DamagedPackagesNeverLeaveTheWorkDirectory) {
     ASSERT_EQ(ListDir(dir.FolderW()).size(), 3u) << "something new beside the package";
     const int before = check.written;
     ASSERT_TRUE(check(LogMessages(), work, result));
+    ASSERT_TRUE(SameFiles(KeyedByFileSystem(ListDir(work)), PredictedFiles(file)));
     extracted += check.written > before;
     empty += result == 0;
   }

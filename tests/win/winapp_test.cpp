@@ -34,6 +34,12 @@ TEST(CWinAppTest, FalseFromInitInstanceEndsWithExitInstancesZero) {
   EXPECT_EQ(app.errorModeSeen & 0x8001u, 0x8001u) << "the error mode is set before InitInstance";
 }
 
+TEST(CWinAppTest, TrueFromInitInstanceEndsTheSameWay) {
+  RecordingApp app(TRUE);
+  EXPECT_EQ(AfxWinMain(GetModuleHandleW(nullptr), nullptr, GetCommandLineW(), SW_SHOWNORMAL), 0);
+  EXPECT_EQ(app.exitCalls, 1);
+}
+
 TEST(CWinAppTest, TheErrorModeKeepsWhatWasThere) {
   SetErrorMode(SEM_NOGPFAULTERRORBOX);
   RecordingApp app(FALSE);

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "packfile_harness.h"
 
 #include <sstream>
 
