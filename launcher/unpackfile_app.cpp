@@ -55,7 +55,8 @@ BOOL CUnPackFileApp::InitInstance() {
   }
   CUtility::OSInfo();
   CUnPack unpack;
-  // The run goes on to the command whatever was extracted.
+  // The run goes on to the command whatever was extracted, unless the
+  // image itself no longer is what was signed.
   unpack.Run();
   if (DWORD refusal = unpack.ImageRefusal()) {
     RefuseLaunch(refusal);
