@@ -19,19 +19,23 @@ HMODULE Kernel32() { return ::GetModuleHandleW(L"kernel32.dll"); }
 // The DLLs, and the names of their functions in CSystemApi's order, an empty
 // name closing each DLL's list. One loop fills the table: the shipped image
 // has no room for a call per function.
-const wchar_t* const kDlls[] = {L"user32.dll", L"shell32.dll", L"advapi32.dll"};
-const char kFunctionNames[] =
-    "LoadStringW\0MessageBoxW\0\0"
-    "ShellExecuteExW\0\0"
-    "AddAccessAllowedAceEx\0CopySid\0CreateWellKnownSid\0EqualSid\0GetTokenInformation\0InitializeAcl\0"
-    "InitializeSecurityDescriptor\0OpenProcessToken\0SetSecurityDescriptorControl\0SetSecurityDescriptorDacl\0\0";
+#define DLL_FILE(file) L"" #file ".dll",
+#define DLL_END(file) "\0"
+#define FUNCTION_NAME(name) #name "\0"
+#define ONE(name) +1
+const wchar_t* const kDlls[] = {UNPACK_SYSTEM_API(DLL_FILE, UNPACK_SYSTEM_API_NO_DLL)};
+// Each DLL's names end where the next DLL begins: the first DLL's end is
+// skipped, and the last one's added.
+const char kFunctionNames[] = UNPACK_SYSTEM_API(DLL_END, FUNCTION_NAME) "\0";
 const int kDllCount = sizeof(kDlls) / sizeof(kDlls[0]);
-static_assert(sizeof(CSystemApi) == 13 * sizeof(FARPROC), "one name in kFunctionNames for each function of CSystemApi");
+static_assert(sizeof(CSystemApi) == (0 UNPACK_SYSTEM_API(UNPACK_SYSTEM_API_NO_DLL, ONE)) * sizeof(FARPROC),
+              "every slot of CSystemApi is a function pointer");
 
 bool LoadApi(CSystemApi* api) {
   CModule modules[kDllCount];
   BYTE* slot = reinterpret_cast<BYTE*>(api);
-  const char* name = kFunctionNames;
+  // Past the leading end marker that the first DLL's list generates.
+  const char* name = kFunctionNames + 1;
   for (int i = 0; i < kDllCount; ++i, ++name) {
     modules[i].Reset(LoadSystemLibrary(kDlls[i]));
     if (!modules[i].IsValid()) return false;

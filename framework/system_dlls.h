@@ -28,22 +28,24 @@ Fn FindFunction(HMODULE module, const char* name) {
 // cannot.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
-// The functions the launcher takes from USER32, SHELL32 and ADVAPI32.
+// The one list of the functions the launcher takes from USER32, SHELL32 and
+// ADVAPI32: DLL(file) opens each DLL's functions, FN(name) names one. The
+// table's slots and the names that fill them are both generated from it, so
+// that they cannot drift apart.
+#define UNPACK_SYSTEM_API(DLL, FN)                                                                      \
+  DLL(user32) FN(LoadStringW) FN(MessageBoxW) FN(GetProcessWindowStation) FN(GetUserObjectInformationW) \
+  DLL(shell32) FN(ShellExecuteExW)                                                                      \
+  DLL(advapi32) FN(AddAccessAllowedAceEx) FN(CopySid) FN(CreateWellKnownSid) FN(EqualSid)               \
+      FN(GetTokenInformation) FN(InitializeAcl) FN(InitializeSecurityDescriptor) FN(OpenProcessToken)   \
+      FN(SetSecurityDescriptorControl) FN(SetSecurityDescriptorDacl)
+
+#define UNPACK_SYSTEM_API_NO_DLL(file)
+#define UNPACK_SYSTEM_API_SLOT(name) decltype(&::name) name;
+// The functions of UNPACK_SYSTEM_API, one slot each, in the list's order.
 struct CSystemApi {
-  decltype(&::LoadStringW) LoadStringW;
-  decltype(&::MessageBoxW) MessageBoxW;
-  decltype(&::ShellExecuteExW) ShellExecuteExW;
-  decltype(&::AddAccessAllowedAceEx) AddAccessAllowedAceEx;
-  decltype(&::CopySid) CopySid;
-  decltype(&::CreateWellKnownSid) CreateWellKnownSid;
-  decltype(&::EqualSid) EqualSid;
-  decltype(&::GetTokenInformation) GetTokenInformation;
-  decltype(&::InitializeAcl) InitializeAcl;
-  decltype(&::InitializeSecurityDescriptor) InitializeSecurityDescriptor;
-  decltype(&::OpenProcessToken) OpenProcessToken;
-  decltype(&::SetSecurityDescriptorControl) SetSecurityDescriptorControl;
-  decltype(&::SetSecurityDescriptorDacl) SetSecurityDescriptorDacl;
+  UNPACK_SYSTEM_API(UNPACK_SYSTEM_API_NO_DLL, UNPACK_SYSTEM_API_SLOT)
 };
+#undef UNPACK_SYSTEM_API_SLOT
 
 // The table, filled on the first call through LoadSystemLibrary; the DLLs
 // then stay loaded until the process ends. Null, with the system's error,

@@ -2,6 +2,7 @@
 
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
+#include "hardening/image_signature.h"
 
 namespace {
 
@@ -61,6 +62,10 @@ BOOL CImageFile::Open(CFile& file, const wchar_t* name, CFileException* error) {
   if (MappedImageName(mapped) && NamesFile(mapped, g_image.Get()) && MapsRunningImage(g_image.Get())) return TRUE;
   file.Close();
   return Refuse(ERROR_ACCESS_DENIED, name, error);
+}
+
+DWORD CImageFile::VerifySignature(const wchar_t* name) {
+  return g_image.IsValid() ? VerifyImageSignature(g_image.Get(), name) : ERROR_SUCCESS;
 }
 
 BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {

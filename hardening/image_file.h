@@ -36,6 +36,10 @@ class CImageFile {
   // \??\C:\... under Wine), names the very file open on held now.
   static BOOL NamesFile(const wchar_t* mappedName, HANDLE held);
 
+  // Checks the held file against its signature (VerifyImageSignature, on
+  // the held handle; name names it): 0 to go on, else why it is refused.
+  static DWORD VerifySignature(const wchar_t* name);
+
   // TRUE when a view of the file open on held and the running image are
   // views of one file, as the system compares mappings; also TRUE where the
   // system cannot compare them (the name decides alone there).

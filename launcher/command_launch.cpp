@@ -13,6 +13,7 @@
 namespace {
 
 const wchar_t kSource[] = L"CUnPackFileApp::InitInstance";
+const wchar_t kExecuteFail[] = L"[%s] execute fail";
 
 // The reason a step failed, never 0: a refusal must not read as success.
 DWORD LastErrorOrDenied() {
@@ -86,7 +87,7 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   if (refusal) ::SetLastError(refusal);
   const CSystemApi* api = refusal ? nullptr : SystemApi();
   if (!api || !api->ShellExecuteExW(&launch)) {
-    CUtility::Log(L"[%s] execute fail", kSource);
+    CUtility::Log(kExecuteFail, kSource);
     return;
   }
   CHandle child(launch.hProcess);
@@ -99,4 +100,9 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   if (previousDir[0]) ::SetCurrentDirectoryW(previousDir);
   unpack.CleanUnPackDir();
   CUtility::Log(L"[%s] execute done code:%d", kSource, static_cast<int>(exitCode));
+}
+
+void RefuseLaunch(DWORD reason) {
+  ::SetLastError(reason);
+  CUtility::Log(kExecuteFail, kSource);
 }

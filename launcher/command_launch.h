@@ -16,6 +16,10 @@ constexpr DWORD kChildPollMilliseconds = 3000;
 // followed by the clean-up and the done line.
 void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv);
 
+// The launch step of a run that must start nothing: logs the launch fail
+// line with reason as its error, and leaves the work directory untouched.
+void RefuseLaunch(DWORD reason);
+
 // Sleeps a period, then checks; returns once the process has ended, with its
 // exit code (unchanged when the system cannot report it). Ends at the child's
 // real end even when its exit code is 259.

@@ -20,6 +20,31 @@ void ShowRefusal() {
   if (const CSystemApi* api = SystemApi()) api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
+// Whether anyone can see, and so answer, a box: not in a service or any
+// other session whose window station is not the visible one. A box there
+// would wait for ever and block an unattended deployment.
+bool WindowStationVisible(const CSystemApi& api) {
+  USEROBJECTFLAGS flags;
+  ::ZeroMemory(&flags, sizeof(flags));
+  DWORD needed = 0;
+  return api.GetUserObjectInformationW(api.GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags), &needed) &&
+         (flags.dwFlags & WSF_VISIBLE);
+}
+
+// The launcher is otherwise invisible: whoever started a damaged download
+// learns why nothing happens, and what to send to support.
+void ShowDamaged() {
+  const CSystemApi* api = SystemApi();
+  if (!api || !WindowStationVisible(*api)) return;
+  CString format;
+  CString text;
+  CString caption;
+  format.LoadString(IDS_DAMAGED_INSTALLER);
+  text.Format(format, CUtility::GetLogPath().GetString());
+  caption.LoadString(IDS_PRODUCT_NAME);
+  api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
+}
+
 }  // namespace
 
 BOOL CUnPackFileApp::InitInstance() {
@@ -30,8 +55,14 @@ BOOL CUnPackFileApp::InitInstance() {
   }
   CUtility::OSInfo();
   CUnPack unpack;
-  // The run goes on to the command whatever was extracted.
+  // The run goes on to the command whatever was extracted, unless the
+  // image itself no longer is what was signed.
   unpack.Run();
+  if (DWORD refusal = unpack.ImageRefusal()) {
+    RefuseLaunch(refusal);
+    ShowDamaged();
+    return FALSE;
+  }
   LaunchAndWait(unpack, __argc, __wargv);
   return FALSE;
 }

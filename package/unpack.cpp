@@ -35,3 +35,16 @@ BOOL CUnPack::OpenSource(CFile& file, const CString& path, CFileException* error
   if (m_strSource.IsEmpty()) return CImageFile::Open(file, path, error);
   return file.Open(path, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone, error);
 }
+
+BOOL CUnPack::AcceptSignature(const CString& path, LONG certificateSize) {
+  // Only the running image answers for a signature; a file given by path is
+  // read as it stands.
+  if (!m_strSource.IsEmpty() || certificateSize == 0) return TRUE;
+  m_dwImageRefusal = CImageFile::VerifySignature(path);
+  if (!m_dwImageRefusal) return TRUE;
+  CFileException error;
+  error.SetOsError(static_cast<LONG>(m_dwImageRefusal), path);
+  ::SetLastError(m_dwImageRefusal);
+  CUtility::FileException(error);
+  return FALSE;
+}

@@ -38,8 +38,12 @@ class CUnPack {
   int UnPackFiles();
   // The file offset of the first entry record, taken from the stub header
   // before the certificate table; 0 (with its log lines) when there is none
-  // or the file cannot be read.
+  // or the file cannot be read, and when the running image is signed but no
+  // longer matches its signature (see ImageRefusal).
   ULONGLONG FindHeader();
+  // Why the running image was refused (the signature verification's
+  // result), 0 while it was not: a refused run extracts and launches nothing.
+  DWORD ImageRefusal() const { return m_dwImageRefusal; }
 
   // The work directory with its trailing backslash. The first call clears
   // what an earlier run left there (never through a link), creates the
@@ -67,6 +71,10 @@ class CUnPack {
   // file error records. Failures as CFile::Open's, and for the running
   // executable CImageFile::Open's.
   BOOL OpenSource(CFile& file, const CString& path, CFileException* error) const;
+  // FALSE, with the file error line for path logged and ImageRefusal set,
+  // when the running image has a certificate table (certificateSize not 0)
+  // that its contents no longer match.
+  BOOL AcceptSignature(const CString& path, LONG certificateSize);
   // The folder that holds the work directory, with its trailing backslash.
   CString WorkParent() const;
 
@@ -77,6 +85,7 @@ class CUnPack {
   CString m_strUnPackDir;
   CHandle m_hUnPackDir;  // the work directory as this run created it
   DWORD m_dwUnPackDirError = ERROR_PATH_NOT_FOUND;
+  DWORD m_dwImageRefusal = 0;
   CString m_strSource;      // empty: the running executable
   CString m_strWorkParent;  // empty: the temporary directory
 };

@@ -60,6 +60,7 @@ ULONGLONG CUnPack::FindHeader() {
     return 0;
   }
   if (!ReadSome(file, &stub, sizeof(stub), error)) return 0;
+  if (!AcceptSignature(path, certificateSize)) return 0;
 
   CUtility::Log(L"[%s] Header offset:%d", kSource, static_cast<int>(stub.size));
   return stub.size;

@@ -104,7 +104,7 @@ class LauncherImageTest : public ::testing::TestWithParam<const char*> {
   Image image_;
 };
 
-TEST_P(LauncherImageTest, CarriesBothStringsInEnglish) {
+TEST_P(LauncherImageTest, CarriesItsStringsInEnglish) {
   std::u16string text;
   std::uint32_t language = 0;
   ASSERT_TRUE(FindPeString(image_.resources, 129, &text, &language));
@@ -113,8 +113,11 @@ TEST_P(LauncherImageTest, CarriesBothStringsInEnglish) {
   ASSERT_TRUE(FindPeString(image_.resources, 130, &text, &language));
   EXPECT_EQ(text, kProductName);
   EXPECT_EQ(language, kEnglishUs);
+  ASSERT_TRUE(FindPeString(image_.resources, 131, &text, &language));
+  EXPECT_EQ(text.find(u"This installer is damaged and cannot run."), 0u);
+  EXPECT_NE(text.find(u"send the file %s to support."), std::u16string::npos) << "the log path goes in its place";
   for (std::uint32_t id = 128; id < 144; ++id) {
-    if (id == 129 || id == 130) continue;
+    if (id >= 129 && id <= 131) continue;
     EXPECT_FALSE(FindPeString(image_.resources, id, &text, &language)) << "string " << id;
   }
   EXPECT_EQ(FindPeResources(image_.resources, kRtString, 129 / 16 + 1).size(), 1u) << "one language only";

@@ -1,53 +1,104 @@
-// A packed installer signed afterwards: the signature holds, the launcher
-// finds its package in front of the certificate table, and a changed package
-// byte breaks the signature.
+// A packed installer signed afterwards: the signature holds and the launcher
+// runs it; the same installer with one package byte changed no longer
+// matches its signature and is refused, with a box only where someone sees it.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "clean_machine_test.h"
 #include "installer.h"
+#include "log_lines.h"
+#include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "tests/support/command_line.h"
+#include "tests/support/wait.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-TEST(SignatureTest, ASignedInstallerVerifiesAndStillUnpacks) {
+const char kCaption[] = "Quillon\xC2\xAE Vantor";
+const long kBadDigest = static_cast<long>(static_cast<std::int32_t>(0x80096010u));  // TRUST_E_BAD_DIGEST
+
+// One package byte flipped and the PE checksum made right again: only the
+// signature's digest can tell.
+std::string FlipPackageByte(const std::string& setup, const CPeImage& image) {
+  std::string bytes = e2e::ReadWholeFile(setup);
+  bytes.at(PeImageDataEnd(image) + 384) ^= 0x20;
+  CPeChecksum sum(image.checkSumOffset);
+  sum.Add(bytes.data(), bytes.size());
+  std::uint32_t value = sum.Value();
+  std::memcpy(&bytes[image.checkSumOffset], &value, 4);  // little-endian, as the host
+  return bytes;
+}
+
+// Nothing extracted or launched: the file error line for the installer and
+// the launch fail line, both with the verification's result.
+void ExpectRefused(std::uint32_t tableSize) {
+  auto lines = e2e::LogMessages();
+  auto patterns = e2e::ExtractionPatterns({}, {false, std::to_string(tableSize)});
+  patterns.resize(3);
+  patterns.push_back(R"(\[CUtility::FileException\] An unknown error occurred while accessing Z:\\.*\\setup\.exe\.)");
+  patterns.push_back(R"(\[CUnPackFileApp::InitInstance\] execute fail)");
+  e2e::ExpectLines(lines, patterns);
+  for (std::size_t i = 3; i < lines.size(); ++i) EXPECT_EQ(lines[i].error, kBadDigest) << lines[i].message;
+  EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
+}
+
+TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsRefused) {
   e2e::HostScratch scratch("sign");
   std::string cert;
   std::string setup = scratch / "setup.exe";
   ASSERT_EQ(e2e::BuildSignedInstaller(scratch, {{"signed.txt", std::string(5000, 's')}}, setup, &cert), 0);
-  std::string verify = "osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " + test_support::ShellQuote(setup) + " >/dev/null 2>&1";
-  EXPECT_EQ(e2e::Shell(verify), 0) << "osslsigncode accepts the signature";
+  EXPECT_EQ(e2e::Shell("osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " +
+                       test_support::ShellQuote(setup) + " >/dev/null 2>&1"), 0);
 
   CPeImage image;
   ASSERT_TRUE(e2e::ReadInstallerImage(setup, &image));
   std::uint32_t tableSize = PeDirectory(image, kPeSecurityDirectory).size;
   ASSERT_GT(tableSize, 0u);
 
+  // Its certificate's root is trusted nowhere: that is for the elevation
+  // prompt to show, and the launcher runs it as before.
   e2e::ClearMachineState();
   auto run = e2e::RunWindows(setup, {e2e::WindowsPath(e2e::TestChild()), "exit", "0"});
   EXPECT_EQ(run.exitCode, 0);
-  bool sawSize = false, sawFile = false;
-  for (const auto& line : e2e::LogLines()) {
-    sawSize |= line.find(L"[CUnPack::FindHeader] Sign Size:" + std::to_wstring(tableSize) + L"  ") != std::wstring::npos;
-    sawFile |= line.find(L"UnPack count:1 len:5000 File:") != std::wstring::npos;
-  }
-  EXPECT_TRUE(sawSize) << "Sign Size equals the certificate table's size " << tableSize;
-  EXPECT_TRUE(sawFile);
+  EXPECT_TRUE(e2e::LogHas("[CUnPack::FindHeader] Sign Size:" + std::to_string(tableSize) + "  "));
+  EXPECT_TRUE(e2e::LogHas("UnPack count:1 len:5000 File:"));
+  EXPECT_TRUE(e2e::LogHas("execute done code:0"));
 
-  // One changed byte inside the package: the signature no longer holds.
-  std::string bytes = e2e::ReadWholeFile(setup);
-  std::size_t inside = PeImageDataEnd(image) + 284 + 100;
-  ASSERT_LT(inside, bytes.size());
-  bytes[inside] = static_cast<char>(bytes[inside] ^ 0x20);
-  std::string tampered = scratch / "tampered.exe";
-  ASSERT_TRUE(e2e::WriteWholeFile(tampered, bytes));
-  EXPECT_NE(e2e::Shell("osslsigncode verify -CAfile " + test_support::ShellQuote(cert) + " -in " +
-                       test_support::ShellQuote(tampered) + " >/dev/null 2>&1"), 0);
+  std::string tampered = scratch / "tampered";
+  fs::create_directories(tampered);
+  tampered += "/setup.exe";
+  ASSERT_TRUE(e2e::WriteWholeFile(tampered, FlipPackageByte(setup, image)));
+  std::vector<std::string> args = {e2e::WindowsPath(e2e::TestChild()), "exit", "0"};
+
+  // Started as a service would start it: nobody could answer a box.
+  e2e::DeleteLog();
+  auto unattended = e2e::RunWindows(e2e::TestChild(), {"unseen", e2e::WindowsPath(tampered), args[0], "exit", "0"},
+                                    std::chrono::seconds(60));
+  EXPECT_FALSE(unattended.timedOut) << "a box nobody can see held the run";
+  EXPECT_EQ(unattended.exitCode, 0);
+  ExpectRefused(tableSize);
+
+  // Double-clicked on the desktop: the person is told, in the product's box.
+  ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
+  e2e::DeleteLog();
+  int pid = e2e::StartWindows(tampered, args);
+  std::string window;
+  ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); },
+                                      std::chrono::seconds(60)));
+  std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/damaged-box.png";
+  fs::create_directories(UNPACK_E2E_ARTIFACTS);
+  EXPECT_EQ(e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot) + " 2>/dev/null"), 0);
+  std::cout << "screenshot of the damaged-installer box: " << shot << std::endl;
+  e2e::ClickBoxOk(window);
+  auto seen = e2e::WaitWindows(pid, std::chrono::seconds(30));
+  EXPECT_FALSE(seen.timedOut) << "the box was not dismissed";
+  EXPECT_EQ(seen.exitCode, 0);
+  ExpectRefused(tableSize);
 }
 
 }  // namespace

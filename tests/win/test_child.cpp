@@ -23,6 +23,9 @@
 //   test_child with-temp DIR PROGRAM [ARGS...]
 //                                        runs PROGRAM with TMP and TEMP set to
 //                                        DIR, waits, ends with its exit code
+//   test_child unseen PROGRAM [ARGS...]  runs PROGRAM on a window station that is
+//                                        not visible (as a service would), waits,
+//                                        ends with its exit code
 #include <windows.h>
 
 #include <algorithm>
@@ -118,12 +121,14 @@ int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, 
   return 0;
 }
 
-// GetTempPathW reads TMP before TEMP: both must name the folder.
-int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
-  if (!SetEnvironmentVariableW(L"TMP", dir) || !SetEnvironmentVariableW(L"TEMP", dir)) return 4;
+// Runs argv[0] with the arguments after it and returns its exit code; 4
+// when it cannot start. desktop: the window station and desktop it runs on
+// (null: ours).
+int RunChild(int argc, wchar_t** argv, wchar_t* desktop) {
   std::wstring commandLine = test_support::JoinArguments(argc, argv);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  startup.lpDesktop = desktop;
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(argv[0], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return 4;
@@ -135,6 +140,24 @@ int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
   return static_cast<int>(code);
 }
 
+// GetTempPathW reads TMP before TEMP: both must name the folder.
+int RunWithTemp(const wchar_t* dir, int argc, wchar_t** argv) {
+  if (!SetEnvironmentVariableW(L"TMP", dir) || !SetEnvironmentVariableW(L"TEMP", dir)) return 4;
+  return RunChild(argc, argv, nullptr);
+}
+
+// As a service starts a program: on a window station of its own, which no
+// one sees.
+int RunUnseen(int argc, wchar_t** argv) {
+  HWINSTA visible = GetProcessWindowStation();
+  HWINSTA unseen = CreateWindowStationW(L"unpack-unseen", 0, WINSTA_ALL_ACCESS, nullptr);
+  if (!unseen || !SetProcessWindowStation(unseen)) return 4;
+  HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(visible);
+  if (!desktop) return 4;
+  wchar_t name[] = L"unpack-unseen\\Default";
+  return RunChild(argc, argv, name);
+}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -169,5 +192,6 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"rename" && argc >= 4)
     return MoveFileW(argv[2], argv[3]) ? 0 : static_cast<int>(GetLastError());
   if (mode == L"with-temp" && argc >= 4) return RunWithTemp(argv[2], argc - 3, argv + 3);
+  if (mode == L"unseen" && argc >= 3) return RunUnseen(argc - 2, argv + 2);
   return 100;
 }
