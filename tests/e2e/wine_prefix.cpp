@@ -17,6 +17,11 @@ extern char** environ;
 namespace e2e {
 
 int StartWindowsWith(const std::string& exe, const std::vector<std::string>& args, const SpawnOptions& options) {
+  // Wine closes the session's desktop once its last program has ended, and
+  // the next program to start one decides its display for every later one:
+  // started without the virtual display, it would leave a later box nowhere
+  // to appear. So every program gets the display while the fixture runs.
+  UseVirtualDisplay();
   std::vector<std::string> argv = {UNPACK_E2E_WINE_RUN, exe};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> rawArgs;
