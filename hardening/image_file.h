@@ -27,6 +27,10 @@ class CImageFile {
   // running image (file is then closed).
   static BOOL Open(CFile& file, const wchar_t* name, CFileException* error);
 
+  // Checks the held file against its signature (VerifyImageSignature, on
+  // the held handle; name names it): 0 to go on, else why it is refused.
+  static DWORD VerifySignature(const wchar_t* name);
+
  private:
   // Open's two decisions, reached by tests with files of their own.
   friend class CImageFileTestPeer;
@@ -35,10 +39,6 @@ class CImageFile {
   // name of a mapped image (\Device\HarddiskVolume1\... on Windows,
   // \??\C:\... under Wine), names the very file open on held now.
   static BOOL NamesFile(const wchar_t* mappedName, HANDLE held);
-
-  // Checks the held file against its signature (VerifyImageSignature, on
-  // the held handle; name names it): 0 to go on, else why it is refused.
-  static DWORD VerifySignature(const wchar_t* name);
 
   // TRUE when a view of the file open on held and the running image are
   // views of one file, as the system compares mappings; also TRUE where the
