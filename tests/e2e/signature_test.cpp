@@ -48,6 +48,8 @@ void ExpectRefused(std::uint32_t tableSize) {
 }
 
 TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsRefused) {
+  // Every Windows program of the test on the virtual desktop, as the box's.
+  ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
   e2e::HostScratch scratch("sign");
   std::string cert;
   std::string setup = scratch / "setup.exe";
@@ -83,16 +85,18 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
   EXPECT_EQ(unattended.exitCode, 0);
   ExpectRefused(tableSize);
 
-  // Double-clicked on the desktop: the person is told, in the product's box.
-  ASSERT_TRUE(e2e::UseVirtualDisplay()) << "no virtual desktop: the xvfb.start fixture did not run";
+  // Double-clicked on the desktop: the person is told, in the product's box,
+  // taken once it can be drawn.
   e2e::DeleteLog();
   int pid = e2e::StartWindows(tampered, args);
   std::string window;
-  ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); },
-                                      std::chrono::seconds(60)));
   std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/damaged-box.png";
   fs::create_directories(UNPACK_E2E_ARTIFACTS);
-  EXPECT_EQ(e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot) + " 2>/dev/null"), 0);
+  ASSERT_TRUE(test_support::WaitUntil([&] {
+    window = e2e::FindWindowByCaption(kCaption);
+    return !window.empty() && e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot)) == 0;
+  }, std::chrono::seconds(60))) << "no box captioned " << kCaption << "; windows: "
+                                << test_support::ShellOutput("xdotool search --name . getwindowname %@ 2>&1");
   std::cout << "screenshot of the damaged-installer box: " << shot << std::endl;
   EXPECT_TRUE(e2e::DismissBox(window, pid, std::chrono::seconds(30))) << "the box was not dismissed";
   auto seen = e2e::WaitWindows(pid, std::chrono::seconds(5));
