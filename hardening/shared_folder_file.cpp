@@ -15,5 +15,19 @@ BOOL CreateFreshFile(const wchar_t* path, CHandle* held) {
   // Read access makes the sharing bind others; attribute access alone would not.
   held->Reset(::CreateFileW(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return held->IsValid();
+  if (held->IsValid() || ::GetLastError() != ERROR_FILE_EXISTS || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return held->IsValid();
+  // A reader holds the old file without sharing its deletion. A plain file
+  // with one name leads nowhere else: it is emptied and held instead.
+  CHandle existing(::CreateFileW(path, GENERIC_WRITE | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!existing.IsValid()) return FALSE;
+  if (!IsSingleLinkFile(existing.Get())) {
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return FALSE;
+  }
+  if (!::SetEndOfFile(existing.Get())) return FALSE;
+  *held = static_cast<CHandle&&>(existing);
+  return TRUE;
 }

@@ -56,7 +56,8 @@ class NeighbourTest : public ::testing::Test {
 
   // The run refused to start anything: the dir line, then the fail line
   // with its reason, and neither the neighbour's nor the package's code ran.
-  void ExpectRefused(const e2e::RunResult& run) {
+  void ExpectRefused(const e2e::RunResult& run,
+                     const std::string& why = "Access to " + e2e::WorkDirWindows() + " was denied.") {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(fs::exists(marker_)) << "the neighbour's run.bat ran elevated";
     EXPECT_EQ(Snapshot(neighbour_), before_) << "a file outside the work directory changed";
@@ -65,8 +66,7 @@ class NeighbourTest : public ::testing::Test {
     EXPECT_NE(lines[lines.size() - 2].message.find("] dir:"), std::string::npos) << e2e::Dump(lines);
     EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail") << e2e::Dump(lines);
     EXPECT_NE(lines.back().error, 0) << "the fail line carries the reason";
-    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] Access to " + e2e::WorkDirWindows() + " was denied."))
-        << e2e::Dump(lines);
+    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] " + why)) << e2e::Dump(lines);
   }
 
   e2e::HostScratch scratch_{"neighbour"};
@@ -99,7 +99,8 @@ TEST_F(NeighbourTest, ALeftoverHeldOpenIsNeverReused) {
     int holder = e2e::StartWindows(e2e::TestChild(), {"hold-file", e2e::WindowsPath(planted), e2e::WindowsPath(ready),
                                                       e2e::WindowsPath(release), "60000", "read"});
     ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
-    ExpectRefused(Run(args));
+    // The line names the leftover to remove and why it could not go.
+    ExpectRefused(Run(args), "Encountered a sharing violation while accessing " + e2e::WorkDirWindows() + ".");
     e2e::WriteWholeFile(release, "");
     EXPECT_EQ(e2e::WaitWindows(holder, std::chrono::seconds(30)).exitCode, 0);
     fs::remove_all(e2e::WorkDirHost());

@@ -1,0 +1,46 @@
+#include "hardening/held_path.h"
+
+#include "framework/handle.h"
+#include "framework/system_dlls.h"
+#include "hardening/handle_relative.h"
+#include "hardening/reparse_point.h"
+
+namespace {
+
+typedef DWORD(WINAPI* GetFinalPathNameByHandleWFn)(HANDLE, LPWSTR, DWORD, DWORD);
+
+const wchar_t kLocalPrefix[] = L"\\\\?\\";
+const wchar_t kRemotePrefix[] = L"\\\\?\\UNC\\";
+
+BOOL StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  int length = ::lstrlenW(prefix);
+  return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, text, length, prefix, length) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+DWORD PathOfDirectory(HANDLE directory, CString* path) {
+  path->Empty();
+  // Looked up at run time: systems before Vista lack it.
+  auto finalPath = FindFunction<GetFinalPathNameByHandleWFn>(::GetModuleHandleW(L"kernel32.dll"),
+                                                             "GetFinalPathNameByHandleW");
+  if (!finalPath) return ERROR_INVALID_FUNCTION;
+  wchar_t buffer[MAX_PATH + 8] = {};
+  DWORD length = finalPath(directory, buffer, MAX_PATH + 7, 0);
+  if (length == 0) return ::GetLastError() ? ::GetLastError() : ERROR_PATH_NOT_FOUND;
+  if (length >= MAX_PATH + 7) return ERROR_FILENAME_EXCED_RANGE;
+  if (StartsWith(buffer, kRemotePrefix) || !StartsWith(buffer, kLocalPrefix)) return ERROR_BAD_NETPATH;
+  const wchar_t* local = buffer + ::lstrlenW(kLocalPrefix);
+  // Room for the backslash and the terminator within the system's limit.
+  if (::lstrlenW(local) + 2 > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  *path = local;
+  *path += L'\\';
+  return 0;
+}
+
+BOOL PathOpensDirectory(const wchar_t* path, HANDLE held) {
+  CHandle opened(::CreateFileW(WithoutTrailingBackslash(path), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return opened.IsValid() && IsSameFile(opened.Get(), held);
+}
