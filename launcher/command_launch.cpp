@@ -94,6 +94,9 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
                 plan.parameters.GetString());
   DWORD refusal = plan.refusal;
+  // Without the program the system would search on for one of that name.
+  if (!refusal && plan.systemProgram && ::GetFileAttributesW(plan.file) == INVALID_FILE_ATTRIBUTES)
+    refusal = LastErrorOrDenied();
   // The path came from the handle; it must still lead there as it is handed on.
   if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
   // The batch output file, held from its creation until the child has ended:
@@ -103,7 +106,11 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   if (!refusal && plan.batch && !CreateFreshFile(logPath + L".txt", &output)) refusal = LastErrorOrDenied();
   if (!refusal && !ApplyChildEnvironment(plan.environment)) refusal = LastErrorOrDenied();
   DWORD exitCode = 0;
-  if (!StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode)) return;
+  BOOL waited = StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode);
+  // Nothing of a refused run's directory may run: it goes at once. A launch
+  // the system failed leaves its files for the next run to clear.
+  if (refusal) unpack.CleanUnPackDir();
+  if (!waited) return;
   output.Reset();
   unpack.CleanUnPackDir();
   CUtility::Log(L"[%s] execute done code:%d", kLogSourceInitInstance, static_cast<int>(exitCode));

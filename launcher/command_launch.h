@@ -13,9 +13,10 @@ class CUnPack;
 constexpr DWORD kChildPollMilliseconds = 3000;
 
 // Runs the command for the launcher's argument vector (argv[0] is the
-// launcher). Failures are logged, never returned: a refusal or a failed
-// launch leaves the work directory in place; a child that was waited for is
-// followed by the clean-up and the done line.
+// launcher). Failures are logged, never returned: a refusal removes the
+// work directory this run holds, a launch the system failed leaves it in
+// place; a child that was waited for is followed by the clean-up and the
+// done line.
 void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv);
 
 // Starts plan's file unless refusal (nonzero) says why not, logging the

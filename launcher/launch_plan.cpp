@@ -21,7 +21,7 @@ BOOL IsBareName(const wchar_t* name) {
 }
 
 // The full path the program is started by; FALSE when there is none to trust.
-BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file) {
+BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file, BOOL* systemProgram) {
   if (IsAbsolutePath(name)) {
     *file = name;
   } else if (!IsBareName(name)) {
@@ -30,6 +30,7 @@ BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file)
     *file = CString(in.heldDir) + name;
   } else {
     *file = CString(in.systemDir) + L"\\" + name;
+    *systemProgram = TRUE;
   }
   return TRUE;
 }
@@ -52,7 +53,8 @@ void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {
   } else {
     plan->shownFile = in.argv[1] ? in.argv[1] : L"";
     plan->parameters = ComposeProgramParameters(in.argc, in.argv);
-    if (!ResolveProgram(in, plan->shownFile, &plan->file) && !plan->refusal) plan->refusal = ERROR_FILE_NOT_FOUND;
+    if (!ResolveProgram(in, plan->shownFile, &plan->file, &plan->systemProgram) && !plan->refusal)
+      plan->refusal = ERROR_FILE_NOT_FOUND;
   }
   // Without the machine's own values the child would take the user's.
   if (!plan->refusal && !in.systemEnvironment) plan->refusal = ERROR_ENVVAR_NOT_FOUND;

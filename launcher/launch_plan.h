@@ -30,6 +30,7 @@ struct CLaunchPlan {
   BOOL batch = FALSE;
   const wchar_t* shownFile = L"";  // the command as the log's dir line names it
   CString file;                    // what is started, by its full path
+  BOOL systemProgram = FALSE;      // file is a bare name's file in the system directory
   CString parameters;
   CString directory;  // the child's current directory
   ChildEnvironment environment = {};
