@@ -9,12 +9,21 @@ const wchar_t* const kSystemDefinedVariables[kSystemDefinedVariableCount] = {
     L"ALLUSERSPROFILE"};
 const wchar_t kNoCurrentDirectorySearch[] = L"NoDefaultCurrentDirectoryInExePath";
 
+namespace {
+
+// The value when entry ("name=value") is name's. Folding ASCII case is
+// enough: the names looked up are ASCII.
+const wchar_t* ValueOf(const wchar_t* entry, const wchar_t* name) {
+  for (; *name; ++entry, ++name)
+    if ((*entry | 0x20) != (*name | 0x20)) return nullptr;
+  return *entry == L'=' ? entry + 1 : nullptr;
+}
+
+}  // namespace
+
 const wchar_t* FindVariable(const wchar_t* block, const wchar_t* name) {
-  int nameLength = ::lstrlenW(name);
   for (const wchar_t* entry = block; block && *entry; entry += ::lstrlenW(entry) + 1) {
-    if (::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entry, nameLength, name, nameLength) == CSTR_EQUAL &&
-        entry[nameLength] == L'=')
-      return entry + nameLength + 1;
+    if (const wchar_t* value = ValueOf(entry, name)) return value;
   }
   return nullptr;
 }
@@ -43,14 +52,14 @@ typedef BOOL(WINAPI* DestroyEnvironmentBlockFn)(void*);
 }  // namespace
 
 CSystemEnvironment::~CSystemEnvironment() {
-  if (m_block) FindFunction<DestroyEnvironmentBlockFn>(m_userenv.Get(), "DestroyEnvironmentBlock")(m_block);
+  if (m_block) reinterpret_cast<DestroyEnvironmentBlockFn>(m_destroy)(m_block);
 }
 
 BOOL CSystemEnvironment::Load() {
   if (!m_userenv.IsValid()) m_userenv.Reset(LoadSystemLibrary(L"userenv.dll"));
   auto create = FindFunction<CreateEnvironmentBlockFn>(m_userenv.Get(), "CreateEnvironmentBlock");
-  auto destroy = FindFunction<DestroyEnvironmentBlockFn>(m_userenv.Get(), "DestroyEnvironmentBlock");
-  if (!create || !destroy) return FALSE;
+  m_destroy = FindFunction<void*>(m_userenv.Get(), "DestroyEnvironmentBlock");
+  if (!create || !m_destroy) return FALSE;
   // No token: the machine's variables alone, none of any user's.
   return !m_block && create(&m_block, nullptr, FALSE);
 }

@@ -49,5 +49,6 @@ class CSystemEnvironment {
 
  private:
   void* m_block = nullptr;
+  void* m_destroy = nullptr;  // DestroyEnvironmentBlock
   CModule m_userenv;
 };

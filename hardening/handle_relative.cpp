@@ -1,9 +1,9 @@
 #include "hardening/handle_relative.h"
 
-#include <string.h>
 #include <winternl.h>
 
 #include "framework/system_dlls.h"
+#include "hardening/reparse_point.h"
 #include "hardening/shared_folder_file.h"
 
 namespace {
@@ -55,6 +55,11 @@ DWORD CreateFileBelow(HANDLE root, const wchar_t* name, CHandle* created) {
                    nullptr, created);
 }
 
+CHandle OpenItself(const wchar_t* path, DWORD access, DWORD share) {
+  return CHandle(::CreateFileW(WithoutTrailingBackslash(path), access, share, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 BOOL IsPlainFileBelow(HANDLE root, const wchar_t* name) {
   CHandle file;
   if (OpenBelow(root, name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
@@ -76,9 +81,9 @@ DWORD MarkForDeletion(HANDLE file) {
 DWORD ForEachEntry(HANDLE directory, EntryVisitor visit, void* context) {
   auto query = Native<NtQueryDirectoryFileFn>("NtQueryDirectoryFile");
   if (!query) return ERROR_INVALID_FUNCTION;
-  alignas(LONGLONG) BYTE buffer[2048];
+  // Only what the system returned is read: zeroed once is enough.
+  alignas(LONGLONG) BYTE buffer[2048] = {};
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
-    memset(buffer, 0, sizeof(buffer));
     IO_STATUS_BLOCK status = {};
     NTSTATUS result = query(directory, nullptr, nullptr, nullptr, &status, buffer, sizeof(buffer),
                             FileDirectoryInformation, FALSE, nullptr, restart);

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "framework/cstring.h"
 #include "framework/handle.h"
 
 // Opens or creates name, one component, inside the directory open on root,
@@ -21,6 +22,11 @@ DWORD OpenBelow(HANDLE root, const wchar_t* name, ACCESS_MASK access, ULONG shar
 // a file of that name (a package's earlier entry) is emptied, a link is
 // opened as the link, so the write never reaches anything outside.
 DWORD CreateFileBelow(HANDLE root, const wchar_t* name, CHandle* created);
+
+// Opens the file or directory at path (a trailing backslash allowed) itself:
+// a link at its end as the link, where the system can. Empty on failure,
+// with the system's last error.
+CHandle OpenItself(const wchar_t* path, DWORD access, DWORD share);
 
 // TRUE when name inside root is a plain file with exactly one name: no link,
 // no reparse point, no folder.

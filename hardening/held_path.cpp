@@ -3,7 +3,6 @@
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
 #include "hardening/handle_relative.h"
-#include "hardening/reparse_point.h"
 
 namespace {
 
@@ -12,9 +11,11 @@ typedef DWORD(WINAPI* GetFinalPathNameByHandleWFn)(HANDLE, LPWSTR, DWORD, DWORD)
 const wchar_t kLocalPrefix[] = L"\\\\?\\";
 const wchar_t kRemotePrefix[] = L"\\\\?\\UNC\\";
 
+// The system writes its prefixes in one case only.
 BOOL StartsWith(const wchar_t* text, const wchar_t* prefix) {
-  int length = ::lstrlenW(prefix);
-  return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, text, length, prefix, length) == CSTR_EQUAL;
+  while (*prefix)
+    if (*text++ != *prefix++) return FALSE;
+  return TRUE;
 }
 
 }  // namespace
@@ -39,8 +40,6 @@ DWORD PathOfDirectory(HANDLE directory, CString* path) {
 }
 
 BOOL PathOpensDirectory(const wchar_t* path, HANDLE held) {
-  CHandle opened(::CreateFileW(WithoutTrailingBackslash(path), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  CHandle opened = OpenItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   return opened.IsValid() && IsSameFile(opened.Get(), held);
 }

@@ -72,9 +72,7 @@ DWORD RemoveHeldTree(CHandle* held) {
   // The hold itself keeps the directory from being removed: it ends here.
   held->Reset();
   if (error) return error;
-  CHandle again(::CreateFileW(WithoutTrailingBackslash(path), DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  CHandle again = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!again.IsValid()) return ::GetLastError();
   return IsFile(identity, again.Get()) ? MarkForDeletion(again.Get()) : ERROR_ACCESS_DENIED;
 }
@@ -88,9 +86,8 @@ DWORD RemoveTreeAt(const wchar_t* path) {
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   // Without delete sharing: nobody renames it away or puts a link in its
   // place while it is emptied.
-  CHandle directory(::CreateFileW(bare, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  CHandle directory = OpenItself(bare, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!directory.IsValid()) return ::GetLastError();
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!::GetFileInformationByHandle(directory.Get(), &info)) return ::GetLastError();

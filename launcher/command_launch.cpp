@@ -68,9 +68,9 @@ BOOL StartAndWait(const CLaunchPlan& plan, DWORD refusal, DWORD periodMillisecon
 void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   wchar_t interpreter[MAX_PATH + 1] = {};
   ComposeInterpreterPath(UseNativeInterpreter(CUtility::IsPreVista(), CUtility::IsWow64()), interpreter);
+  // Left empty (nothing system-wide starts) when it does not fit.
   wchar_t systemDir[MAX_PATH + 1] = {};
-  UINT systemLength = ::GetSystemDirectoryW(systemDir, MAX_PATH);
-  if (systemLength >= MAX_PATH) systemDir[0] = L'\0';
+  ::GetSystemDirectoryW(systemDir, MAX_PATH);
   CString logPath = CUtility::GetLogPath();
   CString workDir = unpack.GetUnPackDir();
   CSystemEnvironment system;

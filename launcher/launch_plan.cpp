@@ -27,9 +27,9 @@ BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file,
   } else if (!IsBareName(name)) {
     return FALSE;
   } else if (in.extracted && in.extracted(in.context, name)) {
-    *file = CString(in.heldDir) + name;
+    file->Format(L"%s%s", in.heldDir, name);
   } else {
-    *file = CString(in.systemDir) + L"\\" + name;
+    file->Format(L"%s\\%s", in.systemDir, name);
     *systemProgram = TRUE;
   }
   return TRUE;
@@ -45,8 +45,8 @@ void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {
   if (plan->batch) {
     plan->shownFile = in.interpreter;
     plan->parameters = ComposeBatchParameters(in.logPath);
-    plan->file = IsAbsolutePath(in.interpreter) ? CString(in.interpreter)
-                                                : CString(in.systemDir) + L"\\" + in.interpreter;
+    plan->file.Format(IsAbsolutePath(in.interpreter) ? L"%s" : L"%s\\%s",
+                      IsAbsolutePath(in.interpreter) ? in.interpreter : in.systemDir, in.interpreter);
     // The interpreter takes run.bat from its current directory: only this
     // run's own file may be there.
     if (!plan->refusal && !(in.extracted && in.extracted(in.context, kBatchFile))) plan->refusal = ERROR_FILE_NOT_FOUND;

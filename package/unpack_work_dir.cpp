@@ -22,7 +22,8 @@ UINT DriveTypeOf(const wchar_t* parent) {
 DWORD WorkParentRefusal(const wchar_t* parent, UINT driveType) {
   if (!parent[0]) return ERROR_PATH_NOT_FOUND;
   // The work directory, its backslash and the terminator within 260 units.
-  if (::lstrlenW(parent) + ::lstrlenW(kWorkDirName) + 2 > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  if (::lstrlenW(parent) + static_cast<int>(sizeof(kWorkDirName) / sizeof(wchar_t)) + 1 > MAX_PATH)
+    return ERROR_FILENAME_EXCED_RANGE;
   // A file server can change a file after the launcher wrote it.
   if ((parent[0] == L'\\' && parent[1] == L'\\') || driveType == DRIVE_REMOTE) return ERROR_BAD_NETPATH;
   return 0;
@@ -44,7 +45,7 @@ CString CUnPack::GetUnPackDir() {
   // A leftover that stays (held open, a link that cannot be removed as a
   // link, a file) is never reused: the creation then fails on it.
   if (!error) error = RemoveTreeAt(m_strUnPackDir);
-  if (!error && CreateHeldProtectedDirectory(parent, kWorkDirName, &m_hUnPackDir, &error)) error = 0;
+  if (!error) CreateHeldProtectedDirectory(parent, kWorkDirName, &m_hUnPackDir, &error);
   m_dwUnPackDirError = error;
   if (error) {
     CFileException report;
@@ -60,7 +61,7 @@ void CUnPack::CleanUnPackDir() {
 }
 
 DWORD CUnPack::CreateUnPackFile(const wchar_t* name, CHandle* created) {
-  if (!m_hUnPackDir.IsValid()) return m_dwUnPackDirError ? m_dwUnPackDirError : ERROR_PATH_NOT_FOUND;
+  // Without a held directory the name, having no root, names nothing.
   return CreateFileBelow(m_hUnPackDir.Get(), name, created);
 }
 

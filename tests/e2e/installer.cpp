@@ -48,7 +48,8 @@ std::string WorkDirWindows() {
 
 std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+  std::error_code missing;  // a folder that is gone has no files
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root, missing))
     if (entry.is_regular_file()) files[entry.path().string()] = ReadWholeFile(entry.path().string());
   return files;
 }

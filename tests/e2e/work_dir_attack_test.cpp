@@ -37,8 +37,7 @@ bool Appeared(const std::string& path) {
 class WorkDirAttackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const auto& dir : {real_, evil_ + "/unpack", deleting_, victim_, neighbour_}) fs::create_directories(dir);
-    ASSERT_TRUE(e2e::WriteWholeFile(victim_ + "/keep.txt", "the victim's file"));
+    for (const auto& dir : {real_, evil_ + "/unpack", deleting_, neighbour_}) fs::create_directories(dir);
     ASSERT_TRUE(e2e::WriteWholeFile(neighbour_ + "/run.bat", "@echo off\r\necho ran > \"" + W(marker_) + "\"\r\n"));
     fs::copy_file(neighbour_ + "/run.bat", evil_ + "/unpack/run.bat");
     fs::copy_file(e2e::TestChild(), neighbour_ + "/inst.exe");
@@ -159,7 +158,8 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
          EXPECT_NE(env.find("windir=C:\\windows\r\n"), std::string::npos) << env;
          EXPECT_EQ(env.find("NoDefaultCurrentDirectoryInExePath"), std::string::npos) << env;
          EXPECT_NE(env.find(W(neighbour_)), std::string::npos) << "PATH stays the user's: " << env;
-         EXPECT_TRUE(e2e::LogHas("] dir:" + W(link_) + "\\unpack\\ file:cmd.exe param:" + e2e::kBatchParam));
+         EXPECT_TRUE(e2e::LogHas("] dir:" + W(link_) + "\\unpack\\ file:")) << "the log shows TEMP's path";
+         EXPECT_TRUE(e2e::LogHas(std::string(" param:") + e2e::kBatchParam));
          for (const char* name : {"windir", "NoDefaultCurrentDirectoryInExePath"}) SetUserVariable(name, "");
        },
        "[CUnPackFileApp::InitInstance] execute done code:0"},
@@ -187,6 +187,8 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
     std::cout << row.what << "\n";
     e2e::DeleteLog();
     for (const std::string& path : {release_, started_, marker_, real_ + "/unpack"}) fs::remove_all(path);
+    fs::create_directories(victim_);
+    ASSERT_TRUE(e2e::WriteWholeFile(victim_ + "/keep.txt", "the victim's file"));
     Point(real_);
     for (const char* name : {"TEMP", "TMP"}) SetUserVariable(name, W(link_));
     ASSERT_EQ(e2e::BuildInstaller(scratch_, row.package, setup_, row.package.count("run.bat") ? std::vector<std::string>{}
