@@ -68,14 +68,23 @@ BOOL IsPlainFileBelow(HANDLE root, const wchar_t* name) {
   return IsSingleLinkFile(file.Get());
 }
 
-DWORD MarkForDeletion(HANDLE file) {
+namespace {
+
+// Sets one kind of information on the file open on file; 0 or the error.
+DWORD SetInformation(HANDLE file, void* information, ULONG size, FILE_INFORMATION_CLASS kind) {
   auto set = Native<NtSetInformationFileFn>("NtSetInformationFile");
   if (!set) return ERROR_INVALID_FUNCTION;
+  IO_STATUS_BLOCK status = {};
+  NTSTATUS result = set(file, &status, information, size, kind);
+  return result < 0 ? ToDosError(result) : 0;
+}
+
+}  // namespace
+
+DWORD MarkForDeletion(HANDLE file) {
   FILE_DISPOSITION_INFORMATION disposition = {};
   disposition.DoDeleteFile = TRUE;
-  IO_STATUS_BLOCK status = {};
-  NTSTATUS result = set(file, &status, &disposition, sizeof(disposition), FileDispositionInformation);
-  return result < 0 ? ToDosError(result) : 0;
+  return SetInformation(file, &disposition, sizeof(disposition), FileDispositionInformation);
 }
 
 DWORD ForEachEntry(HANDLE directory, EntryVisitor visit, void* context) {
@@ -116,12 +125,8 @@ BOOL IsSameFile(HANDLE a, HANDLE b) {
 }
 
 DWORD SetAttributes(HANDLE file, DWORD attributes) {
-  auto set = Native<NtSetInformationFileFn>("NtSetInformationFile");
-  if (!set) return ERROR_INVALID_FUNCTION;
   // Zero times mean "unchanged" to the system.
   FILE_BASIC_INFO basic = {};
   basic.FileAttributes = attributes;
-  IO_STATUS_BLOCK status = {};
-  NTSTATUS result = set(file, &status, &basic, sizeof(basic), FileBasicInformation);
-  return result < 0 ? ToDosError(result) : 0;
+  return SetInformation(file, &basic, sizeof(basic), FileBasicInformation);
 }

@@ -60,9 +60,13 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   // The log names the file by the work directory's path; the file itself is
   // made through the held directory's handle, which no link can redirect.
   CString target = dir + name;
-  CUtility::Log(L"[%s] UnPack file name:%s", kLogSourceUnPackFiles, target.GetString());
   // A path that programs could not open by name is skipped like a bad name.
-  if (target.GetLength() >= MAX_PATH) {
+  BOOL tooLong = target.GetLength() >= MAX_PATH;
+  CHandle created;
+  // Made before its line is logged: whoever reads the line finds the file.
+  DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &created);
+  CUtility::Log(L"[%s] UnPack file name:%s", kLogSourceUnPackFiles, target.GetString());
+  if (tooLong) {
     *failed = FALSE;
     error.SetCause(CFileException::IncorrectPath, target);
     CUtility::FileException(error);
@@ -70,8 +74,6 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   }
 
   CFile out;
-  CHandle created;
-  DWORD createError = unpack.CreateUnPackFile(name, &created);
   if (createError) {
     error.SetOsError(static_cast<LONG>(createError), target);
     ::SetLastError(createError);
