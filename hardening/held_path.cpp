@@ -20,12 +20,16 @@ BOOL StartsWith(const wchar_t* text, const wchar_t* prefix) {
 
 }  // namespace
 
-DWORD PathOfDirectory(HANDLE directory, CString* path) {
+DWORD PathOfDirectory(HANDLE directory, const wchar_t* openedBy, CString* path) {
   path->Empty();
   // Looked up at run time: systems before Vista lack it.
   auto finalPath = FindFunction<GetFinalPathNameByHandleWFn>(::GetModuleHandleW(L"kernel32.dll"),
                                                              "GetFinalPathNameByHandleW");
-  if (!finalPath) return ERROR_INVALID_FUNCTION;
+  if (!finalPath) {
+    if (!PathOpensDirectory(openedBy, directory)) return ERROR_ACCESS_DENIED;
+    *path = openedBy;
+    return 0;
+  }
   wchar_t buffer[MAX_PATH + 8] = {};
   DWORD length = finalPath(directory, buffer, MAX_PATH + 7, 0);
   if (length == 0) return ::GetLastError() ? ::GetLastError() : ERROR_PATH_NOT_FOUND;

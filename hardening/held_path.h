@@ -11,9 +11,11 @@
 #include "framework/cstring.h"
 
 // The path of the directory open on directory, with a trailing backslash.
+// Where the system cannot tell it (before Vista), openedBy, the path the
+// directory was opened by, once it is found to open that very directory.
 // 0, or the system's error; ERROR_BAD_NETPATH for a directory on another
 // machine, ERROR_FILENAME_EXCED_RANGE for one of 260 units or more.
-DWORD PathOfDirectory(HANDLE directory, CString* path);
+DWORD PathOfDirectory(HANDLE directory, const wchar_t* openedBy, CString* path);
 
 // TRUE when path (a trailing backslash allowed) opens, without following a
 // link at its end, the very directory open on held.

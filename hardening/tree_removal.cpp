@@ -63,10 +63,10 @@ DWORD RemoveTree(HANDLE directory, int depth) {
 
 DWORD RemoveTreeBelow(HANDLE directory) { return RemoveTree(directory, 0); }
 
-DWORD RemoveHeldTree(CHandle* held) {
+DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy) {
   DWORD error = RemoveTreeBelow(held->Get());
   CString path;
-  if (!error) error = PathOfDirectory(held->Get(), &path);
+  if (!error) error = PathOfDirectory(held->Get(), openedBy, &path);
   BY_HANDLE_FILE_INFORMATION identity = {};
   if (!error && !::GetFileInformationByHandle(held->Get(), &identity)) error = ::GetLastError();
   // The hold itself keeps the directory from being removed: it ends here.

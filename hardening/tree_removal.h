@@ -15,10 +15,10 @@
 DWORD RemoveTreeBelow(HANDLE directory);
 
 // Empties the directory held in *held through the handle, then lets the hold
-// go and removes the directory itself, by its path from the handle and only
-// when that path still opens the same directory. *held is empty afterwards.
-// 0, or the first error met.
-DWORD RemoveHeldTree(CHandle* held);
+// go and removes the directory itself, by its path from the handle (see
+// PathOfDirectory for openedBy) and only when that path still opens the same
+// directory. *held is empty afterwards. 0, or the first error met.
+DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy);
 
 // Removes what lies at path (a trailing backslash allowed): a link as a link,
 // a directory with everything inside; nothing else. 0 when nothing is left

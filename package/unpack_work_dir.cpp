@@ -57,7 +57,7 @@ CString CUnPack::GetUnPackDir() {
 }
 
 void CUnPack::CleanUnPackDir() {
-  if (m_hUnPackDir.IsValid()) RemoveHeldTree(&m_hUnPackDir);
+  if (m_hUnPackDir.IsValid()) RemoveHeldTree(&m_hUnPackDir, m_strUnPackDir);
 }
 
 DWORD CUnPack::CreateUnPackFile(const wchar_t* name, CHandle* created) {
@@ -71,7 +71,7 @@ BOOL CUnPack::HasExtracted(const wchar_t* name) const {
 
 CString CUnPack::HeldDirPath(DWORD* error) const {
   CString path;
-  *error = m_hUnPackDir.IsValid() ? PathOfDirectory(m_hUnPackDir.Get(), &path) : m_dwUnPackDirError;
+  *error = m_hUnPackDir.IsValid() ? PathOfDirectory(m_hUnPackDir.Get(), m_strUnPackDir, &path) : m_dwUnPackDirError;
   return path;
 }
 
