@@ -143,6 +143,8 @@ int CUnPack::UnPackFiles() {
     CUtility::FileException(error);
   }
   if (complete) m_dwExtractError = 0;
+  // The failure's own reason where the system gave one (a full disk, say).
+  if (!complete && error.m_lOsError > 0) m_dwExtractError = static_cast<DWORD>(error.m_lOsError);
   CUtility::Log(L"[%s] UnPack total %d files.", kLogSourceUnPackFiles, written);
   return 1;
 }
