@@ -1,6 +1,13 @@
 #include "diagnostics/utility.h"
 
+namespace {
+
+// The source tag of the file error line: part of the log's format.
+const wchar_t kLogSourceFileException[] = L"CUtility::FileException";
+
+}  // namespace
+
 void CUtility::FileException(const CFileException& error) {
   wchar_t message[1024] = {};
-  if (error.GetErrorMessage(message, 1024)) Log(L"[%s] %s", L"CUtility::FileException", message);
+  if (error.GetErrorMessage(message, 1024)) Log(L"[%s] %s", kLogSourceFileException, message);
 }

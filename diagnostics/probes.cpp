@@ -4,6 +4,9 @@
 
 namespace {
 
+// The source tag of the OS line: part of the log's format.
+const wchar_t kLogSourceOSInfo[] = L"CUtility::OSInfo";
+
 // The basic version record, 276 bytes, as the OS line reports it.
 OSVERSIONINFOW QueryVersion() {
   OSVERSIONINFOW version = {};
@@ -26,7 +29,7 @@ void CUtility::LogOSLine(const OSVERSIONINFOW& version, BOOL wow64) {
   char servicePack[sizeof(version.szCSDVersion)] = {};
   ::WideCharToMultiByte(CP_ACP, 0, version.szCSDVersion, -1, servicePack, sizeof(servicePack) - 1,
                         nullptr, nullptr);
-  Log(L"[%s] OS %d.%d(%d) %S x64:%d", L"CUtility::OSInfo", static_cast<int>(version.dwMajorVersion),
+  Log(L"[%s] OS %d.%d(%d) %S x64:%d", kLogSourceOSInfo, static_cast<int>(version.dwMajorVersion),
       static_cast<int>(version.dwMinorVersion), static_cast<int>(version.dwBuildNumber), servicePack,
       wow64 ? 1 : 0);
 }

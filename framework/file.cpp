@@ -59,6 +59,18 @@ void CFile::Attach(HANDLE h, const wchar_t* full, bool writable) {
   m_bWritable = writable;
 }
 
+BOOL CFile::AdoptForWriting(CHandle&& handle, const wchar_t* name, CFileException* error) {
+  Close();
+  CHandle owned(static_cast<CHandle&&>(handle));
+  m_pBuffer = static_cast<BYTE*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferSize));
+  if (!m_pBuffer) {
+    if (error) error->SetCause(CFileException::UnknownError, name);
+    return FALSE;
+  }
+  Attach(owned.Release(), name, true);
+  return TRUE;
+}
+
 BOOL CFile::Open(const wchar_t* name, UINT flags, CFileException* error) {
   wchar_t full[kMaxPathUnits + 1] = {};
   if (!Prepare(name, full, error)) return FALSE;

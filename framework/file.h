@@ -56,6 +56,11 @@ class CFile {
   // open. Failures as Open's, the duplication's OS error included.
   BOOL OpenDuplicate(HANDLE source, const wchar_t* name, CFileException* error);
 
+  // Takes over handle, a file open for writing (made by another way than
+  // Open), named name as given. FALSE with cause 1 when no buffer can be
+  // had; handle is then closed.
+  BOOL AdoptForWriting(CHandle&& handle, const wchar_t* name, CFileException* error);
+
   // Reads up to count bytes; *read gets the bytes delivered (fewer only at
   // the end of the file, 0 there). FALSE with error filled (the full path)
   // when the system fails.

@@ -1,9 +1,8 @@
 #include "hardening/protected_directory.h"
 
-#include <winternl.h>
-
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
+#include "hardening/handle_relative.h"
 
 namespace {
 
@@ -48,24 +47,10 @@ BOOL CProtectedDirectoryDescriptor::Build() {
          api.SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
-namespace {
-
-// NtCreateFile's disposition "create, fail if anything exists" is the only
-// creation of a directory that hands back a handle to the very directory it
-// made. ntdll is mapped into every process, so looking it up loads nothing.
-typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
-                                        ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-typedef ULONG(NTAPI* RtlNtStatusToDosErrorFn)(NTSTATUS);
-
-}  // namespace
-
 BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CHandle* held, DWORD* error) {
   held->Reset();
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  auto create = FindFunction<NtCreateFileFn>(ntdll, "NtCreateFile");
-  auto toDos = FindFunction<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
   CProtectedDirectoryDescriptor descriptor;
-  if (!create || !toDos || !descriptor.Build()) {
+  if (!descriptor.Build()) {
     *error = ::GetLastError() ? ::GetLastError() : ERROR_INVALID_FUNCTION;
     return FALSE;
   }
@@ -76,23 +61,11 @@ BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CH
     *error = ::GetLastError();
     return FALSE;
   }
-  UNICODE_STRING counted;
-  counted.Length = counted.MaximumLength = static_cast<USHORT>(::lstrlenW(name) * sizeof(wchar_t));
-  counted.Buffer = const_cast<wchar_t*>(name);
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, root.Get(), descriptor.Get());
-  IO_STATUS_BLOCK status = {};
-  HANDLE directory = nullptr;
-  // No DELETE access: a process started inside opens its current directory
+  // The native "create, fail if anything exists" is the only creation of a
+  // directory that hands back a handle to the very directory it made. No
+  // DELETE access: a process started inside opens its current directory
   // without sharing deletion, which such a handle would refuse.
-  NTSTATUS result = create(&directory, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                           &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           FILE_CREATE, FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT,
-                           nullptr, 0);
-  if (result < 0) {
-    *error = toDos(result);
-    return FALSE;
-  }
-  held->Reset(directory);
-  return TRUE;
+  *error = OpenBelow(root.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor.Get(), held);
+  return *error == 0;
 }

@@ -41,5 +41,5 @@ class CProtectedDirectoryDescriptor {
 // is open the directory can be neither renamed nor removed, yet processes can
 // still start inside it. FALSE, with *held empty and the system's error in
 // *error, when anything at all is already at that name or the descriptor
-// cannot be built.
+// cannot be built; TRUE with *error 0.
 BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CHandle* held, DWORD* error);

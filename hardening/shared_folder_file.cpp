@@ -1,5 +1,7 @@
 #include "hardening/shared_folder_file.h"
 
+#include "hardening/handle_relative.h"
+
 BOOL IsSingleLinkFile(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info = {};
   return ::GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
@@ -15,5 +17,23 @@ BOOL CreateFreshFile(const wchar_t* path, CHandle* held) {
   // Read access makes the sharing bind others; attribute access alone would not.
   held->Reset(::CreateFileW(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return held->IsValid();
+  if (held->IsValid() || ::GetLastError() != ERROR_FILE_EXISTS || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return held->IsValid();
+  // A reader holds the old file without sharing its deletion. A plain file
+  // with one name leads nowhere else: it is held instead, for reading only
+  // as a new one would be (the interpreter's redirection must still get in),
+  // and emptied through a second handle to the very same file.
+  CHandle existing(::CreateFileW(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!existing.IsValid()) return FALSE;
+  CHandle writer(::CreateFileW(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!writer.IsValid()) return FALSE;
+  if (!IsSingleLinkFile(existing.Get()) || !IsSameFile(existing.Get(), writer.Get())) {
+    ::SetLastError(ERROR_FILE_EXISTS);
+    return FALSE;
+  }
+  if (!::SetEndOfFile(writer.Get())) return FALSE;
+  *held = static_cast<CHandle&&>(existing);
+  return TRUE;
 }

@@ -16,6 +16,8 @@ BOOL IsSingleLinkFile(HANDLE file);
 // Removes the plain file at path (a hard link loses only this name; a link is
 // left alone) and creates a new, empty file there, held in *held without
 // delete sharing: until *held is closed, nothing else can be put at the path,
-// while others may still open the file for reading and writing. FALSE, with
-// the system's last error and *held empty, when no new file could be made.
+// while others may still open the file for reading and writing. A plain
+// file with one name that cannot be removed (a reader holds it) is emptied
+// and held instead. FALSE, with the system's last error and *held empty,
+// when neither can be done (a link or a second hard link stays: error 80).
 BOOL CreateFreshFile(const wchar_t* path, CHandle* held);

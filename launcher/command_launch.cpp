@@ -6,13 +6,13 @@
 #include "framework/cstring.h"
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
+#include "hardening/child_environment.h"
 #include "hardening/shared_folder_file.h"
 #include "launcher/command_line.h"
 #include "package/unpack.h"
 
 namespace {
 
-const wchar_t kSource[] = L"CUnPackFileApp::InitInstance";
 const wchar_t kExecuteFail[] = L"[%s] execute fail";
 
 // The reason a step failed, never 0: a refusal must not read as success.
@@ -20,6 +20,8 @@ DWORD LastErrorOrDenied() {
   DWORD error = ::GetLastError();
   return error ? error : ERROR_ACCESS_DENIED;
 }
+
+BOOL HasExtracted(void* unpack, const wchar_t* name) { return static_cast<CUnPack*>(unpack)->HasExtracted(name); }
 
 #if defined(_M_IX86) || defined(__i386__)
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the 32-bit launch record is 60 bytes");
@@ -40,69 +42,83 @@ DWORD WaitForChild(HANDLE process, DWORD periodMilliseconds) {
   return exitCode;
 }
 
-void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
+BOOL StartAndWait(const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds, DWORD* exitCode) {
   SHELLEXECUTEINFOW launch;
   ::ZeroMemory(&launch, sizeof(launch));
   launch.cbSize = sizeof(launch);
-  launch.hwnd = nullptr;
   launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   launch.lpVerb = L"open";
-  launch.nShow = SW_HIDE;
-  CString parameters;
-  wchar_t interpreter[MAX_PATH + 1] = {};
-  CString workDir = unpack.GetUnPackDir();
-  // Only a directory that this run made and holds may be where the command
-  // starts: anything else at that path may hold a neighbour's program or
-  // run.bat, which would run elevated. Its failure was logged when it came.
-  DWORD refusal = unpack.UnPackDirError();
-  // The batch output file, held from its creation until the child has ended.
-  CHandle output;
-
-  // Where the launcher stood before the batch form moved it into the work
-  // directory: a directory that is a process's current directory cannot be
-  // removed, so the clean-up steps out of it first.
-  wchar_t previousDir[MAX_PATH + 1] = {};
-  if (argc < 3) {
-    CString logPath = CUtility::GetLogPath();
-    ::GetCurrentDirectoryW(MAX_PATH, previousDir);
-    // The interpreter finds run.bat in the current directory it inherits;
-    // left where it was, it would find whatever lies there.
-    if (!refusal && !::SetCurrentDirectoryW(workDir)) refusal = LastErrorOrDenied();
-    // The redirection writes wherever the name leads, and everyone may put a
-    // name in the log's folder: it must find a new file of our own there.
-    if (!refusal && !CreateFreshFile(logPath + L".txt", &output)) refusal = LastErrorOrDenied();
-    ComposeInterpreterPath(UseNativeInterpreter(CUtility::IsPreVista(), CUtility::IsWow64()), interpreter);
-    parameters = ComposeBatchParameters(logPath);
-    launch.lpFile = interpreter;
-  } else {
-    parameters = ComposeProgramParameters(argc, argv);
-    launch.lpDirectory = workDir;
-    launch.nShow = SW_SHOWNORMAL;
-    launch.lpFile = argv[1];
-  }
-  launch.lpParameters = parameters;
-
-  CUtility::Log(L"[%s] dir:%s file:%s param:%s", kSource, workDir.GetString(), launch.lpFile,
-                launch.lpParameters);
+  launch.nShow = plan.batch ? SW_HIDE : SW_SHOWNORMAL;
+  launch.lpFile = plan.file;
+  launch.lpParameters = plan.parameters;
+  launch.lpDirectory = plan.directory;
   if (refusal) ::SetLastError(refusal);
   const CSystemApi* api = refusal ? nullptr : SystemApi();
   if (!api || !api->ShellExecuteExW(&launch)) {
-    CUtility::Log(kExecuteFail, kSource);
-    return;
+    CUtility::Log(kExecuteFail, kLogSourceInitInstance);
+    return FALSE;
   }
   CHandle child(launch.hProcess);
-  CUtility::Log(L"[%s] execute ok 0x%08X", kSource, static_cast<unsigned>(reinterpret_cast<UINT_PTR>(launch.hProcess)));
-  if (!child.IsValid()) return;
-  CUtility::Log(L"[%s] execute wait pid:%d", kSource, static_cast<int>(::GetProcessId(child.Get())));
-  DWORD exitCode = WaitForChild(child.Get(), kChildPollMilliseconds);
-  child.Reset();
+  CUtility::Log(L"[%s] execute ok 0x%08X", kLogSourceInitInstance,
+                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(launch.hProcess)));
+  if (!child.IsValid()) return FALSE;
+  CUtility::Log(L"[%s] execute wait pid:%d", kLogSourceInitInstance, static_cast<int>(::GetProcessId(child.Get())));
+  *exitCode = WaitForChild(child.Get(), periodMilliseconds);
+  return TRUE;
+}
+
+void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
+  wchar_t interpreter[MAX_PATH + 1] = {};
+  ComposeInterpreterPath(UseNativeInterpreter(CUtility::IsPreVista(), CUtility::IsWow64()), interpreter);
+  // Left empty (nothing system-wide starts) when it does not fit.
+  wchar_t systemDir[MAX_PATH + 1] = {};
+  ::GetSystemDirectoryW(systemDir, MAX_PATH);
+  CString logPath = CUtility::GetLogPath();
+  CString workDir = unpack.GetUnPackDir();
+  CSystemEnvironment system;
+
+  CLaunchInputs in;
+  in.argc = argc;
+  in.argv = argv;
+  DWORD pathError = 0;
+  CString heldDir = unpack.HeldDirPath(&pathError);
+  in.heldDir = heldDir;
+  in.systemDir = systemDir;
+  in.interpreter = interpreter;
+  in.logPath = logPath;
+  in.systemEnvironment = system.Load() ? system.Get() : nullptr;
+  in.refusal = unpack.LaunchRefusal() ? unpack.LaunchRefusal() : pathError;
+  in.extracted = HasExtracted;
+  in.context = &unpack;
+  CLaunchPlan plan;
+  ComposeLaunch(in, &plan);
+
+  CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
+                plan.parameters.GetString());
+  DWORD refusal = plan.refusal;
+  // Without the program the system would search on for one of that name.
+  if (!refusal && plan.systemProgram && ::GetFileAttributesW(plan.file) == INVALID_FILE_ATTRIBUTES)
+    refusal = LastErrorOrDenied();
+  // The path came from the handle; it must still lead there as it is handed on.
+  if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
+  // The batch output file, held from its creation until the child has ended:
+  // the redirection writes wherever the name leads, and everyone may put a
+  // name in the log's folder.
+  CHandle output;
+  if (!refusal && plan.batch && !CreateFreshFile(logPath + L".txt", &output)) refusal = LastErrorOrDenied();
+  if (!refusal && !ApplyChildEnvironment(plan.environment)) refusal = LastErrorOrDenied();
+  DWORD exitCode = 0;
+  BOOL waited = StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode);
+  // Nothing of a refused run's directory may run: it goes at once. A launch
+  // the system failed leaves its files for the next run to clear.
+  if (refusal) unpack.CleanUnPackDir();
+  if (!waited) return;
   output.Reset();
-  if (previousDir[0]) ::SetCurrentDirectoryW(previousDir);
   unpack.CleanUnPackDir();
-  CUtility::Log(L"[%s] execute done code:%d", kSource, static_cast<int>(exitCode));
+  CUtility::Log(L"[%s] execute done code:%d", kLogSourceInitInstance, static_cast<int>(exitCode));
 }
 
 void RefuseLaunch(DWORD reason) {
   ::SetLastError(reason);
-  CUtility::Log(kExecuteFail, kSource);
+  CUtility::Log(kExecuteFail, kLogSourceInitInstance);
 }

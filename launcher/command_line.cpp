@@ -20,7 +20,7 @@ void ComposeInterpreterPath(BOOL native, wchar_t (&buffer)[MAX_PATH + 1]) {
 
 CString ComposeBatchParameters(const wchar_t* logPath) {
   CString parameters;
-  parameters.Format(L"/c run.bat > %s.txt", logPath);
+  parameters.Format(L"/D /c run.bat > %s.txt", logPath);
   return parameters;
 }
 

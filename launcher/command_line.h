@@ -15,7 +15,9 @@ BOOL UseNativeInterpreter(BOOL preVista, BOOL wow64);
 // A path that would not fit in 260 units stays "cmd.exe".
 void ComposeInterpreterPath(BOOL native, wchar_t (&buffer)[MAX_PATH + 1]);
 
-// "/c run.bat > LOGPATH.txt": run.bat's output goes beside the log.
+// "/D /c run.bat > LOGPATH.txt": run.bat's output goes beside the log, and
+// /D keeps the interpreter from first running the AutoRun command that the
+// user's registry may name.
 CString ComposeBatchParameters(const wchar_t* logPath);
 
 // Arguments 2 and up of argv, each followed by one blank, as they stand: no

@@ -9,6 +9,13 @@
 #include "framework/file.h"
 #include "framework/handle.h"
 
+// Why a work directory in parent (with its backslash) must not be used: too
+// long for the 260-unit current directory (ERROR_FILENAME_EXCED_RANGE), on
+// another machine (a UNC path, or driveType DRIVE_REMOTE: ERROR_BAD_NETPATH),
+// or no parent at all (ERROR_PATH_NOT_FOUND); 0 when it may. driveType is the
+// volume's kind as GetDriveTypeW reports it for the parent's root.
+DWORD WorkParentRefusal(const wchar_t* parent, UINT driveType);
+
 class CUnPack {
  public:
   // Reads the running executable, through the file held since the process
@@ -35,6 +42,7 @@ class CUnPack {
   // file and the total. 0 when there is no package or the file cannot be
   // opened; 1 otherwise, also when a read, write or seek failure ended the
   // walk early (its file error line is logged and nothing is left open).
+  // Any failure but a refused entry name is kept for LaunchRefusal.
   int UnPackFiles();
   // The file offset of the first entry record, taken from the stub header
   // before the certificate table; 0 (with its log lines) when there is none
@@ -45,10 +53,12 @@ class CUnPack {
   // result), 0 while it was not: a refused run extracts and launches nothing.
   DWORD ImageRefusal() const { return m_dwImageRefusal; }
 
-  // The work directory with its trailing backslash. The first call clears
-  // what an earlier run left there (never through a link), creates the
-  // directory afresh and holds it (see HoldsUnPackDir); when that fails, the
-  // file error line naming the path is logged and the path still returned.
+  // The work directory with its trailing backslash. The first call refuses
+  // a parent too long for the current directory or on a remote volume,
+  // removes what an earlier run left there (its whole tree, never through a
+  // link), creates the directory afresh and holds it (see HoldsUnPackDir);
+  // when any of it fails, the file error line naming the path and the
+  // reason is logged and the path still returned.
   CString GetUnPackDir();
   // TRUE when this run created the work directory itself and holds it, so
   // that nobody else can have placed, swapped or renamed it: the only kind
@@ -58,11 +68,27 @@ class CUnPack {
   // (ERROR_ALREADY_EXISTS for anything left at the path, a link included,
   // which the file error line shows as access denied); 0 while held.
   DWORD UnPackDirError() const { return m_dwUnPackDirError; }
-  // Deletes the work directory's files and removes it, letting go of the
-  // hold just before the removal. A work directory that is a link is
-  // unlinked, never entered; links inside it are unlinked. Does nothing
-  // before the path was computed; the path is kept.
+  // Removes the held work directory with everything in it, through the
+  // handle (links inside are unlinked, never entered), letting go of the
+  // hold just before the directory itself goes. Does nothing while no
+  // directory is held; the path is kept.
   void CleanUnPackDir();
+
+  // Creates name in the held work directory, relative to the handle, as a
+  // new file open for writing. 0 or the system's error.
+  DWORD CreateUnPackFile(const wchar_t* name, CHandle* created);
+  // TRUE when this run's extraction ran to its end and left name in the
+  // held work directory as a plain file with one name.
+  BOOL HasExtracted(const wchar_t* name) const;
+  // Why nothing in the work directory may run: the directory's error, or
+  // the extraction's (a package not found or not read to its end); 0 when
+  // this run extracted it all into the directory it holds.
+  DWORD LaunchRefusal() const { return m_dwUnPackDirError ? m_dwUnPackDirError : m_dwExtractError; }
+  // The held work directory's own path, from its handle (no link on it),
+  // with its backslash; empty, with the reason in *error, when none.
+  CString HeldDirPath(DWORD* error) const;
+  // TRUE when path opens the directory this run holds.
+  BOOL IsHeldDir(const wchar_t* path) const;
 
  private:
   // The file to read: the one given, or the running executable's path.
@@ -78,14 +104,12 @@ class CUnPack {
   // The folder that holds the work directory, with its trailing backslash.
   CString WorkParent() const;
 
-  // Empties the directory at the stored path of its files, never through a link.
-  void DeleteUnPackDirFiles();
-
   CHandle m_hThread;
   CString m_strUnPackDir;
   CHandle m_hUnPackDir;  // the work directory as this run created it
   DWORD m_dwUnPackDirError = ERROR_PATH_NOT_FOUND;
   DWORD m_dwImageRefusal = 0;
+  DWORD m_dwExtractError = ERROR_FILE_NOT_FOUND;  // 0 once the package was read to its end
   CString m_strSource;      // empty: the running executable
   CString m_strWorkParent;  // empty: the temporary directory
 };

@@ -8,9 +8,9 @@
 
 namespace {
 
-const wchar_t kSource[] = L"CUnPack::UnPackFiles";
+// The source tag of the extraction lines: part of the log's format.
+const wchar_t kLogSourceUnPackFiles[] = L"CUnPack::UnPackFiles";
 const UINT kChunkBytes = 1024;
-const UINT kCreateExclusive = CFile::modeWrite | CFile::modeCreate | CFile::typeBinary | CFile::shareExclusive;
 
 // Copies size bytes in 1,024-byte chunks. A package that ends inside the
 // entry gives a shorter file; reading on would deliver nothing more, and a
@@ -45,9 +45,9 @@ BOOL SkipEntryData(CFile& package, ULONGLONG size, CFileException& error) {
 // Writes the entry whose record was just read into the work directory.
 // FALSE when the walk must end: a read, write or seek failure (logged), or
 // a work directory that this run could not make and hold (logged by
-// GetUnPackDir).
+// GetUnPackDir). *failed is set for every failure but a refused name.
 BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record, CFileException& error,
-                 int* written) {
+                 int* written, BOOL* failed) {
   wchar_t name[kEntryFileNameUnits];
   if (!EntryFileName(record, name)) {
     error.SetCause(CFileException::IncorrectPath, name);
@@ -55,48 +55,76 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
     return SkipEntryData(package, record.size, error);
   }
   CString dir = unpack.GetUnPackDir();
-  // Files are written by name: only into a directory that cannot have
-  // become a link to somewhere else.
+  *failed = TRUE;
   if (!unpack.HoldsUnPackDir()) return FALSE;
+  // The log names the file by the work directory's path; the file itself is
+  // made through the held directory's handle, which no link can redirect.
   CString target = dir + name;
-  CUtility::Log(L"[%s] UnPack file name:%s", kSource, target.GetString());
+  // A path that programs could not open by name is skipped like a bad name.
+  BOOL tooLong = target.GetLength() >= MAX_PATH;
+  CHandle created;
+  // Made before its line is logged: whoever reads the line finds the file.
+  DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &created);
+  CUtility::Log(L"[%s] UnPack file name:%s", kLogSourceUnPackFiles, target.GetString());
+  if (tooLong) {
+    *failed = FALSE;
+    error.SetCause(CFileException::IncorrectPath, target);
+    CUtility::FileException(error);
+    return SkipEntryData(package, record.size, error);
+  }
 
   CFile out;
-  if (!out.Open(target, kCreateExclusive, &error)) {
+  if (createError) {
+    error.SetOsError(static_cast<LONG>(createError), target);
+    ::SetLastError(createError);
     CUtility::FileException(error);
     return SkipEntryData(package, record.size, error);
   }
   ULONGLONG length = 0;
-  if (!CopyEntryData(package, out, record.size, error) || !out.GetLength(&length, &error)) {
+  if (!out.AdoptForWriting(static_cast<CHandle&&>(created), target, &error) ||
+      !CopyEntryData(package, out, record.size, error) || !out.GetLength(&length, &error)) {
     CUtility::FileException(error);
     return FALSE;
   }
+  *failed = FALSE;
   ++*written;
-  CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kSource, *written, static_cast<int>(length),
-                out.GetFilePath().GetString());
+  CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kLogSourceUnPackFiles, *written, static_cast<int>(length),
+                target.GetString());
   return TRUE;
 }
 
-// Reads record after record until the package ends, returning the files written.
-int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error) {
+// Reads record after record until the package ends, returning the files
+// written; *complete is TRUE when the walk met the package's end, every
+// entry with a valid name written.
+int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* complete) {
   PACKFILE_HEADER record;
   memset(&record, 0, sizeof(record));
   int written = 0;
+  BOOL failed = FALSE;
   for (;;) {
     UINT got = 0;
     if (!package.Read(&record, sizeof(record), &got, &error)) {
       CUtility::FileException(error);
+      failed = TRUE;
       break;
     }
     if (NextWalkStep(got, record, written) != WalkStep::kEntry) break;
-    if (!UnPackEntry(unpack, package, record, error, &written)) break;
+    BOOL entryFailed = FALSE;
+    BOOL goOn = UnPackEntry(unpack, package, record, error, &written, &entryFailed);
+    failed |= entryFailed;
+    if (!goOn) {
+      failed = TRUE;
+      break;
+    }
   }
+  *complete = !failed;
   return written;
 }
 
 }  // namespace
 
 int CUnPack::UnPackFiles() {
+  m_dwExtractError = ERROR_INVALID_DATA;
   ULONGLONG headerOffset = FindHeader();
   if (headerOffset == 0) return 0;
 
@@ -107,12 +135,16 @@ int CUnPack::UnPackFiles() {
     return 0;
   }
   int written = 0;
+  BOOL complete = FALSE;
   // An offset beyond the signed range is a seek before the start: cause 9.
   if (package.Seek(static_cast<LONGLONG>(headerOffset), CFile::begin, nullptr, &error)) {
-    written = UnPackEntries(*this, package, error);
+    written = UnPackEntries(*this, package, error, &complete);
   } else {
     CUtility::FileException(error);
   }
-  CUtility::Log(L"[%s] UnPack total %d files.", kSource, written);
+  if (complete) m_dwExtractError = 0;
+  // The failure's own reason where the system gave one (a full disk, say).
+  if (!complete && error.m_lOsError > 0) m_dwExtractError = static_cast<DWORD>(error.m_lOsError);
+  CUtility::Log(L"[%s] UnPack total %d files.", kLogSourceUnPackFiles, written);
   return 1;
 }

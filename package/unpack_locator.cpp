@@ -7,7 +7,8 @@
 
 namespace {
 
-const wchar_t kSource[] = L"CUnPack::FindHeader";
+// The source tag of the locator's lines: part of the log's format.
+const wchar_t kLogSourceFindHeader[] = L"CUnPack::FindHeader";
 
 // Reads up to count bytes into buffer, which the caller zeroed; a failure is
 // logged as a file error.
@@ -22,12 +23,12 @@ BOOL ReadSome(CFile& file, void* buffer, UINT count, CFileException& error) {
 
 ULONGLONG CUnPack::FindHeader() {
   CString path = SourcePath();
-  CUtility::Log(L"[%s] Name:%s", kSource, path.GetString());
+  CUtility::Log(L"[%s] Name:%s", kLogSourceFindHeader, path.GetString());
 
   CFileException error;
   CFile file;
   if (!OpenSource(file, path, &error)) {
-    CUtility::Log(L"[%s] Fail", kSource);
+    CUtility::Log(L"[%s] Fail", kLogSourceFindHeader);
     CUtility::FileException(error);
     return 0;
   }
@@ -49,7 +50,7 @@ ULONGLONG CUnPack::FindHeader() {
   }
   if (!ReadSome(file, peHeaders, sizeof(peHeaders), error)) return 0;
   const int32_t certificateSize = SecuritySize(peHeaders);
-  CUtility::Log(L"[%s] Sign Size:%d", kSource, static_cast<int>(certificateSize));
+  CUtility::Log(L"[%s] Sign Size:%d", kLogSourceFindHeader, static_cast<int>(certificateSize));
 
   PACKFILE_HEADER stub;
   memset(&stub, 0, sizeof(stub));
@@ -62,6 +63,6 @@ ULONGLONG CUnPack::FindHeader() {
   if (!ReadSome(file, &stub, sizeof(stub), error)) return 0;
   if (!AcceptSignature(path, certificateSize)) return 0;
 
-  CUtility::Log(L"[%s] Header offset:%d", kSource, static_cast<int>(stub.size));
+  CUtility::Log(L"[%s] Header offset:%d", kLogSourceFindHeader, static_cast<int>(stub.size));
   return stub.size;
 }

@@ -46,6 +46,14 @@ std::string WorkDirWindows() {
   return WindowsPath(tail).replace(0, 2, "C:") + "\\unpack\\";
 }
 
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  std::error_code missing;  // a folder that is gone has no files
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root, missing))
+    if (entry.is_regular_file()) files[entry.path().string()] = ReadWholeFile(entry.path().string());
+  return files;
+}
+
 std::string TestChild() { return UNPACK_E2E_TEST_CHILD; }
 
 int BuildSignedInstaller(const HostScratch& scratch, const std::map<std::string, std::string>& files,

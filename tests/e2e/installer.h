@@ -37,6 +37,9 @@ std::string WindowsPath(const std::string& hostPath);
 std::string WorkDirHost();
 std::string WorkDirWindows();
 
+// Every file below root with its bytes: what "nothing changed" compares.
+std::map<std::string, std::string> Snapshot(const std::string& root);
+
 // The test child program (tests/win/test_child.cpp) on the host.
 std::string TestChild();
 

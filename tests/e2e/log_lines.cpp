@@ -65,7 +65,7 @@ std::vector<std::string> ExtractionPatterns(const std::vector<std::string>& name
   return p;
 }
 
-const char kBatchParam[] = R"(/c run.bat > C:\windows\Temp\unpack.log.txt)";
+const char kBatchParam[] = R"(/D /c run.bat > C:\windows\Temp\unpack.log.txt)";
 
 std::vector<std::string> LaunchPatterns(const std::string& file, const std::string& param) {
   return {

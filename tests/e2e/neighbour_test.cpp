@@ -17,14 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every file below root with its bytes: what "nothing changed" compares.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root))
-    if (entry.is_regular_file()) files[entry.path().string()] = e2e::ReadWholeFile(entry.path().string());
-  return files;
-}
-
 // The argument vectors of the two forms that would start a run.bat found in
 // the work directory or, failing that, in the current directory.
 const std::vector<std::vector<std::string>> kBothForms = {{}, {"run.bat", "x"}};
@@ -40,7 +32,7 @@ class NeighbourTest : public e2e::CleanMachineTest {
     ASSERT_TRUE(e2e::WriteWholeFile(neighbour_ + "/run.bat",
                                "@echo off\r\necho ran > \"" + e2e::WindowsPath(marker_) + "\"\r\n"));
     ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@echo off\r\necho installed\r\n"}}, setup_), 0);
-    before_ = Snapshot(neighbour_);
+    before_ = e2e::Snapshot(neighbour_);
   }
   void TearDown() override {
     std::error_code ignored;
@@ -57,17 +49,17 @@ class NeighbourTest : public e2e::CleanMachineTest {
 
   // The run refused to start anything: the dir line, then the fail line
   // with its reason, and neither the neighbour's nor the package's code ran.
-  void ExpectRefused(const e2e::RunResult& run) {
+  void ExpectRefused(const e2e::RunResult& run,
+                     const std::string& why = "Access to " + e2e::WorkDirWindows() + " was denied.") {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(fs::exists(marker_)) << "the neighbour's run.bat ran elevated";
-    EXPECT_EQ(Snapshot(neighbour_), before_) << "a file outside the work directory changed";
+    EXPECT_EQ(e2e::Snapshot(neighbour_), before_) << "a file outside the work directory changed";
     auto lines = e2e::LogMessages();
     ASSERT_GE(lines.size(), 2u) << e2e::Dump(lines);
     EXPECT_NE(lines[lines.size() - 2].message.find("] dir:"), std::string::npos) << e2e::Dump(lines);
     EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail") << e2e::Dump(lines);
     EXPECT_NE(lines.back().error, 0) << "the fail line carries the reason";
-    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] Access to " + e2e::WorkDirWindows() + " was denied."))
-        << e2e::Dump(lines);
+    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] " + why)) << e2e::Dump(lines);
   }
 
   std::string neighbour_ = scratch_ / "neighbour";
@@ -99,7 +91,8 @@ TEST_F(NeighbourTest, ALeftoverHeldOpenIsNeverReused) {
     int holder = e2e::StartWindows(e2e::TestChild(), {"hold-file", e2e::WindowsPath(planted), e2e::WindowsPath(ready),
                                                       e2e::WindowsPath(release), "60000", "read"});
     ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
-    ExpectRefused(Run(args));
+    // The line names the leftover to remove and why it could not go.
+    ExpectRefused(Run(args), "Encountered a sharing violation while accessing " + e2e::WorkDirWindows() + ".");
     e2e::WriteWholeFile(release, "");
     EXPECT_EQ(e2e::WaitWindows(holder, std::chrono::seconds(30)).exitCode, 0);
     fs::remove_all(e2e::WorkDirHost());
@@ -123,14 +116,14 @@ TEST_F(NeighbourTest, HardLinksInTheWindowsTempFolderAreNotWrittenThrough) {
   std::string victimLog = neighbour_ + "/victim-log.txt", victimOutput = neighbour_ + "/victim-output.txt";
   ASSERT_TRUE(e2e::WriteWholeFile(victimLog, "not the launcher's log"));
   ASSERT_TRUE(e2e::WriteWholeFile(victimOutput, "not the batch file's output"));
-  before_ = Snapshot(neighbour_);
+  before_ = e2e::Snapshot(neighbour_);
   e2e::DeleteLog();
   fs::create_hard_link(victimLog, log);
   fs::create_hard_link(victimOutput, output);
 
   auto run = e2e::RunWindows(setup_, {});
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(Snapshot(neighbour_), before_) << "a write went through a hard link";
+  EXPECT_EQ(e2e::Snapshot(neighbour_), before_) << "a write went through a hard link";
   EXPECT_EQ(fs::hard_link_count(log), 2u) << "the planted log is left alone";
   // The installation still ran: its output went to a new file of its own.
   EXPECT_EQ(fs::hard_link_count(output), 1u);

@@ -151,7 +151,7 @@ TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
       "not a verdict",
       "\nrun 1: pid ",
       "  files:     2 expected, 2 written, 0 failed\n",
-      "  command:   cmd.exe /c run.bat > C:\\windows\\Temp\\unpack.log.txt\n",
+      "  command:   cmd.exe /D /c run.bat > C:\\windows\\Temp\\unpack.log.txt\n",
       "  work dir:  " + e2e::WorkDirWindows() + "\n",
       "  output:    run.bat's standard output went to C:\\windows\\Temp\\unpack.log.txt",
       ", exit code 0\n\nrun 2: pid ",

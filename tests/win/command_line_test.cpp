@@ -49,7 +49,7 @@ TEST(CommandLineTest, TheNativeInterpreterLivesUnderSysnative) {
 
 TEST(CommandLineTest, BatchOutputGoesBesideTheLog) {
   EXPECT_STREQ(ComposeBatchParameters(L"C:\\Windows\\Temp\\unpack.log"),
-               L"/c run.bat > C:\\Windows\\Temp\\unpack.log.txt");
+               L"/D /c run.bat > C:\\Windows\\Temp\\unpack.log.txt");
 }
 
 }  // namespace

@@ -13,9 +13,13 @@
 //                                        directory, sorted: name, length and the
 //                                        error of an open with no sharing (0: it
 //                                        opened), separated by tabs (UTF-8)
-//   test_child hold-file PATH READY RELEASE MS [read]
+//   test_child hold-file PATH READY RELEASE MS [read|reader|delete]
 //                                        opens PATH with no sharing (creating it),
-//                                        or sharing reading only with "read",
+//                                        sharing reading only with "read",
+//                                        for reading, sharing reading and writing,
+//                                        with "reader", or
+//                                        for deletion alone, sharing reading,
+//                                        with "delete";
 //                                        writes READY, holds PATH until RELEASE
 //                                        exists or MS pass
 //   test_child rename FROM TO            renames FROM to TO; ends with 0 when it
@@ -111,9 +115,14 @@ int ListCurrentDirectory(const std::wstring& out) {
   return WriteText(out, text) ? 0 : 3;
 }
 
-int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit, DWORD share) {
-  HANDLE file =
-      CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// share: "read", "reader" (reads, lets writers in but not a deletion),
+// "delete" (opened for deletion only, readers let in), or none.
+int HoldFile(const wchar_t* path, const wchar_t* ready, const wchar_t* release, DWORD limit, const std::wstring& share) {
+  DWORD access = share == L"delete" ? DELETE : share == L"reader" ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  DWORD mode = share == L"read" || share == L"delete" ? FILE_SHARE_READ
+               : share == L"reader"                   ? FILE_SHARE_READ | FILE_SHARE_WRITE
+                                                      : 0;
+  HANDLE file = CreateFileW(path, access, mode, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 4;
   WriteText(ready, "ready\n");
   WaitForFile(release, limit);
@@ -187,8 +196,7 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"wait-for" && argc >= 4) return WaitForFile(argv[2], ParseCode(argv[3])) ? 0 : 5;
   if (mode == L"list" && argc >= 3) return ListCurrentDirectory(argv[2]);
   if (mode == L"hold-file" && argc >= 6)
-    return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]),
-                    argc >= 7 && std::wstring(argv[6]) == L"read" ? FILE_SHARE_READ : 0);
+    return HoldFile(argv[2], argv[3], argv[4], ParseCode(argv[5]), argc >= 7 ? argv[6] : L"");
   if (mode == L"rename" && argc >= 4)
     return MoveFileW(argv[2], argv[3]) ? 0 : static_cast<int>(GetLastError());
   if (mode == L"with-temp" && argc >= 4) return RunWithTemp(argv[2], argc - 3, argv + 3);

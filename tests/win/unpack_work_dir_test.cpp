@@ -141,20 +141,21 @@ TEST_F(UnPackWorkDirTest, TheWorkDirectoryIsCreatedWithThatDescriptor) {
   EXPECT_FALSE(Exists(work_ + L"planted.dll"));
 }
 
-TEST_F(UnPackWorkDirTest, ASubdirectoryOrAReadOnlyFileKeepsTheDirectory) {
+// What a run's programs may leave (a subfolder, a read-only file) goes with
+// the leftover (e2e.neighbour: one held by a running process stays and refuses).
+TEST_F(UnPackWorkDirTest, SubfoldersAndReadOnlyFilesGoWithTheLeftover) {
   Leave(L"gone.txt");
   ASSERT_TRUE(CreateDirectoryW((work_ + L"sub").c_str(), nullptr));
-  ASSERT_TRUE(WriteWholeFile(work_ + L"sub\\inner.txt", "inner"));
+  ASSERT_TRUE(CreateDirectoryW((work_ + L"sub\\deeper").c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(work_ + L"sub\\deeper\\inner.txt", "inner"));
   Leave(L"locked.txt");
   ASSERT_TRUE(SetFileAttributesW((work_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
 
   EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
-  EXPECT_FALSE(Exists(work_ + L"gone.txt"));
-  EXPECT_EQ(ReadWholeFile(work_ + L"sub\\inner.txt"), "inner") << "a plain subdirectory is not entered";
-  EXPECT_EQ(ReadWholeFile(work_ + L"locked.txt"), "left");
-  // The unelevated user may have changed what was left: it is never used.
-  EXPECT_FALSE(unpack_.HoldsUnPackDir());
-  EXPECT_EQ(unpack_.UnPackDirError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(unpack_.HoldsUnPackDir());
+  EXPECT_FALSE(Exists(work_ + L"sub"));
+  EXPECT_FALSE(Exists(work_ + L"locked.txt"));
+  unpack_.CleanUnPackDir();
 }
 
 TEST_F(UnPackWorkDirTest, TheDirectoryIsHeldFromItsCreationUntilItIsCleaned) {
@@ -256,3 +257,24 @@ TEST_F(UnPackLinkTest, ALinkInsideTheWorkDirectoryIsNotEntered) {
 }
 
 }  // namespace
+
+// Remote volumes and paths too long for the current directory are refused
+// before anything is written; the volume's kind comes in as an input.
+TEST(WorkParentRefusalTest, LongAndRemoteParentsAreRefused) {
+  std::wstring longest(MAX_PATH - 8, L'x');  // with "unpack\" and the terminator: 260
+  longest.replace(0, 3, L"C:\\");
+  const struct {
+    std::wstring parent;
+    UINT driveType;
+    DWORD refusal;
+  } table[] = {
+      {L"C:\\Users\\me\\AppData\\Local\\Temp\\", DRIVE_FIXED, 0},
+      {longest, DRIVE_FIXED, 0},
+      {longest + L"y", DRIVE_FIXED, ERROR_FILENAME_EXCED_RANGE},
+      {L"Z:\\temp\\", DRIVE_REMOTE, ERROR_BAD_NETPATH},
+      {L"\\\\server\\share\\temp\\", DRIVE_UNKNOWN, ERROR_BAD_NETPATH},
+      {L"", DRIVE_UNKNOWN, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& row : table)
+    EXPECT_EQ(WorkParentRefusal(row.parent.c_str(), row.driveType), row.refusal) << row.parent.size();
+}

@@ -1,0 +1,26 @@
+// Removing what a run left in its work directory, subfolders included. The
+// folder lies where the unelevated user can make links, and programs the run
+// started may have made some inside: a link is removed as a link, never
+// entered, so the removal cannot reach anything outside.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/handle.h"
+
+// Deletes everything inside the directory open on directory (with list
+// access), depth first; a read-only file loses that attribute first. Where
+// the system opens a link's target when asked for the link itself (Wine),
+// the link is left, and with it its folder. 0, or the first error met.
+DWORD RemoveTreeBelow(HANDLE directory);
+
+// Empties the directory held in *held through the handle, then lets the hold
+// go and removes the directory itself, by its path from the handle (see
+// PathOfDirectory for openedBy) and only when that path still opens the same
+// directory. *held is empty afterwards. 0, or the first error met.
+DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy);
+
+// Removes what lies at path (a trailing backslash allowed): a link as a link,
+// a directory with everything inside; nothing else. 0 when nothing is left
+// there, otherwise why not (a process holding the directory open, say).
+DWORD RemoveTreeAt(const wchar_t* path);
