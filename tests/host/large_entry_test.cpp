@@ -10,7 +10,7 @@
 #include "pe/pe_image.h"
 #include "test_support.h"
 #include "tests/support/memory_bytes.h"
-#include "tools/packfile/verify.h"
+#include "tools/packfile/core/verify.h"
 
 namespace {
 

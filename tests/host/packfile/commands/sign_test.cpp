@@ -1,0 +1,240 @@
+// Signing through osslsigncode, with a certificate made at test time.
+#include <cstdlib>
+#include <filesystem>
+
+#include "bytes/file_bytes.h"
+#include "format/package_layout.h"
+#include "gtest/gtest.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "test_support.h"
+#include "tests/support/memory_bytes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class PackfileSignTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
+                    dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
+              0);
+    WriteLauncher(dir_ / "UnPackFile.exe");
+    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
+  }
+
+  CRun BuildSigned(const std::vector<std::string>& signing, const std::string& out = "setup.exe") {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / out, "--sign"};
+    args.insert(args.end(), signing.begin(), signing.end());
+    args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
+    return RunPackfile(args);
+  }
+
+  // The certificate table must start right where the unsigned package ended.
+  void ExpectTableAfterStub(std::uint64_t unsignedLength) {
+    Bytes file = ReadFile(dir_ / "setup.exe");
+    CMemorySource source(file);
+    CPeImage image;
+    std::string error;
+    ASSERT_TRUE(ReadPeImage(source, &image, &error)) << error;
+    CPeDataDirectory table = PeDirectory(image, kPeSecurityDirectory);
+    EXPECT_EQ(table.virtualAddress, unsignedLength);
+    EXPECT_EQ(table.virtualAddress + table.size, file.size());
+    PACKFILE_HEADER stub = DecodeRecord(file.data() + table.virtualAddress - kPackHeaderSize);
+    EXPECT_EQ(stub.size, 1024u);
+    EXPECT_EQ(RecordName(stub), "UnPackFile.exe");
+    // osslsigncode writes the CheckSum itself: an independent check of ours.
+    std::uint32_t sum = 0;
+    ASSERT_TRUE(ComputePeChecksum(source, image.checkSumOffset, &sum));
+    EXPECT_EQ(sum, image.checkSum);
+  }
+
+  CScratchFolder dir_;
+};
+
+// Image, run.bat (11 bytes), data.bin (3,001), no filler needed, stub header.
+constexpr std::uint64_t kUnsignedLength = 1024 + 284 + 11 + 284 + 3001 + 284;
+
+TEST_F(PackfileSignTest, SignsWithCertificateAndKey) {
+  CRun run = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ExpectTableAfterStub(kUnsignedLength);
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  CRun list = RunPackfile({"list", dir_ / "setup.exe"});
+  EXPECT_NE(list.out.find("header offset: 1024\n"), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("certificate table: 0 bytes"), std::string::npos) << list.out;
+  // The signature covers the package: valid as written, broken by a changed byte.
+  std::string check = "osslsigncode verify -CAfile " + dir_ / "cert.pem" + " -in ";
+  EXPECT_EQ(Shell(check + dir_ / "setup.exe"), 0);
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  file[1024 + 284 + 3] ^= 1;
+  WriteWholeFile(dir_ / "changed.exe", file);
+  EXPECT_NE(Shell(check + dir_ / "changed.exe"), 0);
+}
+
+TEST_F(PackfileSignTest, SignsWithAPkcs12File) {
+  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+                  dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
+            0);
+  WriteWholeFile(dir_ / "pass.txt", "secret");
+  CRun run = BuildSigned({"--pkcs12", dir_ / "id.p12", "--pass-file", dir_ / "pass.txt", "--sign-hash", "sha256"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ExpectTableAfterStub(kUnsignedLength);
+}
+
+TEST_F(PackfileSignTest, SaysSoWhenTheSignerFailsOrIsMissing) {
+  CRun badKey = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "run.bat"});
+  EXPECT_EQ(badKey.code, 1);
+  EXPECT_NE(badKey.err.find("osslsigncode failed"), std::string::npos) << badKey.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+
+  std::string path = std::getenv("PATH");
+  fs::create_directory(dir_ / "empty");
+  setenv("PATH", (dir_ / "empty").c_str(), 1);
+  CRun missing = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"});
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("osslsigncode was not found"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+}
+
+// Each way signing goes wrong names its cause, and nothing is written.
+TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
+  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+                  dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
+            0);
+  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+            0);
+  WriteWholeFile(dir_ / "wrong.txt", "wrong");
+  setenv("PACKFILE_TEST_WRONG", "wrong", 1);
+  unsetenv("PACKFILE_TEST_UNSET");
+  struct {
+    std::vector<std::string> signing;
+    int code;
+    const char* cause;
+  } cases[] = {
+      {{"--pkcs12", dir_ / "id.p12", "--pass-file", dir_ / "wrong.txt"}, 1, "osslsigncode: Failed to parse PKCS#12"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem"}, 1, "is encrypted: give its password"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem", "--pass-env", "PACKFILE_TEST_WRONG"}, 1,
+       "osslsigncode: Failed to decode private key file"},
+      {{"--cert", dir_ / "missing.pem", "--key", dir_ / "key.pem"}, 1, "missing.pem cannot be read"},
+      {{"--pkcs12", dir_ / "id.p12", "--pass-env", "PACKFILE_TEST_UNSET"}, 1, "PACKFILE_TEST_UNSET is not set"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--timestamp", "http://127.0.0.1:9/"}, 1,
+       "osslsigncode: RFC 3161 timestamping failed"},
+      {{"--pkcs12", dir_ / "id.p12", "--pass", "secret"}, 2, "password on a command line"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "yesterday"}, 2, "seconds since 1970"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-hash", "md5"}, 2, "sha256 or sha1"},
+  };
+  for (const auto& c : cases) {
+    CRun run = BuildSigned(c.signing);
+    EXPECT_EQ(run.code, c.code) << c.cause << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "setup.exe")) << c.cause;
+  }
+}
+
+// With a fixed signing time a signed build is the same bytes every time, and
+// signing an unsigned build later gives those bytes too.
+TEST_F(PackfileSignTest, AFixedSigningTimeMakesSignedBuildsIdentical) {
+  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+            0);
+  setenv("PACKFILE_TEST_PASS", "secret", 1);
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  std::vector<std::string> signing = {"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem", "--pass-env",
+                                      "PACKFILE_TEST_PASS", "--description", "Product setup", "--url",
+                                      "https://example.invalid/"};
+  CRun first = BuildSigned(signing, "first.exe");
+  CRun second = BuildSigned(signing, "second.exe");
+  unsetenv("SOURCE_DATE_EPOCH");
+  ASSERT_EQ(first.code, 0) << first.err;
+  ASSERT_EQ(second.code, 0) << second.err;
+  EXPECT_EQ(ReadFile(dir_ / "first.exe"), ReadFile(dir_ / "second.exe"));
+
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "later.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  std::vector<std::string> sign = {"sign", "--sign-time", "1700000000", "--out", dir_ / "later-signed.exe"};
+  sign.insert(sign.end(), signing.begin(), signing.end());
+  sign.push_back(dir_ / "later.exe");
+  CRun later = RunPackfile(sign);
+  ASSERT_EQ(later.code, 0) << later.err;
+  EXPECT_EQ(ReadFile(dir_ / "later-signed.exe"), ReadFile(dir_ / "first.exe"));
+  // A signed file is not signed again.
+  sign.back() = dir_ / "first.exe";
+  EXPECT_NE(RunPackfile(sign).err.find("already signed"), std::string::npos);
+}
+
+// Swapping two aligned 16-bit words keeps the PE CheckSum, so only the
+// signature's digest can tell that the package changed.
+TEST_F(PackfileSignTest, VerifyChecksTheSignatureOfASignedInstaller) {
+  ASSERT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"}).code, 0);
+  CRun good = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(good.code, 0) << good.out;
+  for (const char* line : {"ok    SHA256 digest matches the file (osslsigncode verify)\n",
+                           "ok    signed by /CN=packfile-test, signing time ", "warn  no time stamp",
+                           "ok    certificate chain verifies against "}) {
+    EXPECT_NE(good.out.find(line), std::string::npos) << line << "\n" << good.out;
+  }
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  std::size_t a = 1024 + 284;  // run.bat's data: "@e" and "ch", two aligned words
+  std::swap(file[a], file[a + 2]);
+  std::swap(file[a + 1], file[a + 3]);
+  WriteWholeFile(dir_ / "tampered.exe", file);
+  CRun tampered = RunPackfile({"verify", dir_ / "tampered.exe"});
+  EXPECT_EQ(tampered.code, 1);
+  EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("does not match the signed digest"), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("ok    signed by /CN=packfile-test, signing time "), std::string::npos) << tampered.out;
+  // Every layout line, the CheckSum's included, is that of the untouched file.
+  EXPECT_NE(tampered.out.find("ok    PE CheckSum"), std::string::npos) << tampered.out;
+  auto layout = [](const std::string& out) { return out.substr(0, out.find("as written\n")); };
+  EXPECT_EQ(layout(tampered.out), layout(good.out));
+
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout " + dir_ / "other.key" +
+                  " -out " + dir_ / "other.pem"),
+            0);
+  CRun stranger = RunPackfile({"verify", "--ca", dir_ / "other.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(stranger.code, 1);
+  EXPECT_NE(stranger.out.find("FAIL  certificate chain does not verify against"), std::string::npos) << stranger.out;
+
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
+                         dir_ / "run.bat"})
+                .code,
+            0);
+  EXPECT_NE(RunPackfile({"verify", dir_ / "plain.exe"}).out.find("ok    not signed\n"), std::string::npos);
+  CRun expected = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "plain.exe"});
+  EXPECT_EQ(expected.code, 1);
+  EXPECT_NE(expected.out.find("FAIL  not signed, but --ca expects a signature\n"), std::string::npos);
+}
+
+// A time stamp from a local time-stamp authority (osslsigncode's -TSA-certs):
+// shown with its time, and still noticed once the digest fails.
+TEST_F(PackfileSignTest, VerifyReportsTheTimeStamp) {
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-tsa -addext "
+                  "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
+            0);
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -h sha256 " +
+                  "-TSA-certs " + dir_ / "tsa.pem" + " -TSA-key " + dir_ / "tsa.key" + " -TSA-time 1700000000 -in " +
+                  dir_ / "plain.exe" + " -out " + dir_ / "stamped.exe"),
+            0);
+  CRun stamped = RunPackfile({"verify", dir_ / "stamped.exe"});
+  EXPECT_NE(stamped.out.find("ok    time stamp Nov 14 22:13:20 2023 GMT\n"), std::string::npos) << stamped.out;
+  Bytes file = ReadFile(dir_ / "stamped.exe");
+  std::swap(file[1024 + 284], file[1024 + 284 + 2]);
+  WriteWholeFile(dir_ / "stamped-changed.exe", file);
+  CRun changed = RunPackfile({"verify", dir_ / "stamped-changed.exe"});
+  EXPECT_EQ(changed.code, 1);
+  EXPECT_NE(changed.out.find("ok    time stamped (its time is not shown"), std::string::npos) << changed.out;
+}
+
+}  // namespace

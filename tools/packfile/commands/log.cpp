@@ -1,0 +1,143 @@
+#include <fstream>
+#include <iterator>
+
+#include "tools/packfile/cli/args.h"
+#include "tools/packfile/cli/commands.h"
+#include "tools/packfile/cli/exit_codes.h"
+#include "tools/packfile/core/json_text.h"
+#include "tools/packfile/core/log_decoder.h"
+#include "tools/packfile/core/shown_name.h"
+
+namespace {
+
+constexpr char kLogHelp[] =
+    "usage: packfile log [--json] FILE\n"
+    "\n"
+    "Decodes the launcher's log (C:\\Windows\\Temp\\unpack.log: UTF-16LE, appended\n"
+    "run after run) and prints one summary per run: the system, the launcher and\n"
+    "its package, the files expected, written and failed (with the file error),\n"
+    "the command, and the child's exit code. Exits 1 when FILE cannot be read or\n"
+    "holds no launcher line.\n"
+    "  --json   one JSON document (schema packfile-log/1, see the README)\n";
+
+constexpr char kErrNote[] =
+    "Err:n at the end of every log line is the thread's last system error when the line\n"
+    "was written, left over from whatever call set it last: it is not a verdict, and a\n"
+    "run that went well often shows Err:18 (no more files) or Err:183 (already exists).\n";
+
+// The batch form sends run.bat's standard output to the log path plus ".txt".
+std::string BatchOutput(const CLogRun& run) {
+  std::string::size_type redirect = run.param.find("run.bat > ");
+  return redirect == std::string::npos ? "" : run.param.substr(redirect + 10);
+}
+
+std::string Child(const CLogRun& run) {
+  if (run.executeFailed) return "did not start (execute fail)";
+  if (run.childDone) {
+    return (run.childPid >= 0 ? "pid " + std::to_string(run.childPid) + ", " : std::string()) + "exit code " +
+           std::to_string(run.childExitCode);
+  }
+  if (run.childPid >= 0) return "pid " + std::to_string(run.childPid) + ", the log ends before it finished";
+  return run.commandLogged ? "no wait logged" : "no command logged";
+}
+
+void PrintText(const std::string& path, const CLogDecoded& log, std::ostream& out) {
+  out << ShownText(path) << ": " << log.runs.size() << (log.runs.size() == 1 ? " run" : " runs");
+  if (!log.malformed.empty()) out << ", " << log.malformed.size() << " lines not in the launcher's format";
+  out << "\n" << kErrNote;
+  for (std::size_t k = 0; k < log.runs.size(); ++k) {
+    const CLogRun& run = log.runs[k];
+    out << "\nrun " << k + 1 << ": pid " << run.pid << ", " << ShownText(run.start) << " to " << ShownText(run.end)
+        << "\n";
+    if (!run.os.empty()) out << "  system:    " << ShownText(run.os) << "\n";
+    if (!run.executable.empty()) out << "  launcher:  " << ShownText(run.executable) << "\n";
+    if (!run.packageFound) {
+      out << "  package:   not found (the locator logged Fail)\n";
+    } else if (run.headerOffset >= 0) {
+      out << "  package:   header offset " << run.headerOffset << ", certificate table " << run.certificateSize
+          << " bytes\n";
+    }
+    out << "  files:     " << run.expected.size() << " expected, " << run.written.size() << " written, "
+        << run.failed.size() << " failed\n";
+    for (const CFailedFile& failed : run.failed) {
+      out << "  failed:    " << ShownText(failed.file)
+          << (failed.reason.empty() ? "" : ": " + ShownText(failed.reason)) << "\n";
+    }
+    if (run.commandLogged) {
+      out << "  command:   " << ShownText(run.file) << " " << ShownText(run.param) << "\n"
+          << "  work dir:  " << ShownText(run.dir) << "\n";
+    }
+    if (!BatchOutput(run).empty()) {
+      out << "  output:    run.bat's standard output went to " << ShownText(BatchOutput(run))
+          << " (replaced by the next run; standard error is not kept)\n";
+    }
+    out << "  child:     " << Child(run) << "\n";
+    for (const std::string& line : run.unknown) out << "  other:     " << ShownText(line) << "\n";
+  }
+}
+
+void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& out) {
+  auto strings = [&](const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (std::size_t k = 0; k < items.size(); ++k) text += (k ? "," : "") + JsonString(items[k]);
+    return text + "]";
+  };
+  auto optional = [](std::int64_t value) { return value < 0 ? std::string("null") : std::to_string(value); };
+  out << "{\"schema\":\"packfile-log/1\",\"file\":" << JsonString(path) << ",\"malformedLines\":"
+      << log.malformed.size() << ",\"runs\":[";
+  for (std::size_t k = 0; k < log.runs.size(); ++k) {
+    const CLogRun& run = log.runs[k];
+    out << (k ? "," : "") << "\n  {\"pid\":" << run.pid << ",\"start\":" << JsonString(run.start)
+        << ",\"end\":" << JsonString(run.end) << ",\"os\":" << JsonString(run.os)
+        << ",\"launcher\":" << JsonString(run.executable)
+        << ",\"packageFound\":" << (run.packageFound ? "true" : "false")
+        << ",\"headerOffset\":" << optional(run.headerOffset)
+        << ",\"certificateSize\":" << optional(run.certificateSize)
+        << ",\"expected\":" << strings(run.expected) << ",\"written\":" << strings(run.written) << ",\"failed\":[";
+    for (std::size_t f = 0; f < run.failed.size(); ++f) {
+      out << (f ? "," : "") << "{\"file\":" << JsonString(run.failed[f].file)
+          << ",\"reason\":" << JsonString(run.failed[f].reason) << "}";
+    }
+    out << "],\"command\":";
+    if (run.commandLogged) {
+      out << "{\"dir\":" << JsonString(run.dir) << ",\"file\":" << JsonString(run.file)
+          << ",\"param\":" << JsonString(run.param) << "}";
+    } else {
+      out << "null";
+    }
+    out << ",\"executeFailed\":" << (run.executeFailed ? "true" : "false")
+        << ",\"childPid\":" << optional(run.childPid)
+        << ",\"childExitCode\":" << (run.childDone ? std::to_string(run.childExitCode) : "null")
+        << ",\"other\":" << strings(run.unknown) << "}";
+  }
+  out << "]}\n";
+}
+
+}  // namespace
+
+int RunLog(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  CParsedArgs parsed;
+  int exitCode = kExitOk;
+  if (!ParseCommandArgs(args, {"--help", "--json"}, 1, "log takes one FILE", kLogHelp, out, err, &parsed,
+                        &exitCode)) {
+    return exitCode;
+  }
+  const std::string& path = parsed.operands[0];
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    err << "packfile: " << ShownText(path) << ": cannot open\n";
+    return kExitFailed;
+  }
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  CLogDecoded log = DecodeLog(bytes);
+  if (log.runs.empty()) {
+    err << "packfile: " << ShownText(path) << ": no line in the launcher's format\n";
+    return kExitFailed;
+  }
+  if (parsed.Has("--json")) {
+    PrintJson(path, log, out);
+  } else {
+    PrintText(path, log, out);
+  }
+  return kExitOk;
+}

@@ -1,0 +1,132 @@
+#include "tools/packfile/core/inputs.h"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "tools/packfile/core/cp1252.h"
+#include "tools/packfile/core/shown_name.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CCollector {
+  const std::vector<std::string>& excludes;
+  std::vector<CInputFile>* files;
+  std::size_t* excluded;
+  std::vector<std::string>* errors;
+
+  bool Excluded(const std::string& name) const {
+    for (const std::string& glob : excludes) {
+      if (fnmatch(glob.c_str(), name.c_str(), 0) == 0) return true;
+    }
+    return false;
+  }
+
+  void AddFile(const fs::path& path, const std::string& name) {
+    if (Excluded(name)) {
+      ++*excluded;
+      return;
+    }
+    std::error_code ec;
+    CInputFile file;
+    file.path = path.string();
+    file.size = fs::file_size(path, ec);
+    if (ec) {
+      errors->push_back(ShownText(file.path) + ": " + ec.message());
+      return;
+    }
+    if (!Utf8ToCp1252(name, &file.name)) {
+      errors->push_back(ShownText(file.path) + ": the name " + ShownText(name) +
+                        " is not UTF-8 text that Windows-1252 can hold");
+      return;
+    }
+    files->push_back(file);
+  }
+
+  void AddFolder(const fs::path& folder) {
+    std::error_code ec;
+    std::vector<fs::path> children;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      children.push_back(it->path());
+    }
+    if (ec) {
+      errors->push_back(ShownText(folder.string()) + ": " + ec.message());
+      return;
+    }
+    std::sort(children.begin(), children.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    for (const fs::path& child : children) {
+      fs::file_status status = fs::status(child, ec);
+      if (fs::is_directory(status)) {
+        if (!Excluded(child.filename().string())) {
+          errors->push_back(ShownText(child.string()) + ": a folder inside a folder; packages hold no folders");
+        }
+      } else if (fs::is_regular_file(status)) {
+        AddFile(child, child.filename().string());
+      } else {
+        errors->push_back(ShownText(child.string()) + ": not a regular file");
+      }
+    }
+  }
+
+  void AddItem(const std::string& text) {
+    std::error_code ec;
+    fs::file_status status = fs::status(fs::path(text), ec);
+    std::string::size_type equals = text.find('=');
+    if (!fs::exists(status) && equals != std::string::npos && equals > 0 &&
+        text.find('/') > equals) {
+      std::string name = text.substr(0, equals), path = text.substr(equals + 1);
+      status = fs::status(fs::path(path), ec);
+      if (fs::is_regular_file(status)) {
+        AddFile(path, name);
+      } else {
+        errors->push_back(ShownText(path) + ": no such file (for the entry " + ShownText(name) + ")");
+      }
+    } else if (!fs::exists(status)) {
+      errors->push_back(ShownText(text) + ": no such file or folder");
+    } else if (fs::is_directory(status)) {
+      AddFolder(text);
+    } else if (fs::is_regular_file(status)) {
+      AddFile(text, fs::path(text).filename().string());
+    } else {
+      errors->push_back(ShownText(text) + ": not a regular file");
+    }
+  }
+};
+
+}  // namespace
+
+bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
+                  std::string* error) {
+  std::ifstream file;
+  if (source != "-") {
+    file.open(source, std::ios::binary);
+    if (!file) {
+      *error = ShownText(source) + ": cannot read the file list";
+      return false;
+    }
+  }
+  std::istream& in = source == "-" ? stdinStream : file;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) items->push_back(line);
+  }
+  if (in.bad()) {
+    *error = ShownText(source) + ": the file list could not be read to its end";
+    return false;
+  }
+  return true;
+}
+
+bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
+                   std::vector<CInputFile>* files, std::size_t* excluded, std::vector<std::string>* errors) {
+  std::size_t errorsBefore = errors->size();
+  CCollector collector{excludes, files, excluded, errors};
+  for (const std::string& item : items) collector.AddItem(item);
+  return errors->size() == errorsBefore;
+}

@@ -1,0 +1,154 @@
+#include "tools/packfile/signing/signature.h"
+
+#include <openssl/bio.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <sstream>
+
+#include "bytes/file_bytes.h"
+
+#include "tools/packfile/signing/run_tool.h"
+#include "tools/packfile/core/shown_name.h"
+
+namespace {
+
+constexpr char kBy[] = " (osslsigncode verify)";
+// Where Authenticode keeps an RFC 3161 time-stamp token.
+constexpr char kRfc3161TokenOid[] = "1.3.6.1.4.1.311.3.3.1";
+
+// What osslsigncode verify prints about the first signature.
+struct CVerifyOutput {
+  std::string algorithm, current, calculated, timestamp, chainError;
+  bool chainOk = false;
+};
+
+std::string After(const std::string& line, const std::string& key) {
+  std::string::size_type at = line.find(key);
+  if (at == std::string::npos) return "";
+  std::string value = line.substr(at + key.size());
+  value.erase(0, value.find_first_not_of(" \t"));
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\r')) value.pop_back();
+  return value;
+}
+
+CVerifyOutput Parse(const std::string& text) {
+  CVerifyOutput parsed;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    auto take = [&](const std::string& key, std::string* field) {
+      if (field->empty() && line.find(key) != std::string::npos) *field = After(line, key);
+    };
+    take("Message digest algorithm  :", &parsed.algorithm);
+    take("Current message digest    :", &parsed.current);
+    take("Calculated message digest :", &parsed.calculated);
+    // A mismatch is flagged after the digest: keep the digest alone.
+    parsed.calculated = parsed.calculated.substr(0, parsed.calculated.find(' '));
+    take("Timestamp time:", &parsed.timestamp);
+    if (line.find("Signature verification: ok") != std::string::npos) parsed.chainOk = true;
+    take("Error:", &parsed.chainError);
+  }
+  return parsed;
+}
+
+// The first signer's subject, signing time and whether it carries a time
+// stamp (a countersignature or an RFC 3161 token among its unsigned
+// attributes), from the PKCS #7 blob after the 8-byte certificate header;
+// empty when the blob cannot be read.
+void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize, std::string* subject,
+                std::string* signingTime, bool* stamped) {
+  CFileSource file(path);
+  if (tableSize <= 8) return;
+  std::vector<unsigned char> blob(tableSize - 8);
+  if (!file.IsOpen() || !ReadExact(file, tableOffset + 8, blob.data(), blob.size())) return;
+  const unsigned char* cursor = blob.data();
+  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(blob.size())),
+                                                   &PKCS7_free);
+  if (!p7 || !PKCS7_type_is_signed(p7.get())) return;
+  STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
+  if (infos == nullptr || sk_PKCS7_SIGNER_INFO_num(infos) < 1) return;
+  PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
+  X509* signer = X509_find_by_issuer_and_serial(p7->d.sign->cert, info->issuer_and_serial->issuer,
+                                                info->issuer_and_serial->serial);
+  if (signer != nullptr) {
+    char name[512] = {};
+    X509_NAME_oneline(X509_get_subject_name(signer), name, sizeof(name));
+    *subject = name;
+  }
+  std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> rfc3161(OBJ_txt2obj(kRfc3161TokenOid, 1),
+                                                                     &ASN1_OBJECT_free);
+  *stamped = PKCS7_get_attribute(info, NID_pkcs9_countersignature) != nullptr;
+  for (int k = 0; rfc3161 && k < X509at_get_attr_count(info->unauth_attr); ++k) {
+    *stamped = *stamped || OBJ_cmp(X509_ATTRIBUTE_get0_object(X509at_get_attr(info->unauth_attr, k)),
+                                   rfc3161.get()) == 0;
+  }
+  ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
+  if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME)) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), &BIO_free);
+    char* data = nullptr;
+    if (text && ASN1_TIME_print(text.get(), time->value.utctime) == 1) {
+      long length = BIO_get_mem_data(text.get(), &data);
+      signingTime->assign(data, static_cast<std::size_t>(length));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<CFinding> CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                                     const std::string& caFile) {
+  std::vector<CFinding> findings;
+  auto add = [&](Severity severity, const std::string& text) {
+    findings.push_back(CFinding{CheckId::kSignature, severity, ShownText(text)});
+  };
+  std::string tool = FindInPath("osslsigncode");
+  if (tool.empty()) {
+    add(Severity::kFailure, "signature not checked: osslsigncode was not found in PATH (Debian package osslsigncode)");
+    return findings;
+  }
+  std::vector<std::string> args = {"osslsigncode", "verify", "-in", path};
+  if (!caFile.empty()) args.insert(args.end(), {"-CAfile", caFile});
+  std::string output;
+  RunCaptured(tool, args, "", &output);
+  CVerifyOutput parsed = Parse(output);
+  if (parsed.current.empty() || parsed.calculated.empty()) {
+    std::string why;
+    for (const std::string& line : ToolMessages(output)) why += (why.empty() ? "" : "; ") + line;
+    add(Severity::kFailure, std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why));
+    return findings;
+  }
+  if (parsed.current != parsed.calculated) {
+    add(Severity::kFailure, "the file's " + parsed.algorithm + " digest " + parsed.calculated +
+                                " does not match the signed digest " + parsed.current +
+                                ": the file was changed after it was signed" + kBy);
+  } else {
+    add(Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
+  }
+  if (parsed.algorithm == "SHA1") {
+    add(Severity::kWarning, "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
+  }
+  std::string signer, signingTime;
+  bool stamped = false;
+  ReadSigner(path, tableOffset, tableSize, &signer, &signingTime, &stamped);
+  add(Severity::kOk, "signed by " + (signer.empty() ? std::string("a signer whose certificate is not in the table")
+                                                   : signer) +
+                         (signingTime.empty() ? "" : ", signing time " + signingTime));
+  if (!parsed.timestamp.empty()) {
+    add(Severity::kOk, "time stamp " + parsed.timestamp);
+  } else if (stamped) {
+    add(Severity::kOk, "time stamped (its time is not shown once the digest fails)");
+  } else {
+    add(Severity::kWarning, "no time stamp: the signature is trusted only while the certificate is valid");
+  }
+  if (parsed.current != parsed.calculated) return findings;
+  if (caFile.empty()) {
+    add(Severity::kOk, "certificate chain not checked (--ca FILE checks it)");
+  } else if (parsed.chainOk) {
+    add(Severity::kOk, "certificate chain verifies against " + caFile);
+  } else {
+    add(Severity::kFailure, "certificate chain does not verify against " + caFile +
+                                (parsed.chainError.empty() ? "" : ": " + parsed.chainError));
+  }
+  return findings;
+}

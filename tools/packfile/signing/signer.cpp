@@ -1,0 +1,189 @@
+#include "tools/packfile/signing/signer.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "bytes/file_bytes.h"
+#include "tools/packfile/signing/run_tool.h"
+#include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/signing/signed_output.h"
+#include "tools/packfile/output/temp_output.h"
+
+const char kSignOptionsHelp[] =
+    "    --cert FILE --key FILE   a certificate chain and its private key, or\n"
+    "    --pkcs12 FILE            a PKCS#12 file\n"
+    "    --pass-file FILE | --pass-env VAR   the key's password (never on the command line)\n"
+    "    --timestamp URL          an RFC 3161 time-stamp service\n"
+    "    --sign-hash NAME         sha256 (default) or sha1\n"
+    "    --description TEXT       the program's description, shown in the elevation prompt\n"
+    "    --url URL                a link about the program\n"
+    "    --sign-time SECONDS      the signing time, seconds since 1970 (default:\n"
+    "                             SOURCE_DATE_EPOCH, else now); a fixed time makes a\n"
+    "                             signature without time stamp reproducible\n";
+
+std::set<std::string> SignValuedOptions() {
+  return {"--cert", "--key", "--pkcs12", "--pass", "--pass-file", "--pass-env", "--timestamp",
+          "--sign-hash", "--description", "--url", "--sign-time"};
+}
+
+namespace {
+
+bool ParseTime(const std::string& text, std::int64_t* seconds) {
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *seconds = std::stoll(text);
+  return true;
+}
+
+std::vector<std::string> SignArguments(const CSignOptions& options, const std::string& in, const std::string& out,
+                                       bool withTimestamp) {
+  std::vector<std::string> args = {"osslsigncode", "sign"};
+  if (!options.pkcs12.empty()) {
+    args.insert(args.end(), {"-pkcs12", options.pkcs12});
+  } else {
+    args.insert(args.end(), {"-certs", options.certificate, "-key", options.key});
+  }
+  // From a file, or "-": standard input, where RunCaptured writes the variable.
+  if (!options.passwordFile.empty()) args.insert(args.end(), {"-readpass", options.passwordFile});
+  if (!options.passwordEnv.empty()) args.insert(args.end(), {"-readpass", "-"});
+  if (withTimestamp && !options.timestampUrl.empty()) args.insert(args.end(), {"-ts", options.timestampUrl});
+  if (!options.description.empty()) args.insert(args.end(), {"-n", options.description});
+  if (!options.url.empty()) args.insert(args.end(), {"-i", options.url});
+  if (options.signingTime >= 0) args.insert(args.end(), {"-time", std::to_string(options.signingTime)});
+  args.insert(args.end(), {"-h", options.hash, "-in", in, "-out", out});
+  return args;
+}
+
+bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
+               std::string* error) {
+  std::string tool = FindInPath("osslsigncode");
+  if (tool.empty()) {
+    *error = "osslsigncode was not found in PATH; install it (Debian package osslsigncode) to sign";
+    return false;
+  }
+  std::string password;
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    password = value ? value : "";
+  }
+  // osslsigncode will not write over an existing file.
+  unlink(out.c_str());
+  std::string output;
+  int status = RunCaptured(tool, SignArguments(options, in, out, withTimestamp), password, &output);
+  if (status == 0) return true;
+  *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
+  for (const std::string& line : ToolMessages(output)) *error += "\n  osslsigncode: " + ShownText(line);
+  return false;
+}
+
+void CheckReadable(const std::string& what, const std::string& path, std::vector<std::string>* errors) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    errors->push_back(what + " " + ShownText(path) + " cannot be read");
+  } else if (file.peek() == std::ifstream::traits_type::eof()) {
+    errors->push_back(what + " " + ShownText(path) + " is empty");
+  }
+}
+
+}  // namespace
+
+bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
+  CSignOptions& s = *options;
+  s.certificate = parsed.Value("--cert");
+  s.key = parsed.Value("--key");
+  s.pkcs12 = parsed.Value("--pkcs12");
+  s.passwordFile = parsed.Value("--pass-file");
+  s.passwordEnv = parsed.Value("--pass-env");
+  s.timestampUrl = parsed.Value("--timestamp");
+  s.hash = parsed.Value("--sign-hash", "sha256");
+  s.description = parsed.Value("--description");
+  s.url = parsed.Value("--url");
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  std::string time = parsed.Value("--sign-time", epoch ? epoch : "");
+  if (parsed.Has("--pass")) {
+    *error = "--pass would put the password on a command line, where other users can read it; "
+             "use --pass-file FILE or --pass-env VARIABLE";
+  } else if (s.pkcs12.empty() == (s.certificate.empty() || s.key.empty()) ||
+             (!s.pkcs12.empty() && (!s.certificate.empty() || !s.key.empty()))) {
+    *error = "signing needs either --cert and --key, or --pkcs12";
+  } else if (!s.passwordFile.empty() && !s.passwordEnv.empty()) {
+    *error = "give the password by --pass-file or by --pass-env, not both";
+  } else if (s.hash != "sha1" && s.hash != "sha256") {
+    *error = "--sign-hash must be sha256 or sha1";
+  } else if (!time.empty() && !ParseTime(time, &s.signingTime)) {
+    *error = (parsed.Has("--sign-time") ? "--sign-time" : "SOURCE_DATE_EPOCH") +
+             std::string(" must be a number of seconds since 1970, not ") + ShownText(time);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* errors) {
+  if (!options.pkcs12.empty()) CheckReadable("the PKCS#12 file", options.pkcs12, errors);
+  if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, errors);
+  if (!options.key.empty()) CheckReadable("the key", options.key, errors);
+  if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, errors);
+  if (!options.passwordEnv.empty() && std::getenv(options.passwordEnv.c_str()) == nullptr) {
+    errors->push_back("the password variable " + ShownText(options.passwordEnv) + " is not set");
+  }
+  bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
+  if (!options.key.empty() && !hasPassword) {
+    std::ifstream file(options.key, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.find("ENCRYPTED") != std::string::npos) {
+      errors->push_back("the key " + ShownText(options.key) +
+                        " is encrypted: give its password with --pass-file or --pass-env");
+    }
+  }
+}
+
+bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  char* folder = mkdtemp(name.data());
+  if (folder == nullptr) {
+    *error = "cannot create a scratch folder for a trial signature";
+    return false;
+  }
+  std::string in = std::string(folder) + "/image.exe", out = std::string(folder) + "/signed.exe";
+  bool copied = false;
+  {
+    CFileSink sink(in);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    copied = sink.IsOpen() && ReadExact(image, 0, bytes.data(), bytes.size()) && sink.Write(bytes.data(), bytes.size());
+    copied = sink.Close() && copied;
+  }
+  bool signedOk = copied && RunSigner(options, in, out, false, error);
+  if (!copied) *error = "cannot write a scratch copy of the launcher for a trial signature";
+  unlink(in.c_str());
+  unlink(out.c_str());
+  rmdir(folder);
+  return signedOk;
+}
+
+bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
+              const std::string& finalPath, std::vector<std::string>* notes, std::vector<std::string>* errors) {
+  CTempOutput signedTemp(finalPath);
+  if (!signedTemp.Ok()) {
+    errors->push_back(signedTemp.Error());
+    return false;
+  }
+  std::string error;
+  bool fixed = false;
+  if (!RunSigner(options, in, signedTemp.Path(), true, &error) ||
+      !CheckSignedOutput(signedTemp.Path(), packageEnd, &fixed, &error)) {
+    errors->push_back(ShownText(finalPath) + ": " + error);
+    return false;
+  }
+  if (fixed) notes->push_back("the signer left a wrong CheckSum; corrected");
+  if (!signedTemp.Commit()) {
+    errors->push_back(signedTemp.Error());
+    return false;
+  }
+  return true;
+}

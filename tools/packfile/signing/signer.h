@@ -1,0 +1,50 @@
+// Signing through osslsigncode, the Authenticode signer available on Linux,
+// shared by `build --sign` and `sign`.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bytes/byte_stream.h"
+#include "tools/packfile/cli/args.h"
+
+struct CSignOptions {
+  std::string certificate;    // PEM or DER certificate chain, with `key`
+  std::string key;
+  std::string pkcs12;         // instead of certificate and key
+  std::string passwordFile;   // the key's or PKCS#12 file's password, in a file
+  std::string passwordEnv;    // ... or in this environment variable
+  std::string timestampUrl;   // an RFC 3161 time-stamp service, optional
+  std::string hash = "sha256";
+  std::string description;    // shown by Windows in the elevation prompt
+  std::string url;
+  std::int64_t signingTime = -1;  // seconds since 1970; -1: now
+};
+
+// The options above as command-line help, and their names for ParseArgs.
+extern const char kSignOptionsHelp[];
+std::set<std::string> SignValuedOptions();
+
+// Reads the signing options. False with `error` for a usage error: neither
+// or both of --cert/--key and --pkcs12, an unknown hash, a bad time, or
+// --pass (a password on a command line is visible to every user).
+// SOURCE_DATE_EPOCH gives the signing time when --sign-time does not.
+bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error);
+
+// Checks, before anything is built, that every named file can be read, the
+// password variable is set, and an encrypted PEM key has a password.
+void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* errors);
+
+// Signs the first `length` bytes of `image` (the launcher image) into a
+// scratch file and throws it away: a wrong password, a key that does not
+// match the certificate or a broken PKCS#12 file shows before a build.
+// No time stamp is asked for.
+bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error);
+
+// Signs `in`, whose package ends at `packageEnd` (its length), into
+// `finalPath`, replaced only when the signed file checks out. False with one
+// line per reason in `errors`; `notes` receives what was corrected.
+bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
+              const std::string& finalPath, std::vector<std::string>* notes, std::vector<std::string>* errors);
