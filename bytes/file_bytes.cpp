@@ -1,5 +1,7 @@
 #include "bytes/file_bytes.h"
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -9,13 +11,28 @@ constexpr std::uint64_t kMaxStreamOffset = std::numeric_limits<std::streamoff>::
 
 }  // namespace
 
-CFileSource::CFileSource(const std::string& path) : in_(path, std::ios::binary) {
-  if (!in_) return;
-  in_.seekg(0, std::ios::end);
-  std::streamoff end = in_.tellg();
-  if (end < 0) return;
+CFileSource::CFileSource(const std::string& path) {
+  errno = 0;
+  in_.open(path, std::ios::binary);
+  std::streamoff end = -1;
+  if (in_) {
+    in_.seekg(0, std::ios::end);
+    end = in_.tellg();
+  }
+  if (end < 0) {
+    openError_ = errno != 0 ? std::strerror(errno) : "cannot be opened";
+    return;
+  }
   size_ = static_cast<std::uint64_t>(end);
   open_ = true;
+  // A folder opens on some systems, and only a read says it is one.
+  char first;
+  errno = 0;
+  if (size_ > 0 && ReadAt(0, &first, 1) != 1) {
+    openError_ = errno != 0 ? std::strerror(errno) : "cannot be read";
+    open_ = false;
+    size_ = 0;
+  }
 }
 
 std::size_t CFileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {

@@ -13,6 +13,8 @@ class CFileSource : public CByteSource {
   explicit CFileSource(const std::string& path);
   // True when the file was opened.
   bool IsOpen() const { return open_; }
+  // Why it was not: the system's reason, e.g. "No such file or directory".
+  const std::string& OpenError() const { return openError_; }
   std::uint64_t Size() const override { return size_; }
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
 
@@ -20,6 +22,7 @@ class CFileSource : public CByteSource {
   std::ifstream in_;
   bool open_ = false;
   std::uint64_t size_ = 0;
+  std::string openError_;
 };
 
 // Writes a file from its start, creating or truncating it.

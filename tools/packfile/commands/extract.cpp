@@ -4,26 +4,18 @@
 
 #include "bytes/file_bytes.h"
 #include "format/package_layout.h"
-#include "tools/packfile/cli/args.h"
-#include "tools/packfile/cli/commands.h"
+#include "tools/packfile/commands/commands.h"
 #include "tools/packfile/core/cp1252.h"
-#include "tools/packfile/cli/exit_codes.h"
-#include "tools/packfile/output/extract_output.h"
+#include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/locate_package.h"
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/output/extract_output.h"
 
 namespace {
 
-constexpr char kExtractHelp[] =
-    "usage: packfile extract [--force] FILE DIR\n"
-    "\n"
-    "Writes the entries a launcher would extract from FILE into DIR (created if\n"
-    "missing). Names are checked as build checks them; nothing is written when\n"
-    "one is unsafe, an entry is cut short or the layout fails verify. Entries are\n"
-    "written into a private folder inside DIR and moved into place only when all\n"
-    "are complete; a link in DIR is never followed.\n"
-    "  --force   replace files or links that already stand at an entry's name\n";
+// Names already standing in the folder are listed up to this many, then counted.
+constexpr std::size_t kShownExisting = 5;
 
 std::string Label(std::size_t k, const CWalkEntry& entry) {
   return "entry " + std::to_string(k + 1) + " (" + ShownName(RecordName(entry.record)) + ")";
@@ -49,6 +41,21 @@ std::vector<std::string> CheckEntries(const CLauncherWalk& walk, std::uint64_t s
   return errors;
 }
 
+// The names a plain extraction would replace: the first few, then how many more.
+std::vector<std::string> ExistingNames(const CLauncherWalk& walk, const CExtractOutput& output, const std::string& dir) {
+  std::vector<std::string> lines;
+  std::size_t taken = 0;
+  for (const CWalkEntry& entry : walk.entries) {
+    std::string name = Cp1252ToUtf8(RecordName(entry.record));
+    if (!output.Exists(name)) continue;
+    if (++taken <= kShownExisting) lines.push_back(dir + "/" + name + ": exists (--force replaces it)");
+  }
+  if (taken > kShownExisting) {
+    lines.push_back("... and " + std::to_string(taken - kShownExisting) + " more entries whose names exist in " + dir);
+  }
+  return lines;
+}
+
 bool WriteEntry(CByteSource& file, const CWalkEntry& entry, int fd) {
   std::vector<char> buffer(1 << 20);
   std::uint64_t offset = entry.recordOffset + kPackHeaderSize;
@@ -67,52 +74,68 @@ bool WriteEntry(CByteSource& file, const CWalkEntry& entry, int fd) {
   return true;
 }
 
-}  // namespace
-
-int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CParsedArgs parsed;
-  int exitCode = kExitOk;
-  if (!ParseCommandArgs(args, {"--help", "--force"}, 2, "extract takes FILE and DIR", kExtractHelp, out, err, &parsed,
-                        &exitCode)) {
-    return exitCode;
-  }
-  const std::string& path = parsed.operands[0];
-  const std::string& dir = parsed.operands[1];
-  const std::string shownPath = ShownText(path);
+int RunExtract(const CCommandRun& run) {
+  const std::string& path = run.args.operands[0];
+  const std::string& dir = run.args.operands[1];
+  CDiagnostics& diagnostics = run.diagnostics;
   CFileSource file(path);
   if (!file.IsOpen()) {
-    err << "packfile: " << shownPath << ": cannot open\n";
-    return kExitFailed;
+    diagnostics.CannotOpen(path, file.OpenError());
+    return diagnostics.ExitCode();
   }
+  // Headers and records only: the data is read once, when it is written.
   CLocatorRead located;
-  if (!LocatePackageOrSay(file, path, err, &located)) return kExitFailed;
+  if (!LocatePackageOrSay(file, path, diagnostics, &located)) return diagnostics.ExitCode();
   CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
-  std::vector<std::string> errors = CheckEntries(walk, located.stubOffset);
-  CExtractOutput output(dir, parsed.Has("--force"));
-  if (errors.empty() && !output.Ok()) errors.push_back(output.Error());
-  bool check = errors.empty() && !parsed.Has("--force");
-  for (std::size_t k = 0; check && k < walk.entries.size(); ++k) {
-    std::string name = Cp1252ToUtf8(RecordName(walk.entries[k].record));
-    if (output.Exists(name)) {
-      errors.push_back(ShownText(dir) + "/" + ShownText(name) + ": exists (--force replaces it)");
-    }
+  for (const std::string& line : CheckEntries(walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
+  if (diagnostics.HasErrors()) return diagnostics.ExitCode();
+  CExtractOutput output(dir, run.args.Has("--force"));
+  if (!output.Ok()) {
+    diagnostics.Error(output.Error(), Fault::kCannotCheck);
+    return diagnostics.ExitCode();
   }
-  for (const std::string& line : errors) err << "packfile: " << shownPath << ": " << line << "\n";
-  if (!errors.empty()) return kExitFailed;
+  if (!run.args.Has("--force")) {
+    for (const std::string& line : ExistingNames(walk, output, dir)) diagnostics.Error(line);
+    if (diagnostics.HasErrors()) return diagnostics.ExitCode();
+  }
   for (std::size_t k = 0; k < walk.entries.size(); ++k) {
     const CWalkEntry& entry = walk.entries[k];
     int fd = output.Create(Cp1252ToUtf8(RecordName(entry.record)));
     bool written = fd >= 0 && WriteEntry(file, entry, fd);
-    if (fd >= 0 && close(fd) != 0) written = false;
+    std::string reason = written ? "" : SystemReason();
+    if (fd >= 0 && close(fd) != 0 && written) {
+      reason = SystemReason();
+      written = false;
+    }
     if (!written) {
-      err << "packfile: " << (fd < 0 ? output.Error() : ShownText(dir) + ": cannot write " + Label(k, entry)) << "\n";
-      return kExitFailed;
+      diagnostics.Error(fd < 0 ? output.Error() : dir + ": cannot write " + Label(k, entry) + ": " + reason,
+                        Fault::kCannotCheck);
+      return diagnostics.ExitCode();
     }
   }
   if (!output.Commit()) {
-    err << "packfile: " << output.Error() << "; nothing was extracted\n";
-    return kExitFailed;
+    diagnostics.Error(output.Error() + "; nothing was extracted");
+    return diagnostics.ExitCode();
   }
-  out << walk.entries.size() << " entries written to " << ShownText(dir) << "\n";
+  run.out << walk.entries.size() << " entries written to " << ShownText(dir) << "\n";
   return kExitOk;
 }
+
+}  // namespace
+
+const CCommand kExtractCommand = {
+    "extract",
+    "write the entries into a folder",
+    "extract [--force] FILE DIR",
+    "Writes the entries a launcher would extract from FILE into DIR (created if\n"
+    "missing). Names are checked as build checks them; nothing is written when\n"
+    "one is unsafe, an entry is cut short or the layout fails verify. Entries are\n"
+    "written into a private folder inside DIR and moved into place only when all\n"
+    "are complete; a link in DIR is never followed. FILE's data is read once.\n",
+    {{"--force", OptionKind::kFlag, "", "replace files or links that already stand at an entry's name"}},
+    2,
+    2,
+    "extract takes FILE and DIR",
+    RunExtract,
+    nullptr,
+};

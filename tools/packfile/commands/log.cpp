@@ -1,24 +1,15 @@
 #include <fstream>
 #include <iterator>
 
-#include "tools/packfile/cli/args.h"
-#include "tools/packfile/cli/commands.h"
-#include "tools/packfile/cli/exit_codes.h"
+#include "tools/packfile/commands/commands.h"
+#include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/log_decoder.h"
 #include "tools/packfile/core/shown_name.h"
 
 namespace {
 
-constexpr char kLogHelp[] =
-    "usage: packfile log [--json] FILE\n"
-    "\n"
-    "Decodes the launcher's log (C:\\Windows\\Temp\\unpack.log: UTF-16LE, appended\n"
-    "run after run) and prints one summary per run: the system, the launcher and\n"
-    "its package, the files expected, written and failed (with the file error),\n"
-    "the command, and the child's exit code. Exits 1 when FILE cannot be read or\n"
-    "holds no launcher line.\n"
-    "  --json   one JSON document (schema packfile-log/1, see the README)\n";
+constexpr char kSchema[] = "packfile-log/2";
 
 constexpr char kErrNote[] =
     "Err:n at the end of every log line is the thread's last system error when the line\n"
@@ -83,7 +74,7 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
     return text + "]";
   };
   auto optional = [](std::int64_t value) { return value < 0 ? std::string("null") : std::to_string(value); };
-  out << "{\"schema\":\"packfile-log/1\",\"file\":" << JsonString(path) << ",\"malformedLines\":"
+  out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path) << ",\"malformedLines\":"
       << log.malformed.size() << ",\"runs\":[";
   for (std::size_t k = 0; k < log.runs.size(); ++k) {
     const CLogRun& run = log.runs[k];
@@ -113,31 +104,67 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
   out << "]}\n";
 }
 
+
+// Why the last run's command counts as failed for --check; empty when it ran and exited 0.
+std::string LastRunFailure(const CLogDecoded& log) {
+  const CLogRun& run = log.runs.back();
+  if (!run.packageFound) return "the last run found no package";
+  if (run.executeFailed) return "the last run's command did not start";
+  if (!run.childDone) return "the last run logged no exit code for its command (" + Child(run) + ")";
+  if (run.childExitCode != 0) return "the last run's command exited with code " + std::to_string(run.childExitCode);
+  if (!run.failed.empty()) return "the last run failed to write " + std::to_string(run.failed.size()) + " files";
+  return "";
+}
+
+int RunLog(const CCommandRun& run) {
+  const std::string& path = run.args.operands[0];
+  bool json = run.args.Has("--json");
+  std::ifstream file(path, std::ios::binary);
+  std::string reason = file ? "" : SystemReason();
+  std::string bytes;
+  if (file) bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (file.bad()) reason = SystemReason();
+  CLogDecoded log;
+  if (!reason.empty()) {
+    run.diagnostics.CannotOpen(path, reason);
+  } else {
+    log = DecodeLog(bytes);
+    if (log.runs.empty()) run.diagnostics.Error(path + ": no line in the launcher's format");
+  }
+  if (run.diagnostics.HasErrors()) {
+    if (json) run.out << JsonErrorDocument(kSchema, path, run.diagnostics.Errors());
+    return run.diagnostics.ExitCode();
+  }
+  if (json) {
+    PrintJson(path, log, run.out);
+  } else {
+    PrintText(path, log, run.out);
+  }
+  if (run.args.Has("--check")) {
+    std::string failure = LastRunFailure(log);
+    if (!failure.empty()) run.diagnostics.Error(path + ": " + failure);
+  }
+  return run.diagnostics.ExitCode();
+}
+
 }  // namespace
 
-int RunLog(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CParsedArgs parsed;
-  int exitCode = kExitOk;
-  if (!ParseCommandArgs(args, {"--help", "--json"}, 1, "log takes one FILE", kLogHelp, out, err, &parsed,
-                        &exitCode)) {
-    return exitCode;
-  }
-  const std::string& path = parsed.operands[0];
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    err << "packfile: " << ShownText(path) << ": cannot open\n";
-    return kExitFailed;
-  }
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  CLogDecoded log = DecodeLog(bytes);
-  if (log.runs.empty()) {
-    err << "packfile: " << ShownText(path) << ": no line in the launcher's format\n";
-    return kExitFailed;
-  }
-  if (parsed.Has("--json")) {
-    PrintJson(path, log, out);
-  } else {
-    PrintText(path, log, out);
-  }
-  return kExitOk;
-}
+const CCommand kLogCommand = {
+    "log",
+    "decode the launcher's unpack.log, run by run",
+    "log [--json] [--check] FILE",
+    "Decodes the launcher's log (C:\\Windows\\Temp\\unpack.log: UTF-16LE, appended\n"
+    "run after run; a byte-order mark added by an editor is skipped) and prints\n"
+    "one summary per run: the system, the launcher and its package, the files\n"
+    "expected, written and failed (with the file error), the command, and the\n"
+    "child's exit code. Exits 3 when FILE cannot be read, 1 when it holds no\n"
+    "launcher line.\n",
+    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: no package, a file not written,\n"
+                                        "its command did not start, exited non-zero or was not waited for"},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-log/2, see the README)"}},
+    1,
+    1,
+    "log takes one FILE",
+    RunLog,
+    kSchema,
+};

@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "tools/packfile/core/cp1252.h"
-#include "tools/packfile/core/shown_name.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +17,8 @@ struct CCollector {
   const std::vector<std::string>& excludes;
   std::vector<CInputFile>* files;
   std::size_t* excluded;
-  std::vector<std::string>* errors;
+  std::vector<std::string>* folders;
+  CDiagnostics& diagnostics;
 
   bool Excluded(const std::string& name) const {
     for (const std::string& glob : excludes) {
@@ -37,12 +37,11 @@ struct CCollector {
     file.path = path.string();
     file.size = fs::file_size(path, ec);
     if (ec) {
-      errors->push_back(ShownText(file.path) + ": " + ec.message());
+      diagnostics.Error(file.path + ": " + ec.message(), Fault::kCannotCheck);
       return;
     }
     if (!Utf8ToCp1252(name, &file.name)) {
-      errors->push_back(ShownText(file.path) + ": the name " + ShownText(name) +
-                        " is not UTF-8 text that Windows-1252 can hold");
+      diagnostics.Error(file.path + ": the name " + name + " is not UTF-8 text that Windows-1252 can hold");
       return;
     }
     files->push_back(file);
@@ -55,7 +54,7 @@ struct CCollector {
       children.push_back(it->path());
     }
     if (ec) {
-      errors->push_back(ShownText(folder.string()) + ": " + ec.message());
+      diagnostics.Error(folder.string() + ": cannot read the folder: " + ec.message(), Fault::kCannotCheck);
       return;
     }
     std::sort(children.begin(), children.end(),
@@ -64,12 +63,13 @@ struct CCollector {
       fs::file_status status = fs::status(child, ec);
       if (fs::is_directory(status)) {
         if (!Excluded(child.filename().string())) {
-          errors->push_back(ShownText(child.string()) + ": a folder inside a folder; packages hold no folders");
+          diagnostics.Error(child.string() + ": a folder inside a folder; packages hold no folders "
+                            "(see the README's recipe for nested products)");
         }
       } else if (fs::is_regular_file(status)) {
         AddFile(child, child.filename().string());
       } else {
-        errors->push_back(ShownText(child.string()) + ": not a regular file");
+        diagnostics.Error(child.string() + ": not a regular file");
       }
     }
   }
@@ -85,16 +85,17 @@ struct CCollector {
       if (fs::is_regular_file(status)) {
         AddFile(path, name);
       } else {
-        errors->push_back(ShownText(path) + ": no such file (for the entry " + ShownText(name) + ")");
+        diagnostics.Error(path + ": no such file (for the entry " + name + ")", Fault::kCannotCheck);
       }
     } else if (!fs::exists(status)) {
-      errors->push_back(ShownText(text) + ": no such file or folder");
+      diagnostics.Error(text + ": no such file or folder", Fault::kCannotCheck);
     } else if (fs::is_directory(status)) {
+      folders->push_back(text);
       AddFolder(text);
     } else if (fs::is_regular_file(status)) {
       AddFile(text, fs::path(text).filename().string());
     } else {
-      errors->push_back(ShownText(text) + ": not a regular file");
+      diagnostics.Error(text + ": not a regular file");
     }
   }
 };
@@ -107,7 +108,7 @@ bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vec
   if (source != "-") {
     file.open(source, std::ios::binary);
     if (!file) {
-      *error = ShownText(source) + ": cannot read the file list";
+      *error = source + ": cannot read the file list: " + SystemReason();
       return false;
     }
   }
@@ -117,16 +118,16 @@ bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vec
     if (!line.empty()) items->push_back(line);
   }
   if (in.bad()) {
-    *error = ShownText(source) + ": the file list could not be read to its end";
+    *error = source + ": the file list could not be read to its end: " + SystemReason();
     return false;
   }
   return true;
 }
 
 bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
-                   std::vector<CInputFile>* files, std::size_t* excluded, std::vector<std::string>* errors) {
-  std::size_t errorsBefore = errors->size();
-  CCollector collector{excludes, files, excluded, errors};
+                   CCollectedInputs* inputs, CDiagnostics& diagnostics) {
+  std::size_t errorsBefore = diagnostics.Errors().size();
+  CCollector collector{excludes, &inputs->files, &inputs->excluded, &inputs->folders, diagnostics};
   for (const std::string& item : items) collector.AddItem(item);
-  return errors->size() == errorsBefore;
+  return diagnostics.Errors().size() == errorsBefore;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/packfile/core/diagnostics.h"
+
 struct CInputFile {
   std::string path;   // as found on the host
   std::string name;   // the entry name, Windows-1252
@@ -18,12 +20,18 @@ struct CInputFile {
 bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
                   std::string* error);
 
+struct CCollectedInputs {
+  std::vector<CInputFile> files;
+  std::size_t excluded = 0;          // files left out by an exclusion
+  std::vector<std::string> folders;  // the folders named as items
+};
+
 // Expands `items` in order: a file stands for itself, a folder for its files
 // sorted by name, NAME=PATH for the file PATH stored as NAME (an item that
 // exists as a path is always a path). Files whose entry name matches one of
-// `excludes` (shell globs) are left out and counted in `excluded`. Returns
-// false with one line per problem in `errors` (a path that is missing, a
-// folder inside a folder, neither file nor folder, a name that Windows-1252
-// cannot hold); `files` then holds the rest.
+// `excludes` (shell globs) are left out and counted. Returns false after
+// reporting each problem (a path that is missing or unreadable: kCannotCheck;
+// a folder inside a folder, neither file nor folder, a name that
+// Windows-1252 cannot hold: kBad); `inputs` then holds the rest.
 bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
-                   std::vector<CInputFile>* files, std::size_t* excluded, std::vector<std::string>* errors);
+                   CCollectedInputs* inputs, CDiagnostics& diagnostics);

@@ -19,3 +19,11 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
+
+std::string JsonErrorDocument(const std::string& schema, const std::string& file,
+                              const std::vector<std::string>& errors) {
+  std::string text;
+  for (const std::string& error : errors) text += (text.empty() ? "" : "\n") + error;
+  return "{\"schema\":" + JsonString(schema) + ",\"file\":" + JsonString(file) + ",\"error\":" + JsonString(text) +
+         "}\n";
+}

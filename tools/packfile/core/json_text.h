@@ -3,7 +3,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // `text` (UTF-8) as a JSON string literal, quotes included; control
 // characters become \u00XX, so a name cannot break the document.
 std::string JsonString(const std::string& text);
+
+// The document a --json run prints when it failed before its report:
+// {"schema":SCHEMA,"file":FILE,"error":"the errors, one per line"}.
+std::string JsonErrorDocument(const std::string& schema, const std::string& file,
+                              const std::vector<std::string>& errors);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pe/pe_resources.h"
+#include "tools/packfile/core/cp1252.h"
 #include "tools/packfile/core/package_facts.h"
 
 using std::to_string;
@@ -58,6 +59,28 @@ bool HoldsUtf16(const std::vector<std::uint8_t>& data, const std::u16string& tex
   return std::search(data.begin(), data.end(), bytes.begin(), bytes.end()) != data.end();
 }
 
+// The value of the version block's string `key` (a String structure: lengths
+// and type, the key, padding to 4 bytes from the block's start, the value),
+// as UTF-8; empty when the block has no such string.
+std::string VersionString(const std::vector<std::uint8_t>& data, const std::u16string& key) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t unit : key + u'\0') {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  auto at = std::search(data.begin(), data.end(), bytes.begin(), bytes.end());
+  if (at == data.end()) return "";
+  std::size_t value = static_cast<std::size_t>(at - data.begin()) + bytes.size();
+  value = (value + 3) & ~std::size_t{3};
+  std::string text;
+  for (; value + 1 < data.size(); value += 2) {
+    std::uint32_t unit = data[value] | data[value + 1] << 8;
+    if (unit == 0) break;
+    AppendUtf8(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit, &text);
+  }
+  return text;
+}
+
 }  // namespace
 
 CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe) {
@@ -74,6 +97,7 @@ CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe) {
     return identity;
   }
   const std::vector<std::uint8_t>& data = blocks[0]->data;
+  identity.originalName = VersionString(data, u"OriginalFilename");
   // The fixed part starts with its signature, 4-byte aligned after the key.
   for (std::size_t at = 0; at + 16 <= data.size(); at += 4) {
     std::uint32_t words[4];

@@ -25,6 +25,7 @@ struct CLauncherIdentity {
   bool ours = false;          // its version block names this project's product
   std::string fileVersion;    // e.g. "2.0.3.352", from the fixed part of the block
   std::string architecture;   // e.g. "32-bit x86"
+  std::string originalName;   // the block's OriginalFilename (UTF-8), when it has one
   std::string why;            // when not ours: what is missing
 };
 

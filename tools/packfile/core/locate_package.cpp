@@ -1,7 +1,6 @@
 #include "tools/packfile/core/locate_package.h"
 
 #include "pe/pe_image.h"
-#include "tools/packfile/core/shown_name.h"
 #include "tools/packfile/core/verify.h"
 
 CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
@@ -21,20 +20,29 @@ CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
   return launcher;
 }
 
-bool LocatePackageOrSay(CByteSource& file, const std::string& path, std::ostream& err, CLocatorRead* located) {
+bool LocatePackageOrSay(CByteSource& file, const std::string& path, CDiagnostics& diagnostics,
+                        CLocatorRead* located) {
   std::string note;
   *located = LocatePackage(file, &note);
-  if (!note.empty()) err << "packfile: note: " << note << "\n";
+  if (!note.empty()) diagnostics.Note(note);
+  CVerifyReport report = VerifyPackage(file, false);
   if (!located->found) {
-    err << "packfile: " << ShownText(path) << ": no package: " << located->failure << "\n";
+    // A launcher with nothing appended says so rather than what its last bytes hold.
+    std::string why = "no package: " + located->failure;
+    for (const CFinding& finding : report.findings) {
+      if (finding.check == CheckId::kStubHeader && finding.text.rfind("no package", 0) == 0) why = finding.text;
+    }
+    diagnostics.Error(path + ": " + why);
     return false;
   }
   bool holds = true;
-  for (const CFinding& finding : VerifyPackage(file).findings) {
+  for (const CFinding& finding : report.findings) {
     if (finding.severity != Severity::kFailure || !IsLayoutCheck(finding.check)) continue;
-    err << "packfile: " << ShownText(path) << ": " << finding.text << "\n";
+    diagnostics.Error(path + ": " + finding.text);
     holds = false;
+    // Without a package the layout rules after it say nothing more.
+    if (finding.text.rfind("no package", 0) == 0) return false;
   }
-  if (!holds) err << "packfile: " << ShownText(path) << ": the package is not laid out as a launcher reads it\n";
+  if (!holds) diagnostics.Error(path + ": the package is not laid out as a launcher reads it");
   return holds;
 }

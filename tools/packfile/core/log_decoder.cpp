@@ -121,9 +121,20 @@ bool ParseLogLine(const std::string& text, CLogLine* line) {
 }
 
 CLogDecoded DecodeLog(const std::string& bytes) {
-  // The launcher writes UTF-16LE: the first character, '[', has a zero high byte.
-  bool utf16 = bytes.size() >= 2 && bytes[1] == '\0';
-  std::string text = utf16 ? FromUtf16Le(bytes) : bytes;
+  // The launcher writes UTF-16LE without a byte-order mark: the first
+  // character, '[', has a zero high byte. Notepad and PowerShell add a mark
+  // when they save the file again (UTF-16LE FF FE, or UTF-8 EF BB BF).
+  std::string body = bytes;
+  bool utf16 = false;
+  if (body.compare(0, 2, "\xFF\xFE") == 0) {
+    body.erase(0, 2);
+    utf16 = true;
+  } else if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    body.erase(0, 3);
+  } else {
+    utf16 = body.size() >= 2 && body[1] == '\0';
+  }
+  std::string text = utf16 ? FromUtf16Le(body) : body;
   CLogDecoded decoded;
   std::map<std::string, std::size_t> openRun;  // pid -> index in runs
   std::string::size_type start = 0;

@@ -50,6 +50,7 @@ struct CLogDecoded {
 };
 
 // Decodes the bytes of a log file (UTF-16LE without byte-order mark, as the
-// launcher writes it; UTF-8 is read too) and groups the lines by run: a run
+// launcher writes it; with a UTF-16LE or UTF-8 byte-order mark, and UTF-8, as
+// editors save it again) and groups the lines by run: a run
 // starts with its OS line, and a line belongs to the open run of its pid.
 CLogDecoded DecodeLog(const std::string& bytes);

@@ -33,29 +33,32 @@ std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
   for (std::size_t k = 0; k < names.size(); ++k) {
     NameProblem problem = CheckEntryName(names[k]);
     if (problem != NameProblem::kNone) {
-      issues.push_back(CNameIssue{k, true, DescribeNameProblem(problem)});
+      issues.push_back(CNameIssue{k, true, DescribeNameProblem(problem), ""});
       continue;
     }
     if (names[k].size() > kLongNameWarning) {
       issues.push_back(CNameIssue{k, false,
                                   "is over " + std::to_string(kLongNameWarning) +
-                                      " characters: a long user name can push the path past 259"});
+                                      " characters: a long user name can push the path past 259",
+                                  "long-name"});
     }
     if (!IsAscii(names[k])) {
       issues.push_back(CNameIssue{k, false,
                                   "has characters outside ASCII: the launcher decodes names with the target "
-                                  "machine's ANSI code page, so outside Windows-1252 the file gets another name"});
+                                  "machine's ANSI code page, so outside Windows-1252 the file gets another name",
+                                  "non-ascii-name"});
     }
     if (LooksLikeShortAlias(names[k])) {
       issues.push_back(CNameIssue{k, false,
                                   "looks like a short-name alias (NAME~1.EXT): on a volume with short names it "
-                                  "can stand for another file's long name"});
+                                  "can stand for another file's long name",
+                                  "short-name-alias"});
     }
     auto inserted = seen.emplace(NameKey(names[k]), k);
     if (!inserted.second) {
       std::size_t first = inserted.first->second;
       issues.push_back(CNameIssue{k, true, "is the same file name to Windows as entry " + std::to_string(first + 1) +
-                                               " (" + ShownName(names[first]) + ")"});
+                                               " (" + ShownName(names[first]) + ")", ""});
     }
   }
   return issues;

@@ -10,6 +10,7 @@ struct CNameIssue {
   std::size_t index = 0;  // the entry the issue is about
   bool error = false;     // false: a warning
   std::string text;       // e.g. "contains a path separator (\ / :)"
+  std::string id;         // a warning's id for --allow, e.g. "long-name"
 };
 
 // Issues of Windows-1252 names in package order; empty when all are fine.

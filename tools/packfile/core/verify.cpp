@@ -22,7 +22,8 @@ using std::to_string;
 
 class CChecker {
  public:
-  CChecker(CByteSource& file, CVerifyReport* report) : file_(file), report_(report) {}
+  CChecker(CByteSource& file, bool checkSum, CVerifyReport* report)
+      : file_(file), checkSum_(checkSum), report_(report) {}
 
   void Run();
 
@@ -48,6 +49,7 @@ class CChecker {
   void CheckCheckSum();
 
   CByteSource& file_;
+  bool checkSum_;
   CVerifyReport* report_;
   CPeImage image_;
   CPackageFacts facts_;
@@ -112,6 +114,11 @@ bool CChecker::CheckStubHeader() {
   }
   const PACKFILE_HEADER& stub = facts_.stub;
   std::string at = "stub header at " + to_string(facts_.stubOffset);
+  if (facts_.contentEnd <= PeImageDataEnd(image_) && !LooksLikeStub(stub, facts_.stubOffset, 0)) {
+    Add(CheckId::kStubHeader, Severity::kFailure,
+        "no package: nothing follows the image's data (a launcher without a package, or another program)");
+    return false;
+  }
   if (stub.size == 0) {
     Add(CheckId::kStubHeader, Severity::kFailure, at + ": header offset 0, no package");
     return false;
@@ -316,7 +323,7 @@ void CChecker::Run() {
       std::string(image_.pe32plus ? "PE32+" : "PE32") + " image, its data ends at " +
           to_string(PeImageDataEnd(image_)));
   facts_ = ReadPackageFacts(file_, image_);
-  CheckCheckSum();
+  if (checkSum_) CheckCheckSum();
   if (!CheckCertificateTable() || !CheckStubHeader()) return;
   CheckLocator();
   CheckEntries();
@@ -376,12 +383,17 @@ const char* CheckName(CheckId check) {
     case CheckId::kSequenceAndTotal: return "sequence-and-total";
     case CheckId::kCheckSum: return "checksum";
     case CheckId::kSignature: return "signature";
+    case CheckId::kSignatureDigest: return "signature-digest";
+    case CheckId::kSignatureAlgorithm: return "signature-algorithm";
+    case CheckId::kSigner: return "signer";
+    case CheckId::kTimestamp: return "timestamp";
+    case CheckId::kCertificateChain: return "certificate-chain";
   }
   return "";
 }
 
-CVerifyReport VerifyPackage(CByteSource& file) {
+CVerifyReport VerifyPackage(CByteSource& file, bool checkSum) {
   CVerifyReport report;
-  CChecker(file, &report).Run();
+  CChecker(file, checkSum, &report).Run();
   return report;
 }

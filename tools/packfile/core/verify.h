@@ -22,7 +22,13 @@ enum class CheckId {
   kRunBat,            // run.bat present for the no-argument form
   kSequenceAndTotal,  // sequence 2, 3, ... and running totals
   kCheckSum,          // the PE CheckSum
-  kSignature,         // the Authenticode signature over the file (checked outside this file)
+  // The Authenticode signature (checked outside this file, by signing/):
+  kSignature,           // signed at all, and readable
+  kSignatureDigest,     // the signed digest matches the file
+  kSignatureAlgorithm,  // the digest algorithm
+  kSigner,              // who signed, and when
+  kTimestamp,           // a time stamp
+  kCertificateChain,    // the chain against --ca
 };
 
 enum class Severity { kOk, kWarning, kFailure };
@@ -43,7 +49,9 @@ struct CVerifyReport {
 };
 
 // Runs every check on `file`; never fails itself, whatever the bytes.
-CVerifyReport VerifyPackage(CByteSource& file);
+// Without `checkSum` the PE CheckSum, the one check that reads every byte,
+// is left out: list and extract read headers and records only.
+CVerifyReport VerifyPackage(CByteSource& file, bool checkSum = true);
 
 // True for the checks of where the package lies and what a launcher walks:
 // a file failing one of them is not the package it claims to be (a cut

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/packfile/core/shown_name.h"
 
 namespace {
 
@@ -20,24 +19,24 @@ CExtractOutput::CExtractOutput(const std::string& dir, bool force) : dir_(dir), 
   if (mkdir(dir.c_str(), 0777) == 0) {
     createdDir_ = true;
   } else if (errno != EEXIST) {
-    error_ = ShownText(dir) + ": cannot create the folder: " + Reason();
+    error_ = dir + ": cannot create the folder: " + Reason();
     return;
   }
   dirFd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd_ < 0) {
-    error_ = ShownText(dir) + ": not a folder that can be opened: " + Reason();
+    error_ = dir + ": not a folder that can be opened: " + Reason();
     return;
   }
   std::string pattern = dir + "/.packfile-extract-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   if (mkdtemp(name.data()) == nullptr) {
-    error_ = ShownText(dir) + ": cannot create a staging folder: " + Reason();
+    error_ = dir + ": cannot create a staging folder: " + Reason();
     return;
   }
   stageName_ = std::string(name.data()).substr(dir.size() + 1);
   stageFd_ = openat(dirFd_, stageName_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (stageFd_ < 0) error_ = ShownText(dir) + ": cannot open the staging folder: " + Reason();
+  if (stageFd_ < 0) error_ = dir + ": cannot open the staging folder: " + Reason();
 }
 
 CExtractOutput::~CExtractOutput() {
@@ -61,7 +60,7 @@ bool CExtractOutput::Exists(const std::string& name) const {
 int CExtractOutput::Create(const std::string& name) {
   int fd = openat(stageFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
-    error_ = ShownText(dir_) + "/" + ShownText(name) + ": cannot create: " + Reason();
+    error_ = dir_ + "/" + name + ": cannot create: " + Reason();
   } else {
     created_.push_back(name);
   }
@@ -73,11 +72,11 @@ bool CExtractOutput::MoveIn(const std::string& name, bool* exchanged) {
   struct stat info;
   bool taken = fstatat(dirFd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
   if (taken && !force_) {
-    error_ = ShownText(dir_) + "/" + ShownText(name) + ": exists (--force replaces it)";
+    error_ = dir_ + "/" + name + ": exists (--force replaces it)";
     return false;
   }
   if (taken && S_ISDIR(info.st_mode)) {
-    error_ = ShownText(dir_) + "/" + ShownText(name) + ": is a folder";
+    error_ = dir_ + "/" + name + ": is a folder";
     return false;
   }
   if (taken) {
@@ -90,7 +89,7 @@ bool CExtractOutput::MoveIn(const std::string& name, bool* exchanged) {
   } else if (renameat2(stageFd_, name.c_str(), dirFd_, name.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
   }
-  error_ = ShownText(dir_) + "/" + ShownText(name) + ": cannot move into place: " + Reason();
+  error_ = dir_ + "/" + name + ": cannot move into place: " + Reason();
   return false;
 }
 

@@ -1,6 +1,8 @@
 // An output file written under a temporary name beside its final path and
 // renamed over it only when complete: a failed build leaves no half-written
-// installer behind.
+// installer behind, and neither does SIGINT, SIGTERM or SIGHUP (the first
+// CTempOutput installs handlers that remove every live temporary file, then
+// let the signal end the process).
 #pragma once
 
 #include <string>
@@ -29,4 +31,5 @@ class CTempOutput {
   std::string path_;
   std::string error_;
   bool committed_ = false;
+  int slot_ = -1;  // in the signal handler's list
 };

@@ -56,8 +56,10 @@ CVerifyOutput Parse(const std::string& text) {
 // stamp (a countersignature or an RFC 3161 token among its unsigned
 // attributes), from the PKCS #7 blob after the 8-byte certificate header;
 // empty when the blob cannot be read.
-void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize, std::string* subject,
-                std::string* signingTime, bool* stamped) {
+void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize, CSignatureFacts* facts) {
+  std::string* subject = &facts->subject;
+  std::string* signingTime = &facts->signingTime;
+  bool* stamped = &facts->timestamped;
   CFileSource file(path);
   if (tableSize <= 8) return;
   std::vector<unsigned char> blob(tableSize - 8);
@@ -75,6 +77,8 @@ void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_
     char name[512] = {};
     X509_NAME_oneline(X509_get_subject_name(signer), name, sizeof(name));
     *subject = name;
+    X509_NAME_oneline(X509_get_issuer_name(signer), name, sizeof(name));
+    facts->issuer = name;
   }
   std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> rfc3161(OBJ_txt2obj(kRfc3161TokenOid, 1),
                                                                      &ASN1_OBJECT_free);
@@ -96,16 +100,18 @@ void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_
 
 }  // namespace
 
-std::vector<CFinding> CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
-                                     const std::string& caFile) {
-  std::vector<CFinding> findings;
-  auto add = [&](Severity severity, const std::string& text) {
-    findings.push_back(CFinding{CheckId::kSignature, severity, ShownText(text)});
+CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                               const std::string& caFile) {
+  CSignatureFacts facts;
+  auto add = [&](CheckId check, Severity severity, const std::string& text) {
+    facts.findings.push_back(CFinding{check, severity, ShownText(text)});
   };
   std::string tool = FindInPath("osslsigncode");
   if (tool.empty()) {
-    add(Severity::kFailure, "signature not checked: osslsigncode was not found in PATH (Debian package osslsigncode)");
-    return findings;
+    facts.toolMissing = true;
+    add(CheckId::kSignature, Severity::kFailure,
+        "signature not checked: osslsigncode was not found in PATH (Debian package osslsigncode)");
+    return facts;
   }
   std::vector<std::string> args = {"osslsigncode", "verify", "-in", path};
   if (!caFile.empty()) args.insert(args.end(), {"-CAfile", caFile});
@@ -115,40 +121,50 @@ std::vector<CFinding> CheckSignature(const std::string& path, std::uint64_t tabl
   if (parsed.current.empty() || parsed.calculated.empty()) {
     std::string why;
     for (const std::string& line : ToolMessages(output)) why += (why.empty() ? "" : "; ") + line;
-    add(Severity::kFailure, std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why));
-    return findings;
+    add(CheckId::kSignature, Severity::kFailure,
+        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why));
+    return facts;
   }
-  if (parsed.current != parsed.calculated) {
-    add(Severity::kFailure, "the file's " + parsed.algorithm + " digest " + parsed.calculated +
-                                " does not match the signed digest " + parsed.current +
-                                ": the file was changed after it was signed" + kBy);
+  facts.checked = true;
+  facts.digestAlgorithm = parsed.algorithm;
+  facts.digestMatches = parsed.current == parsed.calculated;
+  if (!facts.digestMatches) {
+    add(CheckId::kSignatureDigest, Severity::kFailure,
+        "the file's " + parsed.algorithm + " digest " + parsed.calculated + " does not match the signed digest " +
+            parsed.current + ": the file was changed after it was signed" + kBy);
   } else {
-    add(Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
+    add(CheckId::kSignatureDigest, Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
   }
   if (parsed.algorithm == "SHA1") {
-    add(Severity::kWarning, "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
+    add(CheckId::kSignatureAlgorithm, Severity::kWarning,
+        "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
   }
-  std::string signer, signingTime;
-  bool stamped = false;
-  ReadSigner(path, tableOffset, tableSize, &signer, &signingTime, &stamped);
-  add(Severity::kOk, "signed by " + (signer.empty() ? std::string("a signer whose certificate is not in the table")
-                                                   : signer) +
-                         (signingTime.empty() ? "" : ", signing time " + signingTime));
+  ReadSigner(path, tableOffset, tableSize, &facts);
+  add(CheckId::kSigner, Severity::kOk,
+      "signed by " +
+          (facts.subject.empty() ? std::string("a signer whose certificate is not in the table") : facts.subject) +
+          (facts.signingTime.empty() ? "" : ", signing time " + facts.signingTime));
+  facts.timestampTime = parsed.timestamp;
+  facts.timestamped = facts.timestamped || !parsed.timestamp.empty();
   if (!parsed.timestamp.empty()) {
-    add(Severity::kOk, "time stamp " + parsed.timestamp);
-  } else if (stamped) {
-    add(Severity::kOk, "time stamped (its time is not shown once the digest fails)");
+    add(CheckId::kTimestamp, Severity::kOk, "time stamp " + parsed.timestamp);
+  } else if (facts.timestamped) {
+    add(CheckId::kTimestamp, Severity::kOk, "time stamped (its time is not shown once the digest fails)");
   } else {
-    add(Severity::kWarning, "no time stamp: the signature is trusted only while the certificate is valid");
+    add(CheckId::kTimestamp, Severity::kWarning,
+        "no time stamp: the signature is trusted only while the certificate is valid");
   }
-  if (parsed.current != parsed.calculated) return findings;
+  if (!facts.digestMatches) return facts;
   if (caFile.empty()) {
-    add(Severity::kOk, "certificate chain not checked (--ca FILE checks it)");
+    add(CheckId::kCertificateChain, Severity::kOk, "certificate chain not checked (--ca FILE checks it)");
   } else if (parsed.chainOk) {
-    add(Severity::kOk, "certificate chain verifies against " + caFile);
+    facts.chainVerified = 1;
+    add(CheckId::kCertificateChain, Severity::kOk, "certificate chain verifies against " + caFile);
   } else {
-    add(Severity::kFailure, "certificate chain does not verify against " + caFile +
-                                (parsed.chainError.empty() ? "" : ": " + parsed.chainError));
+    facts.chainVerified = 0;
+    add(CheckId::kCertificateChain, Severity::kFailure,
+        "certificate chain does not verify against " + caFile +
+            (parsed.chainError.empty() ? "" : ": " + parsed.chainError));
   }
-  return findings;
+  return facts;
 }

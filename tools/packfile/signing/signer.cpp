@@ -9,25 +9,26 @@
 
 #include "bytes/file_bytes.h"
 #include "tools/packfile/signing/run_tool.h"
-#include "tools/packfile/core/shown_name.h"
 #include "tools/packfile/signing/signed_output.h"
 #include "tools/packfile/output/temp_output.h"
 
-const char kSignOptionsHelp[] =
-    "    --cert FILE --key FILE   a certificate chain and its private key, or\n"
-    "    --pkcs12 FILE            a PKCS#12 file\n"
-    "    --pass-file FILE | --pass-env VAR   the key's password (never on the command line)\n"
-    "    --timestamp URL          an RFC 3161 time-stamp service\n"
-    "    --sign-hash NAME         sha256 (default) or sha1\n"
-    "    --description TEXT       the program's description, shown in the elevation prompt\n"
-    "    --url URL                a link about the program\n"
-    "    --sign-time SECONDS      the signing time, seconds since 1970 (default:\n"
-    "                             SOURCE_DATE_EPOCH, else now); a fixed time makes a\n"
-    "                             signature without time stamp reproducible\n";
-
-std::set<std::string> SignValuedOptions() {
-  return {"--cert", "--key", "--pkcs12", "--pass", "--pass-file", "--pass-env", "--timestamp",
-          "--sign-hash", "--description", "--url", "--sign-time"};
+const std::vector<COptionSpec>& SignOptionSpecs() {
+  static const std::vector<COptionSpec> specs = {
+      {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
+      {"--key", OptionKind::kValued, "FILE", "its private key"},
+      {"--pkcs12", OptionKind::kValued, "FILE", "a PKCS#12 file, instead of --cert and --key"},
+      {"--pass", OptionKind::kValued, "PASSWORD", "refused: a password on a command line is visible to every user"},
+      {"--pass-file", OptionKind::kValued, "FILE", "the key's password, in a file"},
+      {"--pass-env", OptionKind::kValued, "VAR", "the key's password, in an environment variable"},
+      {"--timestamp", OptionKind::kValued, "URL", "an RFC 3161 time-stamp service"},
+      {"--sign-hash", OptionKind::kValued, "NAME", "sha256 (default) or sha1"},
+      {"--description", OptionKind::kValued, "TEXT", "the program's description, shown in the elevation prompt"},
+      {"--url", OptionKind::kValued, "URL", "a link about the program"},
+      {"--sign-time", OptionKind::kValued, "SECONDS",
+       "the signing time, seconds since 1970 (default: SOURCE_DATE_EPOCH,\n"
+       "else now); a fixed time makes a signature without time stamp\nreproducible"},
+  };
+  return specs;
 }
 
 namespace {
@@ -58,10 +59,12 @@ std::vector<std::string> SignArguments(const CSignOptions& options, const std::s
 }
 
 bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
-               std::string* error) {
+               std::string* error, Fault* fault) {
+  *fault = Fault::kBad;
   std::string tool = FindInPath("osslsigncode");
   if (tool.empty()) {
     *error = "osslsigncode was not found in PATH; install it (Debian package osslsigncode) to sign";
+    *fault = Fault::kCannotCheck;
     return false;
   }
   std::string password;
@@ -75,16 +78,16 @@ bool RunSigner(const CSignOptions& options, const std::string& in, const std::st
   int status = RunCaptured(tool, SignArguments(options, in, out, withTimestamp), password, &output);
   if (status == 0) return true;
   *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
-  for (const std::string& line : ToolMessages(output)) *error += "\n  osslsigncode: " + ShownText(line);
+  for (const std::string& line : ToolMessages(output)) *error += "\n  osslsigncode: " + line;
   return false;
 }
 
-void CheckReadable(const std::string& what, const std::string& path, std::vector<std::string>* errors) {
+void CheckReadable(const std::string& what, const std::string& path, CDiagnostics& diagnostics) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    errors->push_back(what + " " + ShownText(path) + " cannot be read");
+    diagnostics.Error(what + " " + path + " cannot be read: " + SystemReason(), Fault::kCannotCheck);
   } else if (file.peek() == std::ifstream::traits_type::eof()) {
-    errors->push_back(what + " " + ShownText(path) + " is empty");
+    diagnostics.Error(what + " " + path + " is empty", Fault::kCannotCheck);
   }
 }
 
@@ -115,39 +118,39 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
     *error = "--sign-hash must be sha256 or sha1";
   } else if (!time.empty() && !ParseTime(time, &s.signingTime)) {
     *error = (parsed.Has("--sign-time") ? "--sign-time" : "SOURCE_DATE_EPOCH") +
-             std::string(" must be a number of seconds since 1970, not ") + ShownText(time);
+             std::string(" must be a number of seconds since 1970, not ") + time;
   } else {
     return true;
   }
   return false;
 }
 
-void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* errors) {
-  if (!options.pkcs12.empty()) CheckReadable("the PKCS#12 file", options.pkcs12, errors);
-  if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, errors);
-  if (!options.key.empty()) CheckReadable("the key", options.key, errors);
-  if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, errors);
+void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
+  if (!options.pkcs12.empty()) CheckReadable("the PKCS#12 file", options.pkcs12, diagnostics);
+  if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, diagnostics);
+  if (!options.key.empty()) CheckReadable("the key", options.key, diagnostics);
+  if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, diagnostics);
   if (!options.passwordEnv.empty() && std::getenv(options.passwordEnv.c_str()) == nullptr) {
-    errors->push_back("the password variable " + ShownText(options.passwordEnv) + " is not set");
+    diagnostics.Error("the password variable " + options.passwordEnv + " is not set", Fault::kCannotCheck);
   }
   bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
   if (!options.key.empty() && !hasPassword) {
     std::ifstream file(options.key, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (text.find("ENCRYPTED") != std::string::npos) {
-      errors->push_back("the key " + ShownText(options.key) +
-                        " is encrypted: give its password with --pass-file or --pass-env");
+      diagnostics.Error("the key " + options.key + " is encrypted: give its password with --pass-file or --pass-env");
     }
   }
 }
 
-bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error) {
+bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics) {
+  const std::string refused = "a trial signature of the launcher image failed, nothing was built: ";
   std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   char* folder = mkdtemp(name.data());
   if (folder == nullptr) {
-    *error = "cannot create a scratch folder for a trial signature";
+    diagnostics.Error(refused + "cannot create a scratch folder: " + SystemReason(), Fault::kCannotCheck);
     return false;
   }
   std::string in = std::string(folder) + "/image.exe", out = std::string(folder) + "/signed.exe";
@@ -158,31 +161,35 @@ bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t le
     copied = sink.IsOpen() && ReadExact(image, 0, bytes.data(), bytes.size()) && sink.Write(bytes.data(), bytes.size());
     copied = sink.Close() && copied;
   }
-  bool signedOk = copied && RunSigner(options, in, out, false, error);
-  if (!copied) *error = "cannot write a scratch copy of the launcher for a trial signature";
+  std::string error;
+  Fault fault = Fault::kCannotCheck;
+  bool signedOk = copied && RunSigner(options, in, out, false, &error, &fault);
+  if (!copied) error = "cannot write a scratch copy of the launcher";
   unlink(in.c_str());
   unlink(out.c_str());
   rmdir(folder);
+  if (!signedOk) diagnostics.Error(refused + error, fault);
   return signedOk;
 }
 
 bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
-              const std::string& finalPath, std::vector<std::string>* notes, std::vector<std::string>* errors) {
+              const std::string& finalPath, CDiagnostics& diagnostics) {
   CTempOutput signedTemp(finalPath);
   if (!signedTemp.Ok()) {
-    errors->push_back(signedTemp.Error());
+    diagnostics.Error(signedTemp.Error(), Fault::kCannotCheck);
     return false;
   }
   std::string error;
+  Fault fault = Fault::kBad;
   bool fixed = false;
-  if (!RunSigner(options, in, signedTemp.Path(), true, &error) ||
+  if (!RunSigner(options, in, signedTemp.Path(), true, &error, &fault) ||
       !CheckSignedOutput(signedTemp.Path(), packageEnd, &fixed, &error)) {
-    errors->push_back(ShownText(finalPath) + ": " + error);
+    diagnostics.Error(finalPath + ": " + error, fault);
     return false;
   }
-  if (fixed) notes->push_back("the signer left a wrong CheckSum; corrected");
+  if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
   if (!signedTemp.Commit()) {
-    errors->push_back(signedTemp.Error());
+    diagnostics.Error(signedTemp.Error(), Fault::kCannotCheck);
     return false;
   }
   return true;

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "bytes/byte_stream.h"
-#include "tools/packfile/cli/args.h"
+#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/options.h"
 
 struct CSignOptions {
   std::string certificate;    // PEM or DER certificate chain, with `key`
@@ -23,9 +23,8 @@ struct CSignOptions {
   std::int64_t signingTime = -1;  // seconds since 1970; -1: now
 };
 
-// The options above as command-line help, and their names for ParseArgs.
-extern const char kSignOptionsHelp[];
-std::set<std::string> SignValuedOptions();
+// The signing options, declared once for build and sign.
+const std::vector<COptionSpec>& SignOptionSpecs();
 
 // Reads the signing options. False with `error` for a usage error: neither
 // or both of --cert/--key and --pkcs12, an unknown hash, a bad time, or
@@ -33,18 +32,19 @@ std::set<std::string> SignValuedOptions();
 // SOURCE_DATE_EPOCH gives the signing time when --sign-time does not.
 bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error);
 
-// Checks, before anything is built, that every named file can be read, the
-// password variable is set, and an encrypted PEM key has a password.
-void CheckSignInputs(const CSignOptions& options, std::vector<std::string>* errors);
+// Checks, before anything is built, that every named file can be read (a
+// kCannotCheck error with the system's reason otherwise), the password
+// variable is set, and an encrypted PEM key has a password.
+void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics);
 
 // Signs the first `length` bytes of `image` (the launcher image) into a
 // scratch file and throws it away: a wrong password, a key that does not
 // match the certificate or a broken PKCS#12 file shows before a build.
-// No time stamp is asked for.
-bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, std::string* error);
+// False after reporting why (osslsigncode's own reasons included).
+bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics);
 
 // Signs `in`, whose package ends at `packageEnd` (its length), into
-// `finalPath`, replaced only when the signed file checks out. False with one
-// line per reason in `errors`; `notes` receives what was corrected.
+// `finalPath`, replaced only when the signed file checks out. False after
+// reporting why; what was corrected is reported as a note.
 bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
-              const std::string& finalPath, std::vector<std::string>* notes, std::vector<std::string>* errors);
+              const std::string& finalPath, CDiagnostics& diagnostics);

@@ -231,6 +231,37 @@ TEST_F(PackfileBuildTest, APe32PlusLauncherWithResourcesBuildsListsVerifiesAndEx
   EXPECT_EQ(RunPackfile({"extract", "--native-locator", dir_ / "setup.exe", dir_ / "out2"}).code, 2);
 }
 
+// A build stopped by a signal removes its temporary files. The signer stands
+// in for a long build: a stand-in osslsigncode that sleeps while it signs
+// the finished package, when both temporary files stand beside --out.
+TEST_F(PackfileBuildTest, ASignalRemovesTheTemporaryOutput) {
+  fs::create_directory(dir_ / "bin");
+  WriteWholeFile(dir_ / "bin/osslsigncode",
+                 "#!/bin/sh\nfor a; do case \"$a\" in */.setup.exe.*) touch \"$0.signing\"; exec sleep 10;; esac; done\n"
+                 "exit 0\n");
+  fs::permissions(dir_ / "bin/osslsigncode", fs::perms::owner_all);
+  WriteWholeFile(dir_ / "cert.pem", "c");
+  WriteWholeFile(dir_ / "key.pem", "k");
+  for (const char* signal : {"INT", "TERM", "HUP"}) {
+    // A shell starts background jobs with SIGINT ignored; env gives it back, as an interactive shell would.
+    std::string script = "PATH=" + dir_ / "bin" + ":$PATH env --default-signal=INT " + PACKFILE_BINARY +
+                         " build --launcher " +
+                         dir_ / "UnPackFile.exe" + " --out " + dir_ / "setup.exe" + " --sign --cert " +
+                         dir_ / "cert.pem" + " --key " + dir_ / "key.pem" + " " + dir_ / "files" +
+                         " 2>/dev/null & pid=$!\n"
+                         "for k in $(seq 100); do [ -e " + dir_ / "bin/osslsigncode.signing" +
+                         " ] && break; sleep 0.1; done\n"
+                         "kill -" + signal + " $pid; wait $pid; echo $? >" + dir_ / "status\n";
+    fs::remove(dir_ / "bin/osslsigncode.signing");
+    WriteWholeFile(dir_ / "stop.sh", script);
+    ASSERT_EQ(std::system(("sh " + dir_ / "stop.sh").c_str()), 0);
+    // The shell reports a process ended by a signal as 128 + its number.
+    Bytes status = ReadFile(dir_ / "status");
+    EXPECT_GT(std::stoi(std::string(status.begin(), status.end())), 128) << signal;
+    ExpectNoInstaller(dir_);
+  }
+}
+
 TEST_F(PackfileBuildTest, EveryCommandHasHelp) {
   for (const char* command : {"build", "list", "verify", "extract"}) {
     CRun run = RunPackfile({command, "--help"});

@@ -5,6 +5,8 @@
 #include "gtest/gtest.h"
 #include "test_support.h"
 #include "tests/support/pe_writer.h"
+#include "tools/packfile/core/entry_digest.h"
+#include "bytes/file_bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -72,9 +74,16 @@ TEST_F(PackfileCiTest, StrictTurnsEveryWarningIntoAnError) {
   EXPECT_EQ(strict.code, 1);
   EXPECT_EQ(strict.err.find("warning:"), std::string::npos) << strict.err;
   EXPECT_NE(strict.err.find("byte-order mark, which cmd.exe runs as part of the first command; save it without one "
-                            "(--strict)"),
+                            "(--strict; --allow run-bat-bom accepts it)"),
             std::string::npos)
       << strict.err;
+  // Each warning has its id; --allow accepts one at a time, the others still refuse.
+  EXPECT_NE(lenient.err.find("packfile: warning [run-bat-lf]: "), std::string::npos) << lenient.err;
+  CRun allowed = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", "--allow", "run-bat-bom", "--allow",
+                                                            "run-bat-lf", "--allow", "not-launcher", dir_ / "files"}));
+  EXPECT_EQ(allowed.code, 1);
+  EXPECT_EQ(allowed.err.find("byte-order mark"), std::string::npos) << allowed.err;
+  EXPECT_NE(allowed.err.find("(--strict; --allow short-name-alias accepts it)"), std::string::npos) << allowed.err;
   EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
 }
 
@@ -151,12 +160,101 @@ TEST_F(PackfileCiTest, VersionHelpAndExitCodesAsAProcessSeesThem) {
   EXPECT_NE(version.out.find(" (commit "), std::string::npos) << version.out;
   CRun help = RunPackfileProcess({"--help"});
   EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
-  EXPECT_EQ(RunPackfileProcess({"build", "--bogus"}).code, 2);
-  EXPECT_EQ(RunPackfileProcess({"list", dir_ / "UnPackFile.exe"}).code, 1);
   CRun progress = RunPackfileProcess(BuildArgs(dir_ / "setup.exe", {"--progress", dir_ / "files"}));
   EXPECT_EQ(progress.code, 0) << progress.err;
   EXPECT_NE(progress.err.find("packfile: 100% of 0 MiB\n"), std::string::npos) << progress.err;
   EXPECT_EQ(progress.err.find('\r'), std::string::npos);
+}
+
+// 0 ok, 1 the artefact is bad, 2 usage, 3 could not check: what a CI gate
+// branches on, as a process sees it.
+TEST_F(PackfileCiTest, ExitCodesTellABadArtefactFromABrokenJob) {
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"})).code, 0);
+  Bytes tampered = ReadFile(dir_ / "setup.exe");
+  tampered[tampered.size() - 300] ^= 1;  // inside the last entry's data: the CheckSum no longer holds
+  WriteWholeFile(dir_ / "tampered.exe", tampered);
+  WriteWholeFile(dir_ / "ca.pem", "");
+  const std::string setup = dir_ / "setup.exe";
+  struct {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{"verify", setup}, 0, ""},
+      {{"verify", dir_ / "tampered.exe"}, 1, ""},
+      {{"list", dir_ / "UnPackFile.exe"}, 1, "no package: nothing follows the image's data"},
+      {{"build", "--bogus"}, 2, "packfile: unknown option --bogus\nsee `packfile build --help`\n"},
+      {{"list"}, 2, "packfile: list takes one FILE\nsee `packfile list --help`\n"},
+      {{"pack"}, 2, "packfile: unknown command pack\nsee `packfile --help`\n"},
+      {{"verify", dir_ / "missing.exe"}, 3, "missing.exe: cannot open: No such file or directory"},
+      {{"verify", "--ca", dir_ / "missing.pem", setup}, 3, "--ca " + dir_ / "missing.pem" + ": cannot open: No such"},
+      {{"verify", "--ca", dir_ / "ca.pem", setup}, 3, "ca.pem: is empty"},
+      {{"list", dir_ / "files"}, 3, "files: cannot open: Is a directory"},
+      {BuildArgs(dir_ / "new.exe", {dir_ / "nothing-here"}), 3, "nothing-here: no such file or folder"},
+  };
+  for (const auto& c : cases) {
+    CRun run = RunPackfileProcess(c.args);
+    EXPECT_EQ(run.code, c.code) << c.args[0] << " " << c.args.back() << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    if (c.code == 2) {
+      EXPECT_EQ(run.err, c.err) << "a usage error is one line and a pointer to the help";
+    }
+  }
+}
+
+// Every --json run prints exactly one document, valid against its schema,
+// with an "error" member when it failed.
+TEST_F(PackfileCiTest, EveryJsonRunPrintsOneDocument) {
+  CRun built = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--json", dir_ / "files"}));
+  ASSERT_EQ(built.code, 0) << built.err;
+  CFileSource installer(dir_ / "setup.exe");
+  EXPECT_NE(built.out.find("\"sha256\":\"" + Sha256Hex(installer, 0, installer.Size()) + "\""), std::string::npos)
+      << built.out;
+  EXPECT_NE(built.out.find("\"entries\":2,"), std::string::npos) << built.out;
+  Bytes cut = ReadFile(dir_ / "setup.exe");
+  cut.resize(cut.size() - 10);
+  WriteWholeFile(dir_ / "cut.exe", cut);
+  struct {
+    std::vector<std::string> args;
+    const char* schema;
+    bool error;
+  } cases[] = {
+      {{"list", "--json", dir_ / "cut.exe"}, "list", true},
+      {{"list", "--json", dir_ / "missing.exe"}, "list", true},
+      {{"list", "--json", "--bogus", dir_ / "setup.exe"}, "list", true},
+      {{"verify", "--json", dir_ / "missing.exe"}, "verify", true},
+      {{"log", "--json", dir_ / "missing.log"}, "log", true},
+      {BuildArgs(dir_ / "again.exe", {"--json", dir_ / "nothing-here"}), "build", true},
+      {{"verify", "--json", dir_ / "cut.exe"}, "verify", false},
+  };
+  for (const auto& c : cases) {
+    CRun run = RunPackfile(c.args);
+    EXPECT_NE(run.code, 0);
+    EXPECT_EQ(run.out.find("\"error\":") != std::string::npos, c.error) << run.out;
+    std::string why;
+    const std::string schema = std::string(PACKFILE_SCHEMAS) + "/" + c.schema + ".schema.json";
+    EXPECT_TRUE(MatchesJsonSchema(run.out, schema, &why)) << why << run.out;
+  }
+  std::string why;
+  EXPECT_TRUE(MatchesJsonSchema(built.out, std::string(PACKFILE_SCHEMAS) + "/build.schema.json", &why))
+      << why << built.out;
+}
+
+// The stub header's name comes from --stub-name or the launcher's version
+// block, never from the launcher file's name.
+TEST_F(PackfileCiTest, TheLauncherFileNameChangesNoByte) {
+  fs::copy_file(dir_ / "UnPackFile.exe", dir_ / "launcher-v2-final.exe");
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "a.exe", {dir_ / "files"})).code, 0);
+  std::vector<std::string> renamed = {"build", "--launcher", dir_ / "launcher-v2-final.exe", "--out", dir_ / "b.exe",
+                                      dir_ / "files"};
+  ASSERT_EQ(RunPackfile(renamed).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "a.exe"), ReadFile(dir_ / "b.exe"));
+  renamed[4] = dir_ / "c.exe";
+  renamed.insert(renamed.begin() + 5, {"--stub-name", "Setup.exe"});
+  ASSERT_EQ(RunPackfile(renamed).code, 0);
+  Bytes c = ReadFile(dir_ / "c.exe");
+  EXPECT_EQ(std::string(c.end() - 260, c.end() - 260 + 10), std::string("Setup.exe\0", 10));
+  EXPECT_NE(c, ReadFile(dir_ / "a.exe"));
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST_F(PackfileSignTest, SaysSoWhenTheSignerFailsOrIsMissing) {
   setenv("PATH", (dir_ / "empty").c_str(), 1);
   CRun missing = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"});
   setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.code, 3);  // the job, not the artefact, is broken
   EXPECT_NE(missing.err.find("osslsigncode was not found"), std::string::npos) << missing.err;
   EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
 }
@@ -122,8 +122,9 @@ TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
       {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem"}, 1, "is encrypted: give its password"},
       {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem", "--pass-env", "PACKFILE_TEST_WRONG"}, 1,
        "osslsigncode: Failed to decode private key file"},
-      {{"--cert", dir_ / "missing.pem", "--key", dir_ / "key.pem"}, 1, "missing.pem cannot be read"},
-      {{"--pkcs12", dir_ / "id.p12", "--pass-env", "PACKFILE_TEST_UNSET"}, 1, "PACKFILE_TEST_UNSET is not set"},
+      {{"--cert", dir_ / "missing.pem", "--key", dir_ / "key.pem"}, 3,
+       "missing.pem cannot be read: No such file or directory"},
+      {{"--pkcs12", dir_ / "id.p12", "--pass-env", "PACKFILE_TEST_UNSET"}, 3, "PACKFILE_TEST_UNSET is not set"},
       {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--timestamp", "http://127.0.0.1:9/"}, 1,
        "osslsigncode: RFC 3161 timestamping failed"},
       {{"--pkcs12", dir_ / "id.p12", "--pass", "secret"}, 2, "password on a command line"},
