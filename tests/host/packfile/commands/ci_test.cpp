@@ -45,6 +45,7 @@ TEST_F(PackfileCiTest, BuildRefusesOutputsAndInputsThatWouldDestroyOrNestInstall
       {"--out is the launcher by another path", dir_ / "files/../UnPackFile.exe", {dir_ / "files/run.bat"},
        "is the launcher"},
       {"--out inside an input folder", dir_ / "files/setup.exe", {dir_ / "files"}, "is the output (--out)"},
+      {"a new --out inside an input folder", dir_ / "files/new.exe", {dir_ / "files"}, "lies in the input folder"},
       {"an input is an installer", dir_ / "second.exe", {dir_ / "files"}, "old-setup.exe is an installer carrying"},
   };
   for (const auto& c : cases) {

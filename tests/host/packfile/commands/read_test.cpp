@@ -1,5 +1,6 @@
 // list and extract on files a user might be handed: cut downloads, folders
 // holding links someone else placed, names made to fool a terminal.
+#include <algorithm>
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -68,6 +69,18 @@ TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
   CRun list = RunPackfile({"list", dir_ / "tail.exe"});
   EXPECT_EQ(list.code, 1);
   EXPECT_NE(list.err.find("does not end the file"), std::string::npos) << list.err;
+}
+
+// Extracting over an earlier extraction names a few taken names, not all.
+TEST_F(PackfileReadTest, ExtractOverAnExistingTreeSaysSoBriefly) {
+  std::vector<CTestEntry> entries = {{"run.bat", 1}};
+  for (int k = 0; k < 7; ++k) entries.push_back({"f" + std::to_string(k) + ".txt", 1});
+  WriteWholeFile(dir_ / "many.exe", BuildPackage(MakePeImage(CPeImageShape()), entries));
+  ASSERT_EQ(RunPackfile({"extract", dir_ / "many.exe", dir_ / "tree"}).code, 0);
+  CRun again = RunPackfile({"extract", dir_ / "many.exe", dir_ / "tree"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 6) << again.err;
+  EXPECT_NE(again.err.find("... and 3 more entries whose names exist in "), std::string::npos) << again.err;
 }
 
 TEST_F(PackfileReadTest, ExtractNeverFollowsALinkInTheOutputFolder) {

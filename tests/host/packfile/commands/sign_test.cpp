@@ -169,6 +169,14 @@ TEST_F(PackfileSignTest, AFixedSigningTimeMakesSignedBuildsIdentical) {
   // A signed file is not signed again.
   sign.back() = dir_ / "first.exe";
   EXPECT_NE(RunPackfile(sign).err.find("already signed"), std::string::npos);
+  // Signed in place, an executable installer stays executable.
+  fs::permissions(dir_ / "later.exe", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  sign.erase(sign.begin() + 3, sign.begin() + 5);  // no --out
+  sign.back() = dir_ / "later.exe";
+  ASSERT_EQ(RunPackfile(sign).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "later.exe"), ReadFile(dir_ / "first.exe"));
+  EXPECT_EQ(fs::status(dir_ / "later.exe").permissions(),
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
 
 // Swapping two aligned 16-bit words keeps the PE CheckSum, so only the
