@@ -73,7 +73,9 @@ std::vector<COptionSpec> BuildSpecs() {
       {"--stub-name", OptionKind::kValued, "NAME",
        "the name written into the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe); "
        "never the launcher\nfile's own name, so renaming it changes no byte"},
-      {"--allow", OptionKind::kRepeated, "ID", "accept the warning ID (shown with it), even with --strict"},
+      {"--allow", OptionKind::kRepeated, "ID",
+       "accept the warning ID (shown with it), even with --strict; with\n--sign also a certificate refusal "
+       "(certificate-expired,\ncertificate-not-yet-valid, certificate-purpose)"},
       {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
       {"--progress", OptionKind::kFlag, "",
        "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)"},

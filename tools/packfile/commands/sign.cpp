@@ -11,7 +11,11 @@
 namespace {
 
 std::vector<COptionSpec> SignSpecs() {
-  std::vector<COptionSpec> specs = {{"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"}};
+  std::vector<COptionSpec> specs = {
+      {"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"},
+      {"--allow", OptionKind::kRepeated, "ID",
+       "sign although the certificate is refused for ID (certificate-expired,\n"
+       "certificate-not-yet-valid, certificate-purpose): a deliberate test certificate"}};
   specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
   return specs;
 }

@@ -48,6 +48,13 @@ CVerifyOutput Parse(const std::string& text) {
     take("Timestamp time:", &parsed.timestamp);
     if (line.find("Signature verification: ok") != std::string::npos) parsed.chainOk = true;
     take("Error:", &parsed.chainError);
+    // osslsigncode's own reasons for refusing the signer, e.g. "Unsupported
+    // Signer's certificate purpose XKU_CODE_SIGN", passed through as they are.
+    if (parsed.chainError.empty() && (line.rfind("Unsupported", 0) == 0 || line.find("verify error") != std::string::npos ||
+                                      line.find("certificate has expired") != std::string::npos)) {
+      parsed.chainError = line;
+      while (!parsed.chainError.empty() && parsed.chainError.back() == '\r') parsed.chainError.pop_back();
+    }
   }
   return parsed;
 }
@@ -164,7 +171,10 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
     facts.chainVerified = 0;
     add(CheckId::kCertificateChain, Severity::kFailure,
         "certificate chain does not verify against " + caFile +
-            (parsed.chainError.empty() ? "" : ": " + parsed.chainError));
+            (parsed.chainError.empty() ? "" : ": osslsigncode: " + parsed.chainError) +
+            (parsed.chainError.find("XKU_CODE_SIGN") != std::string::npos
+                 ? " (the signer's certificate lacks the code-signing purpose)"
+                 : ""));
   }
   return facts;
 }

@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "bytes/file_bytes.h"
+#include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
 #include "tools/packfile/output/temp_output.h"
@@ -15,12 +17,17 @@
 const std::vector<COptionSpec>& SignOptionSpecs() {
   static const std::vector<COptionSpec> specs = {
       {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
-      {"--key", OptionKind::kValued, "FILE", "its private key"},
+      {"--key", OptionKind::kValued, "FILE|URI",
+       "its private key: a file, or a PKCS#11 URI (pkcs11:token=...;object=...)\nfor a key in a hardware token or HSM"},
+      {"--pkcs11-module", OptionKind::kValued, "PATH",
+       "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
       {"--pkcs12", OptionKind::kValued, "FILE", "a PKCS#12 file, instead of --cert and --key"},
       {"--pass", OptionKind::kValued, "PASSWORD", "refused: a password on a command line is visible to every user"},
-      {"--pass-file", OptionKind::kValued, "FILE", "the key's password, in a file"},
-      {"--pass-env", OptionKind::kValued, "VAR", "the key's password, in an environment variable"},
-      {"--timestamp", OptionKind::kValued, "URL", "an RFC 3161 time-stamp service"},
+      {"--pass-file", OptionKind::kValued, "FILE", "the key's password or the token's PIN, in a file"},
+      {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in an environment variable"},
+      {"--timestamp", OptionKind::kRepeated, "URL",
+       "an RFC 3161 time-stamp service; repeat it for fallbacks, tried in\norder, each twice; "
+       "tried by the trial signature too"},
       {"--sign-hash", OptionKind::kValued, "NAME", "sha256 (default) or sha1"},
       {"--description", OptionKind::kValued, "TEXT", "the program's description, shown in the elevation prompt"},
       {"--url", OptionKind::kValued, "URL", "a link about the program"},
@@ -39,18 +46,29 @@ bool ParseTime(const std::string& text, std::int64_t* seconds) {
   return true;
 }
 
+// Attempts per time-stamp service, and the pause between them.
+constexpr int kTimestampTries = 2;
+constexpr unsigned kTimestampPauseSeconds = 2;
+
+bool IsPkcs11(const CSignOptions& options) { return options.key.rfind("pkcs11:", 0) == 0; }
+
+// `timestampUrl` empty: no time stamp.
 std::vector<std::string> SignArguments(const CSignOptions& options, const std::string& in, const std::string& out,
-                                       bool withTimestamp) {
+                                       const std::string& timestampUrl) {
   std::vector<std::string> args = {"osslsigncode", "sign"};
   if (!options.pkcs12.empty()) {
     args.insert(args.end(), {"-pkcs12", options.pkcs12});
+  } else if (IsPkcs11(options)) {
+    // The key stays in the token: osslsigncode's PKCS#11 engine signs with it.
+    args.insert(args.end(), {"-pkcs11module", options.pkcs11Module, "-certs", options.certificate, "-key",
+                             options.key});
   } else {
     args.insert(args.end(), {"-certs", options.certificate, "-key", options.key});
   }
   // From a file, or "-": standard input, where RunCaptured writes the variable.
   if (!options.passwordFile.empty()) args.insert(args.end(), {"-readpass", options.passwordFile});
   if (!options.passwordEnv.empty()) args.insert(args.end(), {"-readpass", "-"});
-  if (withTimestamp && !options.timestampUrl.empty()) args.insert(args.end(), {"-ts", options.timestampUrl});
+  if (!timestampUrl.empty()) args.insert(args.end(), {"-ts", timestampUrl});
   if (!options.description.empty()) args.insert(args.end(), {"-n", options.description});
   if (!options.url.empty()) args.insert(args.end(), {"-i", options.url});
   if (options.signingTime >= 0) args.insert(args.end(), {"-time", std::to_string(options.signingTime)});
@@ -58,6 +76,33 @@ std::vector<std::string> SignArguments(const CSignOptions& options, const std::s
   return args;
 }
 
+bool TimestampFailed(const std::vector<std::string>& messages) {
+  for (const std::string& line : messages) {
+    if (line.find("imestamp") != std::string::npos || line.find("RFC 3161") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// One osslsigncode run; false with its reasons in `messages`.
+bool RunOnce(const std::string& tool, const CSignOptions& options, const std::string& in, const std::string& out,
+             const std::string& timestampUrl, std::vector<std::string>* messages, int* status) {
+  std::string password;
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    password = value ? value : "";
+  }
+  // osslsigncode will not write over an existing file.
+  unlink(out.c_str());
+  std::string output;
+  *status = RunCaptured(tool, SignArguments(options, in, out, timestampUrl), password, &output);
+  *messages = ToolMessages(output);
+  return *status == 0;
+}
+
+// Signs `in` into `out`, time stamped when services are given: each is tried
+// kTimestampTries times, in order, until one answers. When they all fail the
+// error lists each with osslsigncode's reason (a kCannotCheck fault: the
+// services, not the inputs, failed).
 bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
                std::string* error, Fault* fault) {
   *fault = Fault::kBad;
@@ -67,18 +112,26 @@ bool RunSigner(const CSignOptions& options, const std::string& in, const std::st
     *fault = Fault::kCannotCheck;
     return false;
   }
-  std::string password;
-  if (!options.passwordEnv.empty()) {
-    const char* value = std::getenv(options.passwordEnv.c_str());
-    password = value ? value : "";
+  std::vector<std::string> urls = withTimestamp ? options.timestampUrls : std::vector<std::string>();
+  if (urls.empty()) urls.push_back("");
+  std::string tried;
+  for (const std::string& url : urls) {
+    for (int attempt = 1; attempt <= kTimestampTries; ++attempt) {
+      std::vector<std::string> messages;
+      int status = 0;
+      if (RunOnce(tool, options, in, out, url, &messages, &status)) return true;
+      if (url.empty() || !TimestampFailed(messages)) {
+        *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
+        for (const std::string& line : messages) *error += "\n  osslsigncode: " + line;
+        return false;
+      }
+      tried += "\n  " + url + " (attempt " + std::to_string(attempt) + "): " +
+               (messages.empty() ? std::string("no answer") : messages.back());
+      if (attempt < kTimestampTries) sleep(kTimestampPauseSeconds);
+    }
   }
-  // osslsigncode will not write over an existing file.
-  unlink(out.c_str());
-  std::string output;
-  int status = RunCaptured(tool, SignArguments(options, in, out, withTimestamp), password, &output);
-  if (status == 0) return true;
-  *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
-  for (const std::string& line : ToolMessages(output)) *error += "\n  osslsigncode: " + line;
+  *error = "no time-stamp service answered; tried:" + tried;
+  *fault = Fault::kCannotCheck;
   return false;
 }
 
@@ -91,6 +144,44 @@ void CheckReadable(const std::string& what, const std::string& path, CDiagnostic
   }
 }
 
+// The password as osslsigncode reads it: the first line of the file, or the variable.
+std::string Password(const CSignOptions& options) {
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    return value ? value : "";
+  }
+  std::string line;
+  if (!options.passwordFile.empty()) {
+    std::ifstream file(options.passwordFile, std::ios::binary);
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  return line;
+}
+
+void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
+  bool fromPkcs12 = !options.pkcs12.empty();
+  const std::string& path = fromPkcs12 ? options.pkcs12 : options.certificate;
+  std::ifstream file(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::int64_t at = options.signingTime >= 0 ? options.signingTime : static_cast<std::int64_t>(time(nullptr));
+  std::vector<CCertificateRefusal> refusals;
+  std::string error;
+  bool read = fromPkcs12 ? CheckPkcs12Certificate(bytes, Password(options), at, &refusals, &error)
+                         : CheckCodeSigningCertificate(bytes, at, &refusals, &error);
+  // A PKCS#12 file that does not open is left to the trial signature, which says why.
+  if (!read && !fromPkcs12) diagnostics.Error("the certificate " + path + " " + error);
+  for (const CCertificateRefusal& refusal : refusals) {
+    bool allowed = false;
+    for (const std::string& id : options.allowed) allowed = allowed || id == refusal.id;
+    if (allowed) {
+      diagnostics.Note(refusal.text + " (--allow " + refusal.id + ")");
+    } else {
+      diagnostics.Error(refusal.text + "; --allow " + refusal.id + " signs anyway (a test certificate)");
+    }
+  }
+}
+
 }  // namespace
 
 bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
@@ -100,7 +191,11 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
   s.pkcs12 = parsed.Value("--pkcs12");
   s.passwordFile = parsed.Value("--pass-file");
   s.passwordEnv = parsed.Value("--pass-env");
-  s.timestampUrl = parsed.Value("--timestamp");
+  s.timestampUrls = parsed.List("--timestamp");
+  s.allowed = parsed.List("--allow");
+  const char* module = std::getenv("PKCS11_MODULE_PATH");
+  s.pkcs11Module = parsed.Value("--pkcs11-module", module ? module : "");
+  bool pkcs11 = s.key.rfind("pkcs11:", 0) == 0;
   s.hash = parsed.Value("--sign-hash", "sha256");
   s.description = parsed.Value("--description");
   s.url = parsed.Value("--url");
@@ -112,6 +207,10 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
   } else if (s.pkcs12.empty() == (s.certificate.empty() || s.key.empty()) ||
              (!s.pkcs12.empty() && (!s.certificate.empty() || !s.key.empty()))) {
     *error = "signing needs either --cert and --key, or --pkcs12";
+  } else if (pkcs11 && s.pkcs11Module.empty()) {
+    *error = "a pkcs11: key needs the token's module: --pkcs11-module PATH or PKCS11_MODULE_PATH";
+  } else if (!pkcs11 && parsed.Has("--pkcs11-module")) {
+    *error = "--pkcs11-module goes with a pkcs11: URI as --key";
   } else if (!s.passwordFile.empty() && !s.passwordEnv.empty()) {
     *error = "give the password by --pass-file or by --pass-env, not both";
   } else if (s.hash != "sha1" && s.hash != "sha256") {
@@ -128,19 +227,21 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
 void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
   if (!options.pkcs12.empty()) CheckReadable("the PKCS#12 file", options.pkcs12, diagnostics);
   if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, diagnostics);
-  if (!options.key.empty()) CheckReadable("the key", options.key, diagnostics);
+  if (!options.key.empty() && !IsPkcs11(options)) CheckReadable("the key", options.key, diagnostics);
+  if (IsPkcs11(options)) CheckReadable("the PKCS#11 module", options.pkcs11Module, diagnostics);
   if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, diagnostics);
   if (!options.passwordEnv.empty() && std::getenv(options.passwordEnv.c_str()) == nullptr) {
     diagnostics.Error("the password variable " + options.passwordEnv + " is not set", Fault::kCannotCheck);
   }
   bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
-  if (!options.key.empty() && !hasPassword) {
+  if (!options.key.empty() && !IsPkcs11(options) && !hasPassword) {
     std::ifstream file(options.key, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (text.find("ENCRYPTED") != std::string::npos) {
       diagnostics.Error("the key " + options.key + " is encrypted: give its password with --pass-file or --pass-env");
     }
   }
+  if (!diagnostics.HasErrors()) CheckCertificate(options, diagnostics);
 }
 
 bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics) {
@@ -163,7 +264,8 @@ bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t le
   }
   std::string error;
   Fault fault = Fault::kCannotCheck;
-  bool signedOk = copied && RunSigner(options, in, out, false, &error, &fault);
+  // With the time stamp: an outage stops the build before anything is written.
+  bool signedOk = copied && RunSigner(options, in, out, true, &error, &fault);
   if (!copied) error = "cannot write a scratch copy of the launcher";
   unlink(in.c_str());
   unlink(out.c_str());

@@ -12,11 +12,13 @@
 
 struct CSignOptions {
   std::string certificate;    // PEM or DER certificate chain, with `key`
-  std::string key;
+  std::string key;            // a key file, or a PKCS#11 URI ("pkcs11:token=...;object=...")
+  std::string pkcs11Module;   // for a pkcs11: key: --pkcs11-module, else PKCS11_MODULE_PATH
   std::string pkcs12;         // instead of certificate and key
   std::string passwordFile;   // the key's or PKCS#12 file's password, in a file
   std::string passwordEnv;    // ... or in this environment variable
-  std::string timestampUrl;   // an RFC 3161 time-stamp service, optional
+  std::vector<std::string> timestampUrls;  // RFC 3161 time-stamp services, tried in order
+  std::vector<std::string> allowed;        // --allow: certificate refusals accepted on purpose
   std::string hash = "sha256";
   std::string description;    // shown by Windows in the elevation prompt
   std::string url;
@@ -27,19 +29,24 @@ struct CSignOptions {
 const std::vector<COptionSpec>& SignOptionSpecs();
 
 // Reads the signing options. False with `error` for a usage error: neither
-// or both of --cert/--key and --pkcs12, an unknown hash, a bad time, or
-// --pass (a password on a command line is visible to every user).
+// or both of --cert/--key and --pkcs12, a pkcs11: key without a module, an
+// unknown hash, a bad time, or --pass (a password on a command line is
+// visible to every user).
 // SOURCE_DATE_EPOCH gives the signing time when --sign-time does not.
 bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error);
 
 // Checks, before anything is built, that every named file can be read (a
 // kCannotCheck error with the system's reason otherwise), the password
-// variable is set, and an encrypted PEM key has a password.
+// variable is set, an encrypted PEM key has a password, and the signing
+// certificate is one Windows accepts for code signing at the signing time
+// (not expired, not yet valid, or lacking the code-signing purpose are
+// refused unless `allowed` names the refusal's id).
 void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics);
 
 // Signs the first `length` bytes of `image` (the launcher image) into a
 // scratch file and throws it away: a wrong password, a key that does not
-// match the certificate or a broken PKCS#12 file shows before a build.
+// match the certificate, a broken PKCS#12 file or time-stamp services that
+// all fail show before a build.
 // False after reporting why (osslsigncode's own reasons included).
 bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics);
 

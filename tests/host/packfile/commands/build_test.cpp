@@ -240,8 +240,9 @@ TEST_F(PackfileBuildTest, ASignalRemovesTheTemporaryOutput) {
                  "#!/bin/sh\nfor a; do case \"$a\" in */.setup.exe.*) touch \"$0.signing\"; exec sleep 10;; esac; done\n"
                  "exit 0\n");
   fs::permissions(dir_ / "bin/osslsigncode", fs::perms::owner_all);
-  WriteWholeFile(dir_ / "cert.pem", "c");
-  WriteWholeFile(dir_ / "key.pem", "k");
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=t -keyout " + dir_ / "key.pem" +
+                         " -out " + dir_ / "cert.pem" + " >/dev/null 2>&1").c_str()),
+            0);
   for (const char* signal : {"INT", "TERM", "HUP"}) {
     // A shell starts background jobs with SIGINT ignored; env gives it back, as an interactive shell would.
     std::string script = "PATH=" + dir_ / "bin" + ":$PATH env --default-signal=INT " + PACKFILE_BINARY +
