@@ -42,6 +42,18 @@ class PackfileBuildTest : public ::testing::Test {
 
   void ExpectNothingWritten() { ExpectNoInstaller(dir_); }
 
+  std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  std::string ListJson(const std::string& path) {
+    CRun list = RunPackfile({"list", "--json", "--sha256", path});
+    EXPECT_EQ(list.code, 0) << list.err;
+    return list.out;
+  }
+
   CScratchFolder dir_;
 };
 
@@ -176,32 +188,7 @@ TEST_F(PackfileBuildTest, KeepsTheOldInstallerWhenABuildFails) {
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "previous");
 }
 
-TEST_F(PackfileBuildTest, ExtractWritesWhatWasPacked) {
-  WriteWholeFile(dir_ / "files/caf\xC3\xA9.txt", "accent");
-  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
-  CRun run = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
-  ASSERT_EQ(run.code, 0) << run.err;
-  for (const char* name : {"run.bat", "setup.exe", "caf\xC3\xA9.txt"}) {
-    EXPECT_EQ(ReadFile(dir_ / (std::string("out/") + name)), ReadFile(dir_ / (std::string("files/") + name))) << name;
-  }
-  CRun again = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
-  EXPECT_EQ(again.code, 1);
-  EXPECT_NE(again.err.find("exists"), std::string::npos) << again.err;
-  EXPECT_EQ(RunPackfile({"extract", "--force", dir_ / "setup.exe", dir_ / "out"}).code, 0);
-}
 
-TEST_F(PackfileBuildTest, ExtractRefusesACutEntry) {
-  ASSERT_EQ(Build({dir_ / "files"}).code, 0);
-  Bytes file = ReadFile(dir_ / "setup.exe");
-  Bytes stub(file.end() - 284, file.end());
-  file.resize(file.size() - 284 - 100);
-  file.insert(file.end(), stub.begin(), stub.end());
-  WriteWholeFile(dir_ / "cut.exe", file);
-  CRun run = RunPackfile({"extract", dir_ / "cut.exe", dir_ / "out"});
-  EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.err.find("run past the stub header"), std::string::npos) << run.err;
-  EXPECT_FALSE(fs::exists(dir_ / "out"));
-}
 
 // A 64-bit launcher reads its own security entry, so nothing about it needs a
 // warning or an option: the commands treat it as they treat a 32-bit one.
@@ -263,16 +250,117 @@ TEST_F(PackfileBuildTest, ASignalRemovesTheTemporaryOutput) {
   }
 }
 
-TEST_F(PackfileBuildTest, EveryCommandHasHelp) {
-  for (const char* command : {"build", "list", "verify", "extract"}) {
-    CRun run = RunPackfile({command, "--help"});
-    EXPECT_EQ(run.code, 0) << command;
-    EXPECT_EQ(run.out.rfind(std::string("usage: packfile ") + command, 0), 0u) << run.out;
+
+TEST_F(PackfileBuildTest, BuildRefusesOutputsAndInputsThatWouldDestroyOrNestInstallers) {
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "first.exe", {dir_ / "files"})).code, 0);
+  Bytes launcher = ReadFile(dir_ / "UnPackFile.exe");
+  fs::copy_file(dir_ / "first.exe", dir_ / "files/old-setup.exe");
+  struct {
+    const char* what;
+    std::string out;
+    std::vector<std::string> items;
+    const char* message;
+  } cases[] = {
+      {"--out is the launcher", dir_ / "UnPackFile.exe", {dir_ / "files/run.bat"}, "is the launcher"},
+      {"--out is the launcher by another path", dir_ / "files/../UnPackFile.exe", {dir_ / "files/run.bat"},
+       "is the launcher"},
+      {"--out inside an input folder", dir_ / "files/setup.exe", {dir_ / "files"}, "is the output (--out)"},
+      {"a new --out inside an input folder", dir_ / "files/new.exe", {dir_ / "files"}, "lies in the input folder"},
+      {"an input is an installer", dir_ / "second.exe", {dir_ / "files"}, "old-setup.exe is an installer carrying"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = BuildArgs(c.out, c.items);
+    CRun run = RunPackfile(args);
+    EXPECT_EQ(run.code, 1) << c.what;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << "\n" << run.err;
   }
-  EXPECT_EQ(RunPackfile({"--help"}).code, 0);
-  EXPECT_EQ(RunPackfile({"pack"}).code, 2);
-  EXPECT_EQ(RunPackfile({"list"}).code, 2);
-  EXPECT_EQ(RunPackfile({"build", "--launcher"}).code, 2);
+  EXPECT_EQ(ReadFile(dir_ / "UnPackFile.exe"), launcher);
+  EXPECT_FALSE(fs::exists(dir_ / "second.exe"));
+  // Leaving the old installer out is the way through.
+  CRun excluded = RunPackfile(BuildArgs(dir_ / "second.exe", {"--exclude", "old-*", dir_ / "files"}));
+  EXPECT_EQ(excluded.code, 0) << excluded.err;
+  EXPECT_NE(excluded.out.find("2 entries, 5029 bytes of files (1 excluded)"), std::string::npos) << excluded.out;
+}
+
+TEST_F(PackfileBuildTest, StrictTurnsEveryWarningIntoAnError) {
+  WriteWholeFile(dir_ / "files/run.bat", "\xEF\xBB\xBF@echo off\nsetup.exe\n");
+  WriteWholeFile(dir_ / "files/SETUP~1.EXE", "x");
+  CRun lenient = RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"}));
+  EXPECT_EQ(lenient.code, 0) << lenient.err;
+  for (const char* warning : {"not an UnPackFile launcher", "byte-order mark", "LF alone", "short-name alias"}) {
+    EXPECT_NE(lenient.err.find(warning), std::string::npos) << warning << "\n" << lenient.err;
+  }
+  fs::remove(dir_ / "setup.exe");
+  CRun strict = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", dir_ / "files"}));
+  EXPECT_EQ(strict.code, 1);
+  EXPECT_EQ(strict.err.find("warning:"), std::string::npos) << strict.err;
+  EXPECT_NE(strict.err.find("byte-order mark, which cmd.exe runs as part of the first command; save it without one "
+                            "(--strict; --allow run-bat-bom accepts it)"),
+            std::string::npos)
+      << strict.err;
+  // Each warning has its id; --allow accepts one at a time, the others still refuse.
+  EXPECT_NE(lenient.err.find("packfile: warning [run-bat-lf]: "), std::string::npos) << lenient.err;
+  CRun allowed = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", "--allow", "run-bat-bom", "--allow",
+                                                            "run-bat-lf", "--allow", "not-launcher", dir_ / "files"}));
+  EXPECT_EQ(allowed.code, 1);
+  EXPECT_EQ(allowed.err.find("byte-order mark"), std::string::npos) << allowed.err;
+  EXPECT_NE(allowed.err.find("(--strict; --allow short-name-alias accepts it)"), std::string::npos) << allowed.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+}
+
+TEST_F(PackfileBuildTest, TheRealLauncherIsRecognisedWithVersionAndArchitecture) {
+  if (!fs::exists(UNPACK_LAUNCHER32)) GTEST_SKIP() << "no built launcher at " << UNPACK_LAUNCHER32;
+  fs::copy_file(UNPACK_LAUNCHER32, dir_ / "UnPackFile.exe", fs::copy_options::overwrite_existing);
+  CRun run = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", dir_ / "files"}));
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  EXPECT_NE(run.out.find("unsigned; launcher 2.0.3.352, 32-bit x86\n"), std::string::npos) << run.out;
+}
+
+// A list far longer than a command line can hold goes in one build, by file
+// or on standard input; NAME=PATH stores a file under another name.
+TEST_F(PackfileBuildTest, TenThousandFilesFromAListInOneBuild) {
+  fs::create_directory(dir_ / "many");
+  std::string list = "run.bat=" + dir_ / "files/run.bat" + "\r\n\n";
+  for (int k = 0; k < 10000; ++k) {
+    std::string path = dir_ / ("many/f" + std::to_string(k) + ".txt");
+    WriteWholeFile(path, std::to_string(k));
+    list += path + "\n";
+  }
+  WriteWholeFile(dir_ / "list.txt", list);
+  CRun fromFile = RunPackfile(BuildArgs(dir_ / "a.exe", {"--files-from", dir_ / "list.txt"}));
+  ASSERT_EQ(fromFile.code, 0) << fromFile.err;
+  EXPECT_NE(fromFile.err.find("10001 entries: each costs the target two log lines"), std::string::npos);
+  CRun fromStdin = RunPackfileProcess(BuildArgs(dir_ / "b.exe", {"--files-from", "-"}), list);
+  ASSERT_EQ(fromStdin.code, 0) << fromStdin.err;
+  EXPECT_EQ(ReadFile(dir_ / "a.exe"), ReadFile(dir_ / "b.exe"));
+  CRun list2 = RunPackfile({"list", dir_ / "b.exe"});
+  EXPECT_NE(list2.out.find("entries: 10001\n"), std::string::npos);
+  EXPECT_NE(list2.out.find("  f9999.txt\n"), std::string::npos);
+
+  CRun renamed = RunPackfile(
+      BuildArgs(dir_ / "c.exe", {"run.bat=" + dir_ / "files/setup.exe", "notes.txt=" + dir_ / "many/f7.txt"}));
+  ASSERT_EQ(renamed.code, 0) << renamed.err;
+  std::string json = ListJson(dir_ / "c.exe");
+  EXPECT_NE(json.find("\"name\":\"run.bat\",\"size\":5000"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"name\":\"notes.txt\",\"size\":1"), std::string::npos) << json;
+}
+
+// The stub header's name comes from --stub-name or the launcher's version
+// block, never from the launcher file's name.
+TEST_F(PackfileBuildTest, TheLauncherFileNameChangesNoByte) {
+  fs::copy_file(dir_ / "UnPackFile.exe", dir_ / "launcher-v2-final.exe");
+  ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "a.exe", {dir_ / "files"})).code, 0);
+  std::vector<std::string> renamed = {"build", "--launcher", dir_ / "launcher-v2-final.exe", "--out", dir_ / "b.exe",
+                                      dir_ / "files"};
+  ASSERT_EQ(RunPackfile(renamed).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "a.exe"), ReadFile(dir_ / "b.exe"));
+  renamed[4] = dir_ / "c.exe";
+  renamed.insert(renamed.begin() + 5, {"--stub-name", "Setup.exe"});
+  ASSERT_EQ(RunPackfile(renamed).code, 0);
+  Bytes c = ReadFile(dir_ / "c.exe");
+  EXPECT_EQ(std::string(c.end() - 260, c.end() - 260 + 10), std::string("Setup.exe\0", 10));
+  EXPECT_NE(c, ReadFile(dir_ / "a.exe"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// list and extract on files a user might be handed: cut downloads, folders
-// holding links someone else placed, names made to fool a terminal.
+// extract (and list, which refuses the same files) on files a user might be
+// handed: cut downloads, folders holding links someone else placed.
 #include <algorithm>
 #include <filesystem>
 
@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class PackfileReadTest : public ::testing::Test {
+class PackfileExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WriteLauncher(dir_ / "UnPackFile.exe");
@@ -37,10 +37,17 @@ class PackfileReadTest : public ::testing::Test {
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
   }
 
+  // The build tests' inputs (a folder "files"), built into setup.exe.
+  CRun BuildFromFiles() {
+    WriteBuildInputs(dir_);
+    return RunPackfile(
+        {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe", dir_ / "files"});
+  }
+
   CScratchFolder dir_;
 };
 
-TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
+TEST_F(PackfileExtractTest, ListAndExtractRefuseACutOrPaddedDownload) {
   Bytes whole = ReadFile(dir_ / "installer.exe");
   struct {
     const char* what;
@@ -72,7 +79,7 @@ TEST_F(PackfileReadTest, ListAndExtractRefuseACutOrPaddedDownload) {
 }
 
 // Extracting over an earlier extraction names a few taken names, not all.
-TEST_F(PackfileReadTest, ExtractOverAnExistingTreeSaysSoBriefly) {
+TEST_F(PackfileExtractTest, ExtractOverAnExistingTreeSaysSoBriefly) {
   std::vector<CTestEntry> entries = {{"run.bat", 1}};
   for (int k = 0; k < 7; ++k) entries.push_back({"f" + std::to_string(k) + ".txt", 1});
   WriteWholeFile(dir_ / "many.exe", BuildPackage(MakePeImage(CPeImageShape()), entries));
@@ -83,7 +90,7 @@ TEST_F(PackfileReadTest, ExtractOverAnExistingTreeSaysSoBriefly) {
   EXPECT_NE(again.err.find("... and 3 more entries whose names exist in "), std::string::npos) << again.err;
 }
 
-TEST_F(PackfileReadTest, ExtractNeverFollowsALinkInTheOutputFolder) {
+TEST_F(PackfileExtractTest, ExtractNeverFollowsALinkInTheOutputFolder) {
   fs::create_directory(dir_ / "out");
   fs::create_symlink(dir_ / "outside/victim.txt", dir_ / "out/run.bat");        // dangling
   fs::create_symlink(dir_ / "outside/existing.txt", dir_ / "out/setup.exe");  // to a file
@@ -102,7 +109,7 @@ TEST_F(PackfileReadTest, ExtractNeverFollowsALinkInTheOutputFolder) {
   EXPECT_EQ(ReadFile(dir_ / "out/setup.exe"), ReadFile(dir_ / "setup.exe"));
 }
 
-TEST_F(PackfileReadTest, AFailedExtractionLeavesTheFolderAsItWas) {
+TEST_F(PackfileExtractTest, AFailedExtractionLeavesTheFolderAsItWas) {
   fs::create_directories(dir_ / "out/setup.exe");  // a folder where the second entry goes
   fs::create_symlink(dir_ / "outside/existing.txt", dir_ / "out/run.bat");
   CRun run = RunPackfile({"extract", "--force", dir_ / "installer.exe", dir_ / "out"});
@@ -114,22 +121,32 @@ TEST_F(PackfileReadTest, AFailedExtractionLeavesTheFolderAsItWas) {
   EXPECT_TRUE(fs::is_directory(dir_ / "out/setup.exe"));
 }
 
-TEST_F(PackfileReadTest, NamesAreShownWithControlCharactersEscaped) {
-  Bytes file = BuildPackage(MakePeImage(CPeImageShape()),
-                            {{"run.bat", 3}, {"a\x1b[2Jb.txt", 4}, {"fake\n          1024  row.txt", 5}});
-  WriteWholeFile(dir_ / "odd.exe", file);
-  CRun list = RunPackfile({"list", dir_ / "odd.exe"});
-  ASSERT_EQ(list.code, 0) << list.err;
-  EXPECT_EQ(list.out.find('\x1b'), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("a\\x1B[2Jb.txt"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("fake\\x0A "), std::string::npos) << list.out;
-  CRun verify = RunPackfile({"verify", dir_ / "odd.exe"});
-  EXPECT_EQ(verify.out.find('\x1b'), std::string::npos) << verify.out;
-  EXPECT_NE(verify.out.find("(fake\\x0A "), std::string::npos) << verify.out;
-  CRun extract = RunPackfile({"extract", dir_ / "odd.exe", dir_ / "out"});
-  EXPECT_EQ(extract.code, 1);
-  EXPECT_EQ(extract.err.find('\x1b'), std::string::npos) << extract.err;
-  ExpectOutHolds({});
+
+TEST_F(PackfileExtractTest, ExtractWritesWhatWasPacked) {
+  WriteWholeFile(dir_ / "files/caf\xC3\xA9.txt", "accent");
+  ASSERT_EQ(BuildFromFiles().code, 0);
+  CRun run = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  for (const char* name : {"run.bat", "setup.exe", "caf\xC3\xA9.txt"}) {
+    EXPECT_EQ(ReadFile(dir_ / (std::string("out/") + name)), ReadFile(dir_ / (std::string("files/") + name))) << name;
+  }
+  CRun again = RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"});
+  EXPECT_EQ(again.code, 1);
+  EXPECT_NE(again.err.find("exists"), std::string::npos) << again.err;
+  EXPECT_EQ(RunPackfile({"extract", "--force", dir_ / "setup.exe", dir_ / "out"}).code, 0);
+}
+
+TEST_F(PackfileExtractTest, ExtractRefusesACutEntry) {
+  ASSERT_EQ(BuildFromFiles().code, 0);
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  Bytes stub(file.end() - 284, file.end());
+  file.resize(file.size() - 284 - 100);
+  file.insert(file.end(), stub.begin(), stub.end());
+  WriteWholeFile(dir_ / "cut.exe", file);
+  CRun run = RunPackfile({"extract", dir_ / "cut.exe", dir_ / "out"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("run past the stub header"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
 }
 
 }  // namespace
