@@ -1,5 +1,3 @@
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -127,7 +125,7 @@ void CheckOutput(const CBuildRequest& request, const std::vector<std::string>& e
   if (outFolder.empty()) outFolder = ".";
   std::string outName = fs::path(request.out).filename().string();
   bool outExcluded = false;
-  for (const std::string& glob : excludes) outExcluded = outExcluded || fnmatch(glob.c_str(), outName.c_str(), 0) == 0;
+  for (const std::string& glob : excludes) outExcluded = outExcluded || MatchesGlob(glob, outName);
   std::error_code ec;
   for (const std::string& folder : inputs.folders) {
     // Once written it is caught below as an input; before, only its folder tells.

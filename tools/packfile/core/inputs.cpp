@@ -1,7 +1,5 @@
 #include "tools/packfile/core/inputs.h"
 
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +20,7 @@ struct CCollector {
 
   bool Excluded(const std::string& name) const {
     for (const std::string& glob : excludes) {
-      if (fnmatch(glob.c_str(), name.c_str(), 0) == 0) return true;
+      if (MatchesGlob(glob, name)) return true;
     }
     return false;
   }
@@ -101,6 +99,59 @@ struct CCollector {
 };
 
 }  // namespace
+
+bool MatchesGlob(const std::string& glob, const std::string& name) {
+  std::size_t g = 0, n = 0;
+  std::size_t starGlob = std::string::npos, starName = 0;  // where to resume after the last *
+  while (n < name.size()) {
+    bool matched = false;
+    std::size_t next = g + 1;
+    if (g < glob.size() && glob[g] == '*') {
+      starGlob = g++;
+      starName = n;
+      continue;
+    }
+    if (g < glob.size() && glob[g] == '?') {
+      matched = true;
+    } else if (g < glob.size() && glob[g] == '[') {
+      std::size_t k = g + 1;
+      bool negate = k < glob.size() && (glob[k] == '!' || glob[k] == '^');
+      if (negate) ++k;
+      bool inSet = false;
+      std::size_t first = k;
+      for (; k < glob.size() && (glob[k] != ']' || k == first); ++k) {
+        if (k + 2 < glob.size() && glob[k + 1] == '-' && glob[k + 2] != ']') {
+          inSet = inSet || (name[n] >= glob[k] && name[n] <= glob[k + 2]);
+          k += 2;
+        } else {
+          inSet = inSet || name[n] == glob[k];
+        }
+      }
+      if (k < glob.size()) {
+        matched = inSet != negate;
+        next = k + 1;
+      } else {
+        matched = name[n] == '[';  // no closing bracket: a plain '['
+      }
+    } else if (g < glob.size() && glob[g] == '\\' && g + 1 < glob.size()) {
+      matched = name[n] == glob[g + 1];
+      next = g + 2;
+    } else {
+      matched = g < glob.size() && name[n] == glob[g];
+    }
+    if (matched) {
+      g = next;
+      ++n;
+    } else if (starGlob != std::string::npos) {
+      g = starGlob + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (g < glob.size() && glob[g] == '*') ++g;
+  return g == glob.size();
+}
 
 bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
                   std::string* error) {

@@ -20,6 +20,10 @@ struct CInputFile {
 bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
                   std::string* error);
 
+// True when `name` matches the shell pattern `glob` as --exclude reads it:
+// * any run, ? one character, [abc] [a-z] [!a] a set, \x the character x.
+bool MatchesGlob(const std::string& glob, const std::string& name);
+
 struct CCollectedInputs {
   std::vector<CInputFile> files;
   std::size_t excluded = 0;          // files left out by an exclusion

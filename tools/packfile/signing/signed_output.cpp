@@ -1,5 +1,7 @@
 #include "tools/packfile/signing/signed_output.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "bytes/file_bytes.h"
@@ -14,8 +16,12 @@ bool ReadFacts(const std::string& path, std::uint64_t packageEnd, CPeImage* imag
                std::string* error) {
   CFileSource file(path);
   std::string why;
-  if (!file.IsOpen() || !ReadPeImage(file, image, &why)) {
-    *error = "cannot read the signed file " + why;
+  if (!file.IsOpen()) {
+    *error = "cannot open the signed file: " + file.OpenError();
+    return false;
+  }
+  if (!ReadPeImage(file, image, &why)) {
+    *error = "the signed file is no PE image: " + why;
     return false;
   }
   CPeDataDirectory table = PeDirectory(*image, kPeSecurityDirectory);
@@ -40,12 +46,14 @@ bool CheckSignedOutput(const std::string& path, std::uint64_t packageEnd, bool* 
   std::uint32_t sum = 0;
   if (!ReadFacts(path, packageEnd, &image, &sum, error)) return false;
   if (sum == image.checkSum) return true;
+  errno = 0;
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
   file.seekp(static_cast<std::streamoff>(image.checkSumOffset));
   file.write(reinterpret_cast<const char*>(&sum), sizeof(sum));
   file.close();
   if (file.fail()) {
-    *error = "cannot rewrite the CheckSum of the signed file";
+    *error = std::string("cannot rewrite the CheckSum of the signed file: ") +
+             (errno != 0 ? std::strerror(errno) : "write failed");
     return false;
   }
   *fixedCheckSum = true;

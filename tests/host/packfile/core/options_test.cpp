@@ -4,6 +4,7 @@
 #include "gtest/gtest.h"
 #include "tools/packfile/core/diagnostics.h"
 #include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/options.h"
 
 namespace {
@@ -71,6 +72,22 @@ TEST(DiagnosticsTest, PrefixesLabelsEscapesAndCountsTheWorstFault) {
             "packfile: unknown option --x\n"
             "see `packfile list --help`\n");
   EXPECT_EQ(diagnostics.Errors().front(), "/x/\\x07y: cannot open: No such file or directory");
+}
+
+// --exclude's patterns, matched the way a POSIX shell matches file names.
+TEST(OptionsTest, ExcludePatternsMatchLikeTheShell) {
+  struct {
+    const char* glob;
+    const char* name;
+    bool matches;
+  } cases[] = {
+      {"*.pdb", "app.pdb", true},   {"*.pdb", "app.pdb.txt", false}, {".*", ".git", true},
+      {"old-*", "old-setup.exe", true}, {"a?c", "abc", true},         {"a?c", "ac", false},
+      {"[ab]*", "beta", true},      {"[!ab]*", "beta", false},       {"[a-c]x", "bx", true},
+      {"\\*", "*", true},           {"\\*", "a", false},             {"*a*b", "xaxxb", true},
+      {"*", "", true},              {"[", "[", true},                {"*.*", "noext", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MatchesGlob(c.glob, c.name), c.matches) << c.glob << " " << c.name;
 }
 
 }  // namespace
