@@ -62,27 +62,27 @@ struct CBuildInputs {
 
 std::vector<COptionSpec> BuildSpecs() {
   std::vector<COptionSpec> specs = {
-      {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or signature)"},
+      {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or\nsignature)"},
       {"--out", OptionKind::kValued, "FILE",
-       "the installer to write (replaced only when complete); not the\nlauncher, not one of the inputs, not inside an input folder"},
+       "the installer to write (replaced only when complete);\nnot the launcher, an input, or a new file in an input\nfolder"},
       {"--files-from", OptionKind::kValued, "FILE",
-       "more ITEMs, one per line (- reads standard input), for lists\ntoo long for a command line"},
+       "more ITEMs, one per line (- reads standard input)"},
       {"--exclude", OptionKind::kRepeated, "GLOB", "leave out files whose name matches (repeatable)"},
       {"--stub-name", OptionKind::kValued, "NAME",
-       "the name written into the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe); "
-       "never the launcher\nfile's own name, so renaming it changes no byte"},
+       "the name in the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe), never the\n"
+       "launcher file's own name"},
       {"--allow", OptionKind::kRepeated, "ID",
-       "accept the warning ID (shown with it), even with --strict; with\n--sign also a certificate refusal "
-       "(certificate-expired,\ncertificate-not-yet-valid, certificate-purpose)"},
+       "accept warning ID (shown with it), even with --strict;\nwith --sign also a certificate refusal: "
+       "certificate-\nexpired, certificate-not-yet-valid, certificate-purpose"},
       {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
       {"--progress", OptionKind::kFlag, "",
        "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)"},
       {"--replace", OptionKind::kFlag, "",
-       "take a launcher that carries a package or a signature, and\nbuild from its image without them"},
+       "take a launcher carrying a package or a signature,\nand build from its image without them"},
       {"--no-run-bat", OptionKind::kFlag, "", "allow a package without run.bat (program form only)"},
-      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema packfile-build/1)"},
+      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema\npackfile-build/1)"},
       {"--sign", OptionKind::kFlag, "",
-       "sign the result with osslsigncode (after the package is\nappended, so the signature covers it), with the options below"},
+       "sign the result with osslsigncode (after the package\nis appended, so the signature covers it), with:"},
   };
   specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
   return specs;

@@ -159,8 +159,9 @@ const CCommand kLogCommand = {
     "expected, written and failed (with the file error), the command, and the\n"
     "child's exit code. Exits 3 when FILE cannot be read, 1 when it holds no\n"
     "launcher line.\n",
-    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: no package, a file not written,\n"
-                                        "its command did not start, exited non-zero or was not waited for"},
+    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: no package, a file\n"
+                                        "not written, its command did not start, exited\n"
+                                        "non-zero or was not waited for"},
      {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-log/2, see the README)"}},
     1,
     1,

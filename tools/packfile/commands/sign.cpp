@@ -14,8 +14,8 @@ std::vector<COptionSpec> SignSpecs() {
   std::vector<COptionSpec> specs = {
       {"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"},
       {"--allow", OptionKind::kRepeated, "ID",
-       "sign although the certificate is refused for ID (certificate-expired,\n"
-       "certificate-not-yet-valid, certificate-purpose): a deliberate test certificate"}};
+       "sign although the certificate is refused for ID:\n"
+       "certificate-expired, certificate-not-yet-valid,\ncertificate-purpose (a deliberate test certificate)"}};
   specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
   return specs;
 }

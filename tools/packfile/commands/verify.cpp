@@ -129,7 +129,7 @@ const CCommand kVerifyCommand = {
     "stamp). Prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
     "nothing failed, 1 when the file is bad, 3 when it could not be checked (FILE\n"
     "or --ca unreadable, osslsigncode missing for a signed file).\n",
-    {{"--ca", OptionKind::kValued, "FILE", "also check the signer's certificate chain against FILE (PEM);\n"
+    {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
                                            "an unsigned file then fails"},
      {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/2, see the README)"}},
     1,

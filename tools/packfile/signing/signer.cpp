@@ -18,22 +18,22 @@ const std::vector<COptionSpec>& SignOptionSpecs() {
   static const std::vector<COptionSpec> specs = {
       {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
       {"--key", OptionKind::kValued, "FILE|URI",
-       "its private key: a file, or a PKCS#11 URI (pkcs11:token=...;object=...)\nfor a key in a hardware token or HSM"},
+       "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
       {"--pkcs11-module", OptionKind::kValued, "PATH",
        "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
       {"--pkcs12", OptionKind::kValued, "FILE", "a PKCS#12 file, instead of --cert and --key"},
-      {"--pass", OptionKind::kValued, "PASSWORD", "refused: a password on a command line is visible to every user"},
+      {"--pass", OptionKind::kValued, "PASSWORD", "refused: a command line is visible to every user"},
       {"--pass-file", OptionKind::kValued, "FILE", "the key's password or the token's PIN, in a file"},
-      {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in an environment variable"},
+      {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in a variable"},
       {"--timestamp", OptionKind::kRepeated, "URL",
-       "an RFC 3161 time-stamp service; repeat it for fallbacks, tried in\norder, each twice; "
-       "tried by the trial signature too"},
+       "an RFC 3161 time-stamp service; repeat for fallbacks,\n"
+       "tried in order, twice each, by the trial signature too"},
       {"--sign-hash", OptionKind::kValued, "NAME", "sha256 (default) or sha1"},
-      {"--description", OptionKind::kValued, "TEXT", "the program's description, shown in the elevation prompt"},
+      {"--description", OptionKind::kValued, "TEXT", "the program's description, shown when elevating"},
       {"--url", OptionKind::kValued, "URL", "a link about the program"},
       {"--sign-time", OptionKind::kValued, "SECONDS",
-       "the signing time, seconds since 1970 (default: SOURCE_DATE_EPOCH,\n"
-       "else now); a fixed time makes a signature without time stamp\nreproducible"},
+       "the signing time, seconds since 1970 (default:\n"
+       "SOURCE_DATE_EPOCH, else now); a fixed time makes a\nsignature without time stamp reproducible"},
   };
   return specs;
 }
