@@ -265,7 +265,7 @@ std::string JsonReport(const CBuildRequest& request, const CBuildInputs& inputs,
 }
 
 // Writes the package to a temporary file, signs it if asked, and renames it.
-bool WriteInstaller(const CBuildRequest& request, CByteSource& launcherFile, const CBuildInputs& inputs,
+bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBuildInputs& inputs,
                     bool progress, std::uint64_t* length, CDiagnostics& diagnostics) {
   const CLauncherImage& launcher = inputs.launcher;
   CPrefixSource prefix(launcherFile, launcher.length);

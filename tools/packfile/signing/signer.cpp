@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -104,7 +105,7 @@ bool RunOnce(const std::string& tool, const CSignOptions& options, const std::st
 // error lists each with osslsigncode's reason (a kCannotCheck fault: the
 // services, not the inputs, failed).
 bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
-               std::string* error, Fault* fault) {
+               std::string* error, Fault* fault, std::string* answered = nullptr) {
   *fault = Fault::kBad;
   std::string tool = FindInPath("osslsigncode");
   if (tool.empty()) {
@@ -119,7 +120,10 @@ bool RunSigner(const CSignOptions& options, const std::string& in, const std::st
     for (int attempt = 1; attempt <= kTimestampTries; ++attempt) {
       std::vector<std::string> messages;
       int status = 0;
-      if (RunOnce(tool, options, in, out, url, &messages, &status)) return true;
+      if (RunOnce(tool, options, in, out, url, &messages, &status)) {
+        if (answered != nullptr) *answered = url;
+        return true;
+      }
       if (url.empty() || !TimestampFailed(messages)) {
         *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
         for (const std::string& line : messages) *error += "\n  osslsigncode: " + line;
@@ -244,7 +248,7 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
   if (!diagnostics.HasErrors()) CheckCertificate(options, diagnostics);
 }
 
-bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics) {
+bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics) {
   const std::string refused = "a trial signature of the launcher image failed, nothing was built: ";
   std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -265,7 +269,11 @@ bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t le
   std::string error;
   Fault fault = Fault::kCannotCheck;
   // With the time stamp: an outage stops the build before anything is written.
-  bool signedOk = copied && RunSigner(options, in, out, true, &error, &fault);
+  std::string answered;
+  bool signedOk = copied && RunSigner(options, in, out, true, &error, &fault, &answered);
+  // The service that answered is asked first when the package is signed.
+  auto first = std::find(options.timestampUrls.begin(), options.timestampUrls.end(), answered);
+  if (first != options.timestampUrls.end()) std::rotate(options.timestampUrls.begin(), first, first + 1);
   if (!copied) error = "cannot write a scratch copy of the launcher";
   unlink(in.c_str());
   unlink(out.c_str());

@@ -46,9 +46,10 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics);
 // Signs the first `length` bytes of `image` (the launcher image) into a
 // scratch file and throws it away: a wrong password, a key that does not
 // match the certificate, a broken PKCS#12 file or time-stamp services that
-// all fail show before a build.
-// False after reporting why (osslsigncode's own reasons included).
-bool TrialSign(const CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics);
+// all fail show before a build. False after reporting why (osslsigncode's
+// own reasons included). The time-stamp service that answered moves to the
+// front of `options.timestampUrls`, so the real signature asks it first.
+bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics);
 
 // Signs `in`, whose package ends at `packageEnd` (its length), into
 // `finalPath`, replaced only when the signed file checks out. False after

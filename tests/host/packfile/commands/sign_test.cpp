@@ -253,6 +253,62 @@ TEST_F(PackfileSignTest, VerifyReportsTheTimeStamp) {
   EXPECT_NE(changed.out.find("ok    time stamped (its time is not shown"), std::string::npos) << changed.out;
 }
 
+// A local RFC 3161 service (openssl ts behind Python's HTTP server) that
+// answers its first request with 503: the dead first service is tried twice,
+// the second answers on its retry, and the signature carries its time stamp.
+TEST_F(PackfileSignTest, TimestampServicesAreTriedInOrderAndRetried) {
+  WriteWholeFile(dir_ / "ts.cnf",
+                 "[ tsa ]\ndefault_tsa = t\n[ t ]\nserial = " + dir_ / "serial" +
+                     "\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                     "ess_cert_id_alg = sha256\n");
+  WriteWholeFile(dir_ / "serial", "01\n");
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tsa -addext "
+                  "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
+            0);
+  WriteWholeFile(dir_ / "tsa.py", R"(import http.server, subprocess, sys, os
+here, served = sys.argv[1], [0]
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        open(os.path.join(here, "query"), "wb").write(self.rfile.read(int(self.headers["Content-Length"])))
+        served[0] += 1
+        open(os.path.join(here, "requests"), "w").write(str(served[0]))
+        if served[0] == 1:
+            self.send_response(503); self.end_headers(); return
+        subprocess.run(["openssl", "ts", "-reply", "-config", os.path.join(here, "ts.cnf"), "-queryfile",
+                        os.path.join(here, "query"), "-signer", os.path.join(here, "tsa.pem"), "-inkey",
+                        os.path.join(here, "tsa.key"), "-out", os.path.join(here, "reply")], check=True)
+        reply = open(os.path.join(here, "reply"), "rb").read()
+        self.send_response(200); self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply))); self.end_headers(); self.wfile.write(reply)
+    def log_message(self, *args): pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+open(os.path.join(here, "port.tmp"), "w").write(str(server.server_port)); os.rename(os.path.join(here, "port.tmp"), os.path.join(here, "port"))
+server.serve_forever()
+)");
+  ASSERT_EQ(std::system(("python3 " + dir_ / "tsa.py" + " " + dir_.Path().string() + " >/dev/null 2>&1 & echo $! >" +
+                         dir_ / "tsa.pid").c_str()),
+            0);
+  struct CStopService {
+    std::string pidFile;
+    ~CStopService() {
+      Bytes pid = ReadFile(pidFile);
+      if (!pid.empty()) Shell("kill " + std::string(pid.begin(), pid.end()));
+    }
+  } stop{dir_ / "tsa.pid"};
+  for (int k = 0; k < 100 && !fs::exists(dir_ / "port"); ++k) Shell("sleep 0.1");
+  Bytes port = ReadFile(dir_ / "port");
+  ASSERT_FALSE(port.empty()) << "the local time-stamp service did not start";
+  std::string live = "http://127.0.0.1:" + std::string(port.begin(), port.end()) + "/";
+  CRun run = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--timestamp",
+                          "http://127.0.0.1:9/", "--timestamp", live});
+  ASSERT_EQ(run.code, 0) << run.err;
+  // 503, then the trial's time stamp, then the package's: the dead service is not asked again.
+  Bytes requests = ReadFile(dir_ / "requests");
+  EXPECT_EQ(std::string(requests.begin(), requests.end()), "3");
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_NE(verify.out.find("ok    time stamp "), std::string::npos) << verify.out;
+}
+
 // Certificates Windows rejects are refused before anything is built, unless
 // --allow names the refusal; verify passes osslsigncode's reason through.
 TEST_F(PackfileSignTest, RefusesACertificateWindowsRejects) {
