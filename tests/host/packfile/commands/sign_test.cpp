@@ -309,6 +309,25 @@ server.serve_forever()
   EXPECT_NE(verify.out.find("ok    time stamp "), std::string::npos) << verify.out;
 }
 
+// verify --json names each signature fact and gives each check a stable id.
+TEST_F(PackfileSignTest, VerifyJsonDescribesTheSignature) {
+  ASSERT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "1800000000",
+                         "--allow", "certificate-expired"})
+                .code,
+            0);
+  CRun verify = RunPackfile({"verify", "--json", "--ca", dir_ / "cert.pem", dir_ / "setup.exe"});
+  std::string why;
+  EXPECT_TRUE(MatchesJsonSchema(verify.out, std::string(PACKFILE_SCHEMAS) + "/verify.schema.json", &why))
+      << why << verify.out;
+  for (const char* part : {"\"signed\":true", "\"subject\":\"/CN=packfile-test\"", "\"issuer\":\"/CN=packfile-test\"",
+                           "\"signingTime\":\"Jan 15 08:00:00 2027 GMT\"", "\"digestAlgorithm\":\"SHA256\"",
+                           "\"digestMatches\":true", "\"timestamped\":false", "\"timestampTime\":null",
+                           "{\"id\":\"signature-digest\",\"status\":\"ok\"", "{\"id\":\"signer\",\"status\":\"ok\"",
+                           "{\"id\":\"timestamp\",\"status\":\"warn\"", "{\"id\":\"certificate-chain\",\"status\":"}) {
+    EXPECT_NE(verify.out.find(part), std::string::npos) << part << "\n" << verify.out;
+  }
+}
+
 // Certificates Windows rejects are refused before anything is built, unless
 // --allow names the refusal; verify passes osslsigncode's reason through.
 TEST_F(PackfileSignTest, RefusesACertificateWindowsRejects) {
