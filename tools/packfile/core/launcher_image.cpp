@@ -59,9 +59,8 @@ bool HoldsUtf16(const std::vector<std::uint8_t>& data, const std::u16string& tex
   return std::search(data.begin(), data.end(), bytes.begin(), bytes.end()) != data.end();
 }
 
-// The value of the version block's string `key` (a String structure: lengths
-// and type, the key, padding to 4 bytes from the block's start, the value),
-// as UTF-8; empty when the block has no such string.
+}  // namespace
+
 std::string VersionString(const std::vector<std::uint8_t>& data, const std::u16string& key) {
   std::vector<std::uint8_t> bytes;
   for (char16_t unit : key + u'\0') {
@@ -80,8 +79,6 @@ std::string VersionString(const std::vector<std::uint8_t>& data, const std::u16s
   }
   return text;
 }
-
-}  // namespace
 
 CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe) {
   CLauncherIdentity identity;

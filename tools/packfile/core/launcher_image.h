@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bytes/byte_stream.h"
 #include "pe/pe_image.h"
@@ -28,6 +29,11 @@ struct CLauncherIdentity {
   std::string originalName;   // the block's OriginalFilename (UTF-8), when it has one
   std::string why;            // when not ours: what is missing
 };
+
+// The value of string `key` in a version block's bytes (a String structure:
+// lengths and type, the key, padding to 4 bytes from the block's start, the
+// value), as UTF-8; empty when the block has no such string.
+std::string VersionString(const std::vector<std::uint8_t>& block, const std::u16string& key);
 
 // Reads the launcher's version block (resource 16, id 1) through the PE
 // resource reader: an image without it, or whose block does not name the
