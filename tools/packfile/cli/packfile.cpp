@@ -66,20 +66,19 @@ int RunCommand(const CCommand& command, const std::vector<std::string>& args, st
                CDiagnostics& diagnostics) {
   CParsedArgs parsed;
   std::string error;
-  if (!ParseOptions(args, Options(command), &parsed, &error)) {
-    // A --json run still prints its one document.
-    if (command.jsonSchema != nullptr && std::find(args.begin(), args.end(), "--json") != args.end()) {
-      out << JsonErrorDocument(command.jsonSchema, "", {error});
-    }
-    return diagnostics.Usage(error, command.name);
-  }
-  if (parsed.Has("--help")) {
+  bool parsedOk = ParseOptions(args, Options(command), &parsed, &error);
+  if (parsedOk && parsed.Has("--help")) {
     out << CommandHelp(command);
     return kExitOk;
   }
   std::size_t count = parsed.operands.size();
-  if (count < command.minOperands || count > command.maxOperands) {
-    return diagnostics.Usage(command.operands, command.name);
+  if (parsedOk && (count < command.minOperands || count > command.maxOperands)) error = command.operands;
+  if (!error.empty()) {
+    // A --json run still prints its one document.
+    if (command.jsonSchema != nullptr && std::find(args.begin(), args.end(), "--json") != args.end()) {
+      out << JsonErrorDocument(command.jsonSchema, count == 1 ? parsed.operands[0] : "", {error});
+    }
+    return diagnostics.Usage(error, command.name);
   }
   return command.run(CCommandRun{parsed, in, out, diagnostics});
 }

@@ -318,8 +318,11 @@ int RunBuild(const CCommandRun& run) {
   CDiagnostics& diagnostics = run.diagnostics;
   CBuildRequest request;
   std::string usage = ParseBuild(run.args, &request);
-  if (!usage.empty()) return diagnostics.Usage(usage, "build");
   bool json = run.args.Has("--json");
+  if (!usage.empty()) {
+    if (json) run.out << JsonErrorDocument(kSchema, request.out, {usage});
+    return diagnostics.Usage(usage, "build");
+  }
   auto refuse = [&]() {
     if (json) run.out << JsonErrorDocument(kSchema, request.out, diagnostics.Errors());
     return diagnostics.ExitCode();

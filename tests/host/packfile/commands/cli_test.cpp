@@ -131,6 +131,8 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
       {{"list", "--json", dir_ / "cut.exe"}, "list", true},
       {{"list", "--json", dir_ / "missing.exe"}, "list", true},
       {{"list", "--json", "--bogus", dir_ / "setup.exe"}, "list", true},
+      {{"list", "--json"}, "list", true},
+      {{"build", "--json", dir_ / "files"}, "build", true},
       {{"verify", "--json", dir_ / "missing.exe"}, "verify", true},
       {{"log", "--json", dir_ / "missing.log"}, "log", true},
       {BuildArgs(dir_ / "again.exe", {"--json", dir_ / "nothing-here"}), "build", true},
