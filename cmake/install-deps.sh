@@ -5,7 +5,8 @@
 # nothing here as long as apt can still install them.
 set -e
 PACKAGES="cmake make g++ python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 googletest
-xvfb xdotool imagemagick osslsigncode openssl libssl-dev python3-jsonschema clang libclang-rt-14-dev"
+xvfb xdotool imagemagick osslsigncode openssl libssl-dev python3-jsonschema clang libclang-rt-14-dev
+softhsm2 libengine-pkcs11-openssl opensc"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -4,6 +4,17 @@
 #include <cstring>
 #include <string>
 
+#include "pe/pe_layout.h"
+
+// The launcher's copy of the PE facts (reading_rules.h) and the PE reader's
+// must describe the same headers.
+static_assert(kDosHeaderBytes == pe::kDosHeaderBytes && kPeOffsetAt == pe::kPeOffsetAt &&
+                  kOptionalHeaderAt == pe::kOptionalHeaderAt && kPe32Magic == pe::kPe32Magic &&
+                  kPe32PlusMagic == pe::kPe32PlusMagic && kDirectoriesAtPe32 == pe::kDirectoriesAtPe32 &&
+                  kDirectoriesAtPe32Plus == pe::kDirectoriesAtPe32Plus && kDirectoryBytes == pe::kDirectoryBytes &&
+                  kSecurityDirectory == pe::kSecurityDirectory,
+              "format/reading_rules.h and pe/pe_layout.h agree");
+
 namespace {
 
 // The launcher's read: bytes the file cannot supply keep what the buffer held.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 #include "format/reading_rules.h"
 
 struct CLocatorRead {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 
 struct CPackEntry {
   std::string name;              // Windows-1252, checked by the caller

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 
 // Sums a file fed in order, in pieces of any size, so that a package is summed
 // while it is written.

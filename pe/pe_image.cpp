@@ -55,7 +55,7 @@ void ReadOptionalHeader(const std::vector<std::uint8_t>& h, std::size_t o, CPeIm
 }
 
 void ReadDirectories(const std::vector<std::uint8_t>& h, std::size_t o, CPeImage* image) {
-  std::size_t first = image->pe32plus ? kDirectoriesAtPe32Plus : kDirectoriesAtPe32;
+  std::size_t first = image->pe32plus ? pe::kDirectoriesAtPe32Plus : pe::kDirectoriesAtPe32;
   std::size_t room = (image->sizeOfOptionalHeader - first) / 8;
   std::size_t count = std::min<std::size_t>({image->numberOfRvaAndSizes, room, kMaxDirectories});
   for (std::size_t k = 0; k < count; ++k) {
@@ -65,7 +65,8 @@ void ReadDirectories(const std::vector<std::uint8_t>& h, std::size_t o, CPeImage
     image->directories.push_back(entry);
   }
   if (count > kPeSecurityDirectory) {
-    image->securityEntryOffset = image->peOffset + kOptionalHeaderAt + first + kDirectoryBytes * kSecurityDirectory;
+    image->securityEntryOffset =
+        image->peOffset + pe::kOptionalHeaderAt + first + pe::kDirectoryBytes * pe::kSecurityDirectory;
   }
 }
 
@@ -87,10 +88,10 @@ void ReadSections(const std::vector<std::uint8_t>& h, std::size_t o, std::size_t
 
 bool ReadPeImage(CByteSource& source, CPeImage* image, std::string* error) {
   *image = CPeImage();
-  std::vector<std::uint8_t> dos(kDosHeaderBytes);
+  std::vector<std::uint8_t> dos(pe::kDosHeaderBytes);
   if (!ReadExact(source, 0, dos.data(), dos.size())) return Fail(error, "shorter than a DOS header");
   if (dos[0] != 'M' || dos[1] != 'Z') return Fail(error, "no MZ signature");
-  std::int32_t peOffset = Get<std::int32_t>(dos, kPeOffsetAt);
+  std::int32_t peOffset = Get<std::int32_t>(dos, pe::kPeOffsetAt);
   if (peOffset < 0 || static_cast<std::uint64_t>(peOffset) >= source.Size()) {
     return Fail(error, "PE header offset outside the file");
   }
@@ -105,18 +106,18 @@ bool ReadPeImage(CByteSource& source, CPeImage* image, std::string* error) {
   image->sizeOfOptionalHeader = Get<std::uint16_t>(h, 20);
   image->characteristics = Get<std::uint16_t>(h, 22);
 
-  std::size_t optional = kOptionalHeaderAt;
+  std::size_t optional = pe::kOptionalHeaderAt;
   h.resize(optional + image->sizeOfOptionalHeader + sectionCount * kSectionHeaderSize);
   if (!ReadExact(source, image->peOffset + optional, h.data() + optional, h.size() - optional)) {
     return Fail(error, "PE headers cut short");
   }
   if (image->sizeOfOptionalHeader < 2) return Fail(error, "no optional header");
   image->magic = Get<std::uint16_t>(h, optional);
-  if (image->magic != kPe32Magic && image->magic != kPe32PlusMagic) return Fail(error, "unknown optional header magic");
-  image->pe32plus = image->magic == kPe32PlusMagic;
-  if (image->sizeOfOptionalHeader < (image->pe32plus ? kDirectoriesAtPe32Plus : kDirectoriesAtPe32)) return Fail(error, "optional header too short");
+  if (image->magic != pe::kPe32Magic && image->magic != pe::kPe32PlusMagic) return Fail(error, "unknown optional header magic");
+  image->pe32plus = image->magic == pe::kPe32PlusMagic;
+  if (image->sizeOfOptionalHeader < (image->pe32plus ? pe::kDirectoriesAtPe32Plus : pe::kDirectoriesAtPe32)) return Fail(error, "optional header too short");
   ReadOptionalHeader(h, optional, image);
-  image->checkSumOffset = image->peOffset + optional + 64;
+  image->checkSumOffset = image->peOffset + optional + pe::kCheckSumAt;
   ReadDirectories(h, optional, image);
   ReadSections(h, optional + image->sizeOfOptionalHeader, sectionCount, image);
   return true;

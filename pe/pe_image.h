@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
-#include "format/reading_rules.h"
+#include "bytes/byte_stream.h"
+#include "pe/pe_layout.h"
 
 // Data directory indexes used here.
-constexpr int kPeResourceDirectory = 2;
-constexpr int kPeSecurityDirectory = static_cast<int>(kSecurityDirectory);
+constexpr int kPeResourceDirectory = static_cast<int>(pe::kResourceDirectory);
+constexpr int kPeSecurityDirectory = static_cast<int>(pe::kSecurityDirectory);
 
 constexpr std::uint16_t kPeMachineI386 = 0x014C;
 constexpr std::uint16_t kPeMachineAmd64 = 0x8664;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 #include "pe/pe_image.h"
 
 // Resource types used here.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "format/file_bytes.h"
+#include "bytes/file_bytes.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "format/file_bytes.h"
+#include "bytes/file_bytes.h"
 #include "tests/support/command_line.h"
 #include "wine_prefix.h"
 

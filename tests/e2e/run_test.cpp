@@ -161,6 +161,10 @@ TEST_F(RunTest, PackfileLogTellsTheRunsApart) {
   for (const std::string& expected : expectedParts) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
+  // The last run's command did not start: log --check fails it.
+  EXPECT_EQ(e2e::Shell(test_support::ShellQuote(UNPACK_E2E_PACKFILE) + " log --check " +
+                       test_support::ShellQuote(e2e::LogPath()) + " >/dev/null 2>&1"),
+            1);
 }
 
 }  // namespace

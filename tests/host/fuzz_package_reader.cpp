@@ -7,8 +7,8 @@
 #include "format/package_layout.h"
 #include "format/package_reader.h"
 #include "tests/support/memory_bytes.h"
-#include "tools/packfile/entry_name.h"
-#include "tools/packfile/verify.h"
+#include "tools/packfile/core/entry_name.h"
+#include "tools/packfile/core/verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   CMemorySource file(data, size);

@@ -10,7 +10,7 @@
 #include "packfile_harness.h"
 #include "pe/pe_image.h"
 #include "tests/support/memory_bytes.h"
-#include "tools/packfile/verify.h"
+#include "tools/packfile/core/verify.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "gtest/gtest.h"
 #include "tests/support/command_line.h"
 #include "tests/support/host_shell_posix.h"
-#include "tools/packfile/commands.h"
+#include "tools/packfile/cli/packfile.h"
 
 using test_support::ReadWholeFile;
 using test_support::Shell;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 
 // Reads from memory it does not own; the bytes must outlive the source.
 class CMemorySource : public CByteSource {

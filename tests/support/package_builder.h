@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_stream.h"
+#include "bytes/byte_stream.h"
 
 namespace test_support {
 

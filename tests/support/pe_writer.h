@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/reading_rules.h"
 #include "pe/pe_image.h"
 
 struct CPeImageShape {

@@ -1,0 +1,43 @@
+// Byte sources and sinks over files, through the standard streams only so
+// that the same code builds for the host and for Windows.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "bytes/byte_stream.h"
+
+// Reads a file; an unopenable file reads as empty (check IsOpen).
+class CFileSource : public CByteSource {
+ public:
+  explicit CFileSource(const std::string& path);
+  // True when the file was opened.
+  bool IsOpen() const { return open_; }
+  // Why it was not: the system's reason, e.g. "No such file or directory".
+  const std::string& OpenError() const { return openError_; }
+  std::uint64_t Size() const override { return size_; }
+  std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+
+ private:
+  std::ifstream in_;
+  bool open_ = false;
+  std::uint64_t size_ = 0;
+  std::string openError_;
+};
+
+// Writes a file from its start, creating or truncating it.
+class CFileSink : public CByteSink {
+ public:
+  explicit CFileSink(const std::string& path);
+  // True when the file was opened and no write has failed.
+  bool IsOpen() const { return open_; }
+  bool Write(const void* data, std::size_t length) override;
+  bool Patch(std::uint64_t offset, const void* data, std::size_t length) override;
+  // Flushes and closes; false when anything written could not be stored.
+  bool Close();
+
+ private:
+  std::ofstream out_;
+  bool open_ = false;
+  std::uint64_t written_ = 0;
+};

@@ -1,0 +1,332 @@
+// Signing through osslsigncode, with a certificate made at test time.
+#include <cstdlib>
+#include <filesystem>
+
+#include "bytes/file_bytes.h"
+#include "format/package_layout.h"
+#include "gtest/gtest.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "packfile_harness.h"
+#include "tests/support/memory_bytes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class PackfileSignTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
+                    dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
+              0);
+    WriteLauncher(dir_ / "UnPackFile.exe");
+    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
+  }
+
+  CRun BuildSigned(const std::vector<std::string>& signing, const std::string& out = "setup.exe") {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / out, "--sign"};
+    args.insert(args.end(), signing.begin(), signing.end());
+    args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
+    return RunPackfile(args);
+  }
+
+  // The certificate table must start right where the unsigned package ended.
+  void ExpectTableAfterStub(std::uint64_t unsignedLength) {
+    Bytes file = ReadFile(dir_ / "setup.exe");
+    CMemorySource source(file);
+    CPeImage image;
+    std::string error;
+    ASSERT_TRUE(ReadPeImage(source, &image, &error)) << error;
+    CPeDataDirectory table = PeDirectory(image, kPeSecurityDirectory);
+    EXPECT_EQ(table.virtualAddress, unsignedLength);
+    EXPECT_EQ(table.virtualAddress + table.size, file.size());
+    PACKFILE_HEADER stub = DecodeRecord(file.data() + table.virtualAddress - kPackHeaderSize);
+    EXPECT_EQ(stub.size, 1024u);
+    EXPECT_EQ(RecordName(stub), "UnPackFile.exe");
+    // osslsigncode writes the CheckSum itself: an independent check of ours.
+    std::uint32_t sum = 0;
+    ASSERT_TRUE(ComputePeChecksum(source, image.checkSumOffset, &sum));
+    EXPECT_EQ(sum, image.checkSum);
+  }
+
+  CScratchFolder dir_;
+};
+
+// Image, run.bat (11 bytes), data.bin (3,001), no filler needed, stub header.
+constexpr std::uint64_t kUnsignedLength = 1024 + 284 + 11 + 284 + 3001 + 284;
+
+TEST_F(PackfileSignTest, SignsWithCertificateAndKey) {
+  CRun run = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ExpectTableAfterStub(kUnsignedLength);
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  CRun list = RunPackfile({"list", dir_ / "setup.exe"});
+  EXPECT_NE(list.out.find("header offset: 1024\n"), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("certificate table: 0 bytes"), std::string::npos) << list.out;
+  // The signature covers the package: valid as written, broken by a changed byte.
+  std::string check = "osslsigncode verify -CAfile " + dir_ / "cert.pem" + " -in ";
+  EXPECT_EQ(Shell(check + dir_ / "setup.exe"), 0);
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  file[1024 + 284 + 3] ^= 1;
+  WriteWholeFile(dir_ / "changed.exe", file);
+  EXPECT_NE(Shell(check + dir_ / "changed.exe"), 0);
+}
+
+TEST_F(PackfileSignTest, SignsWithAPkcs12File) {
+  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+                  dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
+            0);
+  WriteWholeFile(dir_ / "pass.txt", "secret");
+  CRun run = BuildSigned({"--pkcs12", dir_ / "id.p12", "--pass-file", dir_ / "pass.txt", "--sign-hash", "sha256"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ExpectTableAfterStub(kUnsignedLength);
+}
+
+TEST_F(PackfileSignTest, SaysSoWhenTheSignerFailsOrIsMissing) {
+  CRun badKey = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "run.bat"});
+  EXPECT_EQ(badKey.code, 1);
+  EXPECT_NE(badKey.err.find("osslsigncode failed"), std::string::npos) << badKey.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+
+  std::string path = std::getenv("PATH");
+  fs::create_directory(dir_ / "empty");
+  setenv("PATH", (dir_ / "empty").c_str(), 1);
+  CRun missing = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"});
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(missing.code, 3);  // the job, not the artefact, is broken
+  EXPECT_NE(missing.err.find("osslsigncode was not found"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fs::exists(dir_ / "setup.exe"));
+}
+
+// Each way signing goes wrong names its cause, and nothing is written.
+TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
+  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+                  dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
+            0);
+  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+            0);
+  WriteWholeFile(dir_ / "wrong.txt", "wrong");
+  setenv("PACKFILE_TEST_WRONG", "wrong", 1);
+  unsetenv("PACKFILE_TEST_UNSET");
+  struct {
+    std::vector<std::string> signing;
+    int code;
+    const char* cause;
+  } cases[] = {
+      {{"--pkcs12", dir_ / "id.p12", "--pass-file", dir_ / "wrong.txt"}, 1, "osslsigncode: Failed to parse PKCS#12"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem"}, 1, "is encrypted: give its password"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem", "--pass-env", "PACKFILE_TEST_WRONG"}, 1,
+       "osslsigncode: Failed to decode private key file"},
+      {{"--cert", dir_ / "missing.pem", "--key", dir_ / "key.pem"}, 3,
+       "missing.pem cannot be read: No such file or directory"},
+      {{"--pkcs12", dir_ / "id.p12", "--pass-env", "PACKFILE_TEST_UNSET"}, 3, "PACKFILE_TEST_UNSET is not set"},
+      // Every service is tried, twice each, during the trial signature: an outage stops the build first.
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--timestamp", "http://127.0.0.1:9/", "--timestamp",
+        "http://127.0.0.1:7/"},
+       3, "nothing was built: no time-stamp service answered; tried:\n  http://127.0.0.1:9/ (attempt 1): "},
+      {{"--pkcs12", dir_ / "id.p12", "--pass", "secret"}, 2, "password on a command line"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "yesterday"}, 2, "seconds since 1970"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-hash", "md5"}, 2, "sha256 or sha1"},
+  };
+  for (const auto& c : cases) {
+    CRun run = BuildSigned(c.signing);
+    if (c.code == 3 && c.signing.size() > 6) {
+      EXPECT_NE(run.err.find("http://127.0.0.1:7/ (attempt 2): "), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(run.code, c.code) << c.cause << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "setup.exe")) << c.cause;
+  }
+}
+
+// With a fixed signing time a signed build is the same bytes every time, and
+// signing an unsigned build later gives those bytes too.
+TEST_F(PackfileSignTest, AFixedSigningTimeMakesSignedBuildsIdentical) {
+  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+            0);
+  setenv("PACKFILE_TEST_PASS", "secret", 1);
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  std::vector<std::string> signing = {"--cert", dir_ / "cert.pem", "--key", dir_ / "enc.pem", "--pass-env",
+                                      "PACKFILE_TEST_PASS", "--description", "Product setup", "--url",
+                                      "https://example.invalid/",
+                                      // The certificate was made today, after that fixed time: deliberately allowed.
+                                      "--allow", "certificate-not-yet-valid"};
+  CRun first = BuildSigned(signing, "first.exe");
+  CRun second = BuildSigned(signing, "second.exe");
+  unsetenv("SOURCE_DATE_EPOCH");
+  ASSERT_EQ(first.code, 0) << first.err;
+  ASSERT_EQ(second.code, 0) << second.err;
+  EXPECT_EQ(ReadFile(dir_ / "first.exe"), ReadFile(dir_ / "second.exe"));
+
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "later.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  std::vector<std::string> sign = {"sign", "--sign-time", "1700000000", "--out", dir_ / "later-signed.exe"};
+  sign.insert(sign.end(), signing.begin(), signing.end());
+  sign.push_back(dir_ / "later.exe");
+  CRun later = RunPackfile(sign);
+  ASSERT_EQ(later.code, 0) << later.err;
+  EXPECT_EQ(ReadFile(dir_ / "later-signed.exe"), ReadFile(dir_ / "first.exe"));
+  // A signed file is not signed again.
+  sign.back() = dir_ / "first.exe";
+  EXPECT_NE(RunPackfile(sign).err.find("already signed"), std::string::npos);
+  // Signed in place, an executable installer stays executable.
+  fs::permissions(dir_ / "later.exe", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  sign.erase(sign.begin() + 3, sign.begin() + 5);  // no --out
+  sign.back() = dir_ / "later.exe";
+  ASSERT_EQ(RunPackfile(sign).code, 0);
+  EXPECT_EQ(ReadFile(dir_ / "later.exe"), ReadFile(dir_ / "first.exe"));
+  EXPECT_EQ(fs::status(dir_ / "later.exe").permissions(),
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+// A local RFC 3161 service (openssl ts behind Python's HTTP server) that
+// answers its first request with 503: the dead first service is tried twice,
+// the second answers on its retry, and the signature carries its time stamp.
+TEST_F(PackfileSignTest, TimestampServicesAreTriedInOrderAndRetried) {
+  WriteWholeFile(dir_ / "ts.cnf",
+                 "[ tsa ]\ndefault_tsa = t\n[ t ]\nserial = " + dir_ / "serial" +
+                     "\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
+                     "ess_cert_id_alg = sha256\n");
+  WriteWholeFile(dir_ / "serial", "01\n");
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tsa -addext "
+                  "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
+            0);
+  WriteWholeFile(dir_ / "tsa.py", R"(import http.server, subprocess, sys, os
+here, served = sys.argv[1], [0]
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        open(os.path.join(here, "query"), "wb").write(self.rfile.read(int(self.headers["Content-Length"])))
+        served[0] += 1
+        open(os.path.join(here, "requests"), "w").write(str(served[0]))
+        if served[0] == 1:
+            self.send_response(503); self.end_headers(); return
+        subprocess.run(["openssl", "ts", "-reply", "-config", os.path.join(here, "ts.cnf"), "-queryfile",
+                        os.path.join(here, "query"), "-signer", os.path.join(here, "tsa.pem"), "-inkey",
+                        os.path.join(here, "tsa.key"), "-out", os.path.join(here, "reply")], check=True)
+        reply = open(os.path.join(here, "reply"), "rb").read()
+        self.send_response(200); self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(reply))); self.end_headers(); self.wfile.write(reply)
+    def log_message(self, *args): pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+open(os.path.join(here, "port.tmp"), "w").write(str(server.server_port)); os.rename(os.path.join(here, "port.tmp"), os.path.join(here, "port"))
+server.serve_forever()
+)");
+  ASSERT_EQ(std::system(("python3 " + dir_ / "tsa.py" + " " + dir_.Path().string() + " >/dev/null 2>&1 & echo $! >" +
+                         dir_ / "tsa.pid").c_str()),
+            0);
+  struct CStopService {
+    std::string pidFile;
+    ~CStopService() {
+      Bytes pid = ReadFile(pidFile);
+      if (!pid.empty()) Shell("kill " + std::string(pid.begin(), pid.end()));
+    }
+  } stop{dir_ / "tsa.pid"};
+  for (int k = 0; k < 100 && !fs::exists(dir_ / "port"); ++k) Shell("sleep 0.1");
+  Bytes port = ReadFile(dir_ / "port");
+  ASSERT_FALSE(port.empty()) << "the local time-stamp service did not start";
+  std::string live = "http://127.0.0.1:" + std::string(port.begin(), port.end()) + "/";
+  CRun run = BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--timestamp",
+                          "http://127.0.0.1:9/", "--timestamp", live});
+  ASSERT_EQ(run.code, 0) << run.err;
+  // 503, then the trial's time stamp, then the package's: the dead service is not asked again.
+  Bytes requests = ReadFile(dir_ / "requests");
+  EXPECT_EQ(std::string(requests.begin(), requests.end()), "3");
+  CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_NE(verify.out.find("ok    time stamp "), std::string::npos) << verify.out;
+}
+
+// Certificates Windows rejects are refused before anything is built, unless
+// --allow names the refusal; verify passes osslsigncode's reason through.
+TEST_F(PackfileSignTest, RefusesACertificateWindowsRejects) {
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=web -addext "
+                  "extendedKeyUsage=serverAuth -keyout " + dir_ / "web.key" + " -out " + dir_ / "web.pem"),
+            0);
+  struct {
+    std::vector<std::string> signing;
+    int code;
+    const char* says;
+  } cases[] = {
+      {{"--cert", dir_ / "web.pem", "--key", dir_ / "web.key"}, 1,
+       "/CN=web lacks the code-signing purpose (extended key usage 1.3.6.1.5.5.7.3.3): Windows rejects the "
+       "signature; --allow certificate-purpose signs anyway"},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "4102444800"}, 1,
+       "/CN=packfile-test expired on "},
+      {{"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "1000000000"}, 1,
+       "is valid only from "},
+      {{"--cert", dir_ / "web.pem", "--key", dir_ / "web.key", "--allow", "certificate-purpose"}, 0,
+       "note: the signing certificate /CN=web lacks the code-signing purpose"},
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir_ / "setup.exe");
+    CRun run = BuildSigned(c.signing);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(fs::exists(dir_ / "setup.exe"), c.code == 0);
+  }
+  CRun verify = RunPackfile({"verify", "--ca", dir_ / "web.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 1);
+  EXPECT_NE(verify.out.find("osslsigncode: Unsupported Signer's certificate purpose XKU_CODE_SIGN (the signer's "
+                            "certificate lacks the code-signing purpose)"),
+            std::string::npos)
+      << verify.out;
+}
+
+// A key that never leaves a token: a SoftHSM token made here, its key used
+// through osslsigncode's PKCS#11 engine, the PIN from a variable.
+TEST_F(PackfileSignTest, SignsWithAKeyInAHardwareToken) {
+  const std::string module = "/usr/lib/softhsm/libsofthsm2.so";
+  if (Shell("command -v softhsm2-util") != 0 || !fs::exists(module) ||
+      Shell("openssl engine pkcs11") != 0) {
+    GTEST_SKIP() << "softhsm2 or libengine-pkcs11-openssl is not installed";
+  }
+  fs::create_directory(dir_ / "tokens");
+  WriteWholeFile(dir_ / "softhsm2.conf", "directories.tokendir = " + dir_ / "tokens" + "\nobjectstore.backend = file\n");
+  setenv("SOFTHSM2_CONF", (dir_ / "softhsm2.conf").c_str(), 1);
+  ASSERT_EQ(Shell("softhsm2-util --init-token --free --label release --pin 1234 --so-pin 5678"), 0);
+  ASSERT_EQ(Shell("openssl pkcs8 -topk8 -nocrypt -in " + dir_ / "key.pem" + " -out " + dir_ / "key.p8"), 0);
+  ASSERT_EQ(Shell("softhsm2-util --import " + dir_ / "key.p8" + " --token release --label signer --id 01 --pin 1234"),
+            0);
+  fs::remove(dir_ / "key.pem");  // the key is in the token only
+  setenv("PACKFILE_TEST_PIN", "1234", 1);
+  CRun run = BuildSigned({"--cert", dir_ / "cert.pem", "--key", "pkcs11:token=release;object=signer",
+                          "--pkcs11-module", module, "--pass-env", "PACKFILE_TEST_PIN"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ExpectTableAfterStub(kUnsignedLength);
+  CRun verify = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  // A wrong PIN shows the token's refusal; a pkcs11: key needs its module.
+  setenv("PACKFILE_TEST_PIN", "0000", 1);
+  CRun wrong = BuildSigned({"--cert", dir_ / "cert.pem", "--key", "pkcs11:token=release;object=signer",
+                            "--pkcs11-module", module, "--pass-env", "PACKFILE_TEST_PIN"}, "other.exe");
+  EXPECT_EQ(wrong.code, 1);
+  EXPECT_NE(wrong.err.find("osslsigncode: Login failed"), std::string::npos) << wrong.err;
+  unsetenv("PKCS11_MODULE_PATH");
+  EXPECT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", "pkcs11:token=release;object=signer"}).code, 2);
+  unsetenv("SOFTHSM2_CONF");
+}
+
+// Signing elsewhere (here osslsigncode itself stands in for the signer of a
+// signing service) and checking with packfile verify: the unsigned build's
+// length is a multiple of 8, so the certificate table lands where a
+// launcher looks.
+TEST_F(PackfileSignTest, YourOwnSignerThenVerify) {
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "unsigned.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  EXPECT_EQ(fs::file_size(dir_ / "unsigned.exe") % 8, 0u);
+  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -in " +
+                  dir_ / "unsigned.exe" + " -out " + dir_ / "signed.exe"),
+            0);
+  CRun verify = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "signed.exe"});
+  EXPECT_EQ(verify.code, 0) << verify.out;
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// packfile verify on signed installers: the signature's digest, signer,
+// time stamp and chain, as text and as JSON.
+#include <cstdlib>
+#include <filesystem>
+
+#include "gtest/gtest.h"
+#include "packfile_harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class PackfileVerifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
+                    dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
+              0);
+    WriteLauncher(dir_ / "UnPackFile.exe");
+    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
+  }
+
+  CRun BuildSigned(const std::vector<std::string>& signing) {
+    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe",
+                                     "--sign"};
+    args.insert(args.end(), signing.begin(), signing.end());
+    args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
+    return RunPackfile(args);
+  }
+
+  CScratchFolder dir_;
+};
+
+// Swapping two aligned 16-bit words keeps the PE CheckSum, so only the
+// signature's digest can tell that the package changed.
+TEST_F(PackfileVerifyTest, VerifyChecksTheSignatureOfASignedInstaller) {
+  ASSERT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"}).code, 0);
+  CRun good = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(good.code, 0) << good.out;
+  for (const char* line : {"ok    SHA256 digest matches the file (osslsigncode verify)\n",
+                           "ok    signed by /CN=packfile-test, signing time ", "warn  no time stamp",
+                           "ok    certificate chain verifies against "}) {
+    EXPECT_NE(good.out.find(line), std::string::npos) << line << "\n" << good.out;
+  }
+  Bytes file = ReadFile(dir_ / "setup.exe");
+  std::size_t a = 1024 + 284;  // run.bat's data: "@e" and "ch", two aligned words
+  std::swap(file[a], file[a + 2]);
+  std::swap(file[a + 1], file[a + 3]);
+  WriteWholeFile(dir_ / "tampered.exe", file);
+  CRun tampered = RunPackfile({"verify", dir_ / "tampered.exe"});
+  EXPECT_EQ(tampered.code, 1);
+  EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("does not match the signed digest"), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("ok    signed by /CN=packfile-test, signing time "), std::string::npos) << tampered.out;
+  // Every layout line, the CheckSum's included, is that of the untouched file.
+  EXPECT_NE(tampered.out.find("ok    PE CheckSum"), std::string::npos) << tampered.out;
+  auto layout = [](const std::string& out) { return out.substr(0, out.find("as written\n")); };
+  EXPECT_EQ(layout(tampered.out), layout(good.out));
+
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout " + dir_ / "other.key" +
+                  " -out " + dir_ / "other.pem"),
+            0);
+  CRun stranger = RunPackfile({"verify", "--ca", dir_ / "other.pem", dir_ / "setup.exe"});
+  EXPECT_EQ(stranger.code, 1);
+  EXPECT_NE(stranger.out.find("FAIL  certificate chain does not verify against"), std::string::npos) << stranger.out;
+
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
+                         dir_ / "run.bat"})
+                .code,
+            0);
+  EXPECT_NE(RunPackfile({"verify", dir_ / "plain.exe"}).out.find("ok    not signed\n"), std::string::npos);
+  CRun expected = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "plain.exe"});
+  EXPECT_EQ(expected.code, 1);
+  EXPECT_NE(expected.out.find("FAIL  not signed, but --ca expects a signature\n"), std::string::npos);
+}
+
+// A time stamp from a local time-stamp authority (osslsigncode's -TSA-certs):
+// shown with its time, and still noticed once the digest fails.
+TEST_F(PackfileVerifyTest, VerifyReportsTheTimeStamp) {
+  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-tsa -addext "
+                  "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
+            0);
+  ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
+                         dir_ / "run.bat", dir_ / "data.bin"})
+                .code,
+            0);
+  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -h sha256 " +
+                  "-TSA-certs " + dir_ / "tsa.pem" + " -TSA-key " + dir_ / "tsa.key" + " -TSA-time 1700000000 -in " +
+                  dir_ / "plain.exe" + " -out " + dir_ / "stamped.exe"),
+            0);
+  CRun stamped = RunPackfile({"verify", dir_ / "stamped.exe"});
+  EXPECT_NE(stamped.out.find("ok    time stamp Nov 14 22:13:20 2023 GMT\n"), std::string::npos) << stamped.out;
+  Bytes file = ReadFile(dir_ / "stamped.exe");
+  std::swap(file[1024 + 284], file[1024 + 284 + 2]);
+  WriteWholeFile(dir_ / "stamped-changed.exe", file);
+  CRun changed = RunPackfile({"verify", dir_ / "stamped-changed.exe"});
+  EXPECT_EQ(changed.code, 1);
+  EXPECT_NE(changed.out.find("ok    time stamped (its time is not shown"), std::string::npos) << changed.out;
+}
+
+// verify --json names each signature fact and gives each check a stable id.
+TEST_F(PackfileVerifyTest, VerifyJsonDescribesTheSignature) {
+  ASSERT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--sign-time", "1800000000",
+                         "--allow", "certificate-expired"})
+                .code,
+            0);
+  CRun verify = RunPackfile({"verify", "--json", "--ca", dir_ / "cert.pem", dir_ / "setup.exe"});
+  std::string why;
+  EXPECT_TRUE(MatchesJsonSchema(verify.out, std::string(PACKFILE_SCHEMAS) + "/verify.schema.json", &why))
+      << why << verify.out;
+  for (const char* part : {"\"signed\":true", "\"subject\":\"/CN=packfile-test\"", "\"issuer\":\"/CN=packfile-test\"",
+                           "\"signingTime\":\"Jan 15 08:00:00 2027 GMT\"", "\"digestAlgorithm\":\"SHA256\"",
+                           "\"digestMatches\":true", "\"timestamped\":false", "\"timestampTime\":null",
+                           "{\"id\":\"signature-digest\",\"status\":\"ok\"", "{\"id\":\"signer\",\"status\":\"ok\"",
+                           "{\"id\":\"timestamp\",\"status\":\"warn\"", "{\"id\":\"certificate-chain\",\"status\":"}) {
+    EXPECT_NE(verify.out.find(part), std::string::npos) << part << "\n" << verify.out;
+  }
+}
+
+}  // namespace

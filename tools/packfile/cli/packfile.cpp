@@ -1,0 +1,107 @@
+#include "tools/packfile/cli/packfile.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "tools/packfile/commands/commands.h"
+#include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/json_text.h"
+
+#ifndef PACKFILE_VERSION
+#define PACKFILE_VERSION "unknown"
+#endif
+#ifndef PACKFILE_COMMIT
+#define PACKFILE_COMMIT "unknown"
+#endif
+
+namespace {
+
+// The one command table: dispatch, `packfile --help` and each command's help
+// and options come from it. A blank line in the overview follows the
+// commands that make and read installers.
+const CCommand* const kCommands[] = {&kBuildCommand,   &kSignCommand,    &kListCommand,
+                                     &kVerifyCommand,  &kExtractCommand, &kLogCommand};
+
+const COptionSpec kHelpOption = {"--help", OptionKind::kFlag, "", "show this help"};
+
+std::vector<COptionSpec> Options(const CCommand& command) {
+  std::vector<COptionSpec> options = command.options;
+  options.push_back(kHelpOption);
+  return options;
+}
+
+std::string CommandHelp(const CCommand& command) {
+  return std::string("usage: packfile ") + command.usage + "\n\n" + command.description + "\n" +
+         OptionsHelp(Options(command)) + "\n" + kExitCodesHelp;
+}
+
+std::string OverallHelp() {
+  std::string text =
+      "usage: packfile COMMAND [options] ...\n"
+      "\n"
+      "Builds UnPackFile installers and reads them back: a launcher image with a package\n"
+      "of files appended, optionally signed.\n"
+      "\n";
+  for (const CCommand* command : kCommands) {
+    std::string name = command->name;
+    if (command == &kLogCommand) text += "\n";
+    text += "  " + name + std::string(9 - std::min<std::size_t>(name.size(), 8), ' ') + command->summary + "\n";
+  }
+  return text +
+         "\n"
+         "packfile COMMAND --help describes each command; packfile --version prints\n"
+         "the tool's version and the commit it was built from.\n"
+         "\n" +
+         kExitCodesHelp;
+}
+
+const CCommand* Find(const std::string& name) {
+  for (const CCommand* command : kCommands) {
+    if (name == command->name) return command;
+  }
+  return nullptr;
+}
+
+int RunCommand(const CCommand& command, const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+               CDiagnostics& diagnostics) {
+  CParsedArgs parsed;
+  std::string error;
+  bool parsedOk = ParseOptions(args, Options(command), &parsed, &error);
+  if (parsedOk && parsed.Has("--help")) {
+    out << CommandHelp(command);
+    return kExitOk;
+  }
+  std::size_t count = parsed.operands.size();
+  if (parsedOk && (count < command.minOperands || count > command.maxOperands)) error = command.operands;
+  if (!error.empty()) {
+    // A --json run still prints its one document.
+    if (command.jsonSchema != nullptr && std::find(args.begin(), args.end(), "--json") != args.end()) {
+      out << JsonErrorDocument(command.jsonSchema, count == 1 ? parsed.operands[0] : "", {error});
+    }
+    return diagnostics.Usage(error, command.name);
+  }
+  return command.run(CCommandRun{parsed, in, out, diagnostics});
+}
+
+}  // namespace
+
+int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, std::istream& in) {
+  CDiagnostics diagnostics(err);
+  if (args.empty()) {
+    err << OverallHelp();
+    return kExitUsage;
+  }
+  const std::string& name = args[0];
+  if (const CCommand* command = Find(name)) {
+    return RunCommand(*command, std::vector<std::string>(args.begin() + 1, args.end()), in, out, diagnostics);
+  }
+  if (name == "--version") {
+    out << "packfile " PACKFILE_VERSION " (commit " PACKFILE_COMMIT ")\n";
+    return kExitOk;
+  }
+  if (name == "--help" || name == "-h" || name == "help") {
+    out << OverallHelp();
+    return kExitOk;
+  }
+  return diagnostics.Usage("unknown command " + name, "");
+}

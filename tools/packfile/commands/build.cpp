@@ -1,0 +1,372 @@
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "bytes/file_bytes.h"
+#include "format/package_writer.h"
+#include "format/packfile_header.h"
+#include "tools/packfile/commands/commands.h"
+#include "tools/packfile/core/byte_views.h"
+#include "tools/packfile/core/cp1252.h"
+#include "tools/packfile/core/deferred_file_source.h"
+#include "tools/packfile/core/entry_digest.h"
+#include "tools/packfile/core/entry_name.h"
+#include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/inputs.h"
+#include "tools/packfile/core/json_text.h"
+#include "tools/packfile/core/launcher_image.h"
+#include "tools/packfile/core/name_list.h"
+#include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/output/progress.h"
+#include "tools/packfile/output/temp_output.h"
+#include "tools/packfile/signing/signer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kSchema[] = "packfile-build/1";
+
+// Each entry costs the target two log lines and a file creation; beyond this
+// many a run takes noticeably long and its log grows by thousands of lines.
+constexpr std::size_t kManyEntries = 1000;
+
+// The stub header's name when neither --stub-name nor the launcher's version
+// block gives one: the name the launcher is shipped under.
+constexpr char kDefaultStubName[] = "UnPackFile.exe";
+
+struct CWarning {
+  std::string id;
+  std::string text;
+};
+
+struct CBuildRequest {
+  std::string launcher;
+  std::string out;
+  bool replace = false;
+  bool noRunBat = false;
+  bool sign = false;
+  CSignOptions signing;
+  std::vector<std::string> items;
+};
+
+// The inputs once read and checked: what WriteInstaller needs.
+struct CBuildInputs {
+  CLauncherImage launcher;
+  CLauncherIdentity identity;
+  std::string stubName;  // Windows-1252
+  CCollectedInputs collected;
+};
+
+std::vector<COptionSpec> BuildSpecs() {
+  std::vector<COptionSpec> specs = {
+      {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or\nsignature)"},
+      {"--out", OptionKind::kValued, "FILE",
+       "the installer to write (replaced only when complete);\nnot the launcher, an input, or a new file in an input\nfolder"},
+      {"--files-from", OptionKind::kValued, "FILE",
+       "more ITEMs, one per line (- reads standard input)"},
+      {"--exclude", OptionKind::kRepeated, "GLOB", "leave out files whose name matches (repeatable)"},
+      {"--stub-name", OptionKind::kValued, "NAME",
+       "the name in the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe), never the\n"
+       "launcher file's own name"},
+      {"--allow", OptionKind::kRepeated, "ID",
+       "accept warning ID (shown with it), even with --strict;\nwith --sign also a certificate refusal: "
+       "certificate-\nexpired, certificate-not-yet-valid, certificate-purpose"},
+      {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
+      {"--progress", OptionKind::kFlag, "",
+       "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)"},
+      {"--replace", OptionKind::kFlag, "",
+       "take a launcher carrying a package or a signature,\nand build from its image without them"},
+      {"--no-run-bat", OptionKind::kFlag, "", "allow a package without run.bat (program form only)"},
+      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema\npackfile-build/1)"},
+      {"--sign", OptionKind::kFlag, "",
+       "sign the result with osslsigncode (after the package\nis appended, so the signature covers it), with:"},
+  };
+  specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
+  return specs;
+}
+
+// A usage error's text, or empty when the request holds together.
+std::string ParseBuild(const CParsedArgs& parsed, CBuildRequest* request) {
+  request->launcher = parsed.Value("--launcher");
+  request->out = parsed.Value("--out");
+  request->replace = parsed.Has("--replace");
+  request->noRunBat = parsed.Has("--no-run-bat");
+  request->sign = parsed.Has("--sign");
+  request->items = parsed.operands;
+  bool signOptionGiven = false;
+  for (const COptionSpec& spec : SignOptionSpecs()) signOptionGiven = signOptionGiven || parsed.Has(spec.name);
+  std::string error;
+  if (request->launcher.empty() || request->out.empty()) {
+    error = "build needs --launcher and --out";
+  } else if (!request->sign && signOptionGiven) {
+    error = "the signing options need --sign";
+  } else if (request->sign) {
+    ParseSignOptions(parsed, &request->signing, &error);
+  }
+  return error;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec) && !ec;
+}
+
+// The output must not destroy an input, nor the next build pack this one:
+// also refused when it does not exist yet but would land in an input folder.
+void CheckOutput(const CBuildRequest& request, const std::vector<std::string>& excludes, const CCollectedInputs& inputs,
+                 CDiagnostics& diagnostics) {
+  if (SameFile(request.out, request.launcher)) {
+    diagnostics.Error("--out " + request.out + " is the launcher: the build would overwrite it");
+  }
+  fs::path outFolder = fs::path(request.out).parent_path();
+  if (outFolder.empty()) outFolder = ".";
+  std::string outName = fs::path(request.out).filename().string();
+  bool outExcluded = false;
+  for (const std::string& glob : excludes) outExcluded = outExcluded || MatchesGlob(glob, outName);
+  std::error_code ec;
+  for (const std::string& folder : inputs.folders) {
+    // Once written it is caught below as an input; before, only its folder tells.
+    if (!fs::exists(request.out, ec) && !outExcluded && SameFile(outFolder.string(), folder)) {
+      diagnostics.Error("--out " + request.out + " lies in the input folder " + folder +
+                        ": the next build would pack this installer; write it elsewhere or --exclude its name");
+    }
+  }
+  for (const CInputFile& file : inputs.files) {
+    if (SameFile(file.path, request.out)) {
+      diagnostics.Error(file.path + " is the output (--out): the previous installer would be packed "
+                        "into the next; keep the output out of the input folders or --exclude it");
+      continue;
+    }
+    CFileSource source(file.path);
+    CLauncherImage image;
+    std::string ignored;
+    if (source.IsOpen() && ExamineLauncher(source, true, &image, &ignored) && image.hadPackage) {
+      diagnostics.Error(file.path + " is an installer carrying a package: an installer packed into "
+                        "another is usually a mistake (an earlier build's output); --exclude it");
+    }
+  }
+}
+
+// run.bat as cmd.exe reads it: a byte-order mark becomes part of the first
+// command, and lines ended by LF alone break labels and long lines.
+void CheckRunBat(const CInputFile& file, std::vector<CWarning>* warnings) {
+  std::ifstream in(file.path, std::ios::binary);
+  std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)), '\0');
+  in.read(&text[0], static_cast<std::streamsize>(text.size()));
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0) {
+    warnings->push_back({"run-bat-bom", file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
+                                        "of the first command; save it without one"});
+  }
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    if (at == 0 || text[at - 1] != '\r') {
+      warnings->push_back({"run-bat-lf", file.path + ": has lines ended by LF alone; cmd.exe expects CR LF "
+                                         "(labels and GOTO misbehave otherwise)"});
+      break;
+    }
+  }
+}
+
+// Every check of the entries that can refuse the build, before anything is written.
+// `complete`: every item was found (else a missing run.bat may only be missing input).
+void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& files, bool complete,
+                  CDiagnostics& diagnostics, std::vector<CWarning>* warnings) {
+  std::vector<std::string> names;
+  for (const CInputFile& file : files) names.push_back(file.name);
+  for (const CNameIssue& issue : CheckNameList(names)) {
+    std::string line = files[issue.index].path + ": the name " + issue.text;
+    if (issue.error) {
+      diagnostics.Error(line);
+    } else {
+      warnings->push_back({issue.id, line});
+    }
+  }
+  for (const CInputFile& file : files) {
+    if (NameKey(file.name) == "RUN.BAT") CheckRunBat(file, warnings);
+  }
+  if (complete && !request.noRunBat && !HasRunBat(names)) {
+    diagnostics.Error("no run.bat among the files: the launcher runs it when started without arguments "
+                      "(--no-run-bat builds a package for the program form only)");
+  }
+  if (files.size() > static_cast<std::size_t>(INT32_MAX)) {
+    diagnostics.Error("too many files for one package");
+  } else if (files.size() > kManyEntries) {
+    warnings->push_back({"many-entries", std::to_string(files.size()) +
+                                             " entries: each costs the target two log lines and a file creation; "
+                                             "an archive among fewer entries extracts faster"});
+  }
+}
+
+// Reads and checks the launcher; the stub name never comes from its file name.
+void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSource& file, CBuildInputs* inputs,
+                  CDiagnostics& diagnostics, std::vector<CWarning>* warnings) {
+  std::string error;
+  if (!file.IsOpen()) {
+    diagnostics.CannotOpen(request.launcher, file.OpenError());
+    return;
+  }
+  if (!ExamineLauncher(file, request.replace, &inputs->launcher, &error)) {
+    diagnostics.Error(request.launcher + ": " + error);
+    return;
+  }
+  inputs->identity = IdentifyLauncher(file, inputs->launcher.pe);
+  if (!inputs->identity.ours) {
+    warnings->push_back({"not-launcher", request.launcher + ": not an UnPackFile launcher (" + inputs->identity.why +
+                                             "): a package appended to it would never be extracted"});
+  }
+  std::string name = args.Value("--stub-name", inputs->identity.originalName);
+  if (name.empty()) name = kDefaultStubName;
+  if (!Utf8ToCp1252(name, &inputs->stubName) || inputs->stubName.size() >= kPackNameSize) {
+    diagnostics.Error("the stub name " + name + " does not fit the stub header as Windows-1252");
+  }
+}
+
+// Shows the warnings, or with --strict turns those not accepted into errors.
+void ReportWarnings(const std::vector<CWarning>& warnings, const CParsedArgs& args, CDiagnostics& diagnostics) {
+  std::vector<std::string> allowed = args.List("--allow");
+  for (const CWarning& warning : warnings) {
+    if (std::find(allowed.begin(), allowed.end(), warning.id) != allowed.end()) continue;
+    if (args.Has("--strict")) {
+      diagnostics.Error(warning.text + " (--strict; --allow " + warning.id + " accepts it)");
+    } else {
+      diagnostics.Warning(warning.id, warning.text);
+    }
+  }
+}
+
+std::string Summary(const CBuildRequest& request, const CBuildInputs& inputs, std::uint64_t length) {
+  std::uint64_t bytes = 0;
+  for (const CInputFile& file : inputs.collected.files) bytes += file.size;
+  std::size_t excluded = inputs.collected.excluded;
+  const CLauncherIdentity& identity = inputs.identity;
+  return ShownText(request.out) + ": " + std::to_string(inputs.collected.files.size()) + " entries, " +
+         std::to_string(bytes) + " bytes of files" +
+         (excluded ? " (" + std::to_string(excluded) + " excluded)" : "") + ", " + std::to_string(length) +
+         "-byte installer, " +
+         (request.sign ? "signed (" + request.signing.hash + ")" : std::string("unsigned")) + "; launcher " +
+         (identity.fileVersion.empty() ? std::string("of unknown version") : identity.fileVersion) + ", " +
+         identity.architecture + "\n";
+}
+
+std::string JsonReport(const CBuildRequest& request, const CBuildInputs& inputs, std::uint64_t length) {
+  CFileSource written(request.out);
+  std::string sha256 = Sha256Hex(written, 0, written.Size());
+  const CLauncherIdentity& identity = inputs.identity;
+  return "{\"schema\":\"" + std::string(kSchema) + "\",\"file\":" + JsonString(request.out) +
+         ",\"size\":" + std::to_string(length) + ",\"sha256\":" + JsonString(sha256) +
+         ",\"entries\":" + std::to_string(inputs.collected.files.size()) +
+         ",\"excluded\":" + std::to_string(inputs.collected.excluded) +
+         ",\"signed\":" + (request.sign ? "true" : "false") + ",\"stubName\":" +
+         JsonString(Cp1252ToUtf8(inputs.stubName)) + ",\"launcherVersion\":" +
+         (identity.fileVersion.empty() ? std::string("null") : JsonString(identity.fileVersion)) +
+         ",\"launcherArchitecture\":" + JsonString(identity.architecture) + "}\n";
+}
+
+// Writes the package to a temporary file, signs it if asked, and renames it.
+bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBuildInputs& inputs,
+                    bool progress, std::uint64_t* length, CDiagnostics& diagnostics) {
+  const CLauncherImage& launcher = inputs.launcher;
+  CPrefixSource prefix(launcherFile, launcher.length);
+  CPatchedSource image(prefix);
+  if (launcher.hadSignature) image.Overlay(launcher.pe.securityEntryOffset, std::vector<std::uint8_t>(8, 0));
+  CPackageContents contents;
+  contents.image = &image;
+  contents.launcherName = inputs.stubName;
+  contents.checkSumOffset = launcher.pe.checkSumOffset;
+  std::vector<std::unique_ptr<CDeferredFileSource>> sources;
+  for (const CInputFile& file : inputs.collected.files) {
+    sources.push_back(std::make_unique<CDeferredFileSource>(file.path, file.size));
+    contents.entries.push_back(CPackEntry{file.name, sources.back().get()});
+  }
+  // A wrong password or a key that does not fit shows before the package is written.
+  if (request.sign && !TrialSign(request.signing, image, launcher.length, diagnostics)) return false;
+  CTempOutput temp(request.out);
+  if (!temp.Ok()) {
+    diagnostics.Error(temp.Error(), Fault::kCannotCheck);
+    return false;
+  }
+  *length = PackageFileLength(contents);
+  {
+    std::string error;
+    CFileSink sink(temp.Path());
+    CProgress shown(*length, progress);
+    bool written = sink.IsOpen() && WritePackage(contents, sink, shown.Callback(), &error);
+    std::string reason = written ? "" : SystemReason();
+    if (!sink.Close() && written) {
+      reason = SystemReason();
+      written = false;
+    }
+    if (!written) {
+      diagnostics.Error(request.out + ": " + (error.empty() ? "cannot write: " + reason : error), Fault::kCannotCheck);
+      return false;
+    }
+  }
+  if (!request.sign) {
+    if (temp.Commit()) return true;
+    diagnostics.Error(temp.Error(), Fault::kCannotCheck);
+    return false;
+  }
+  if (!SignInto(request.signing, temp.Path(), *length, request.out, diagnostics)) return false;
+  CFileSource written(request.out);
+  *length = written.Size();
+  return true;
+}
+
+int RunBuild(const CCommandRun& run) {
+  CDiagnostics& diagnostics = run.diagnostics;
+  CBuildRequest request;
+  std::string usage = ParseBuild(run.args, &request);
+  bool json = run.args.Has("--json");
+  if (!usage.empty()) {
+    if (json) run.out << JsonErrorDocument(kSchema, request.out, {usage});
+    return diagnostics.Usage(usage, "build");
+  }
+  auto refuse = [&]() {
+    if (json) run.out << JsonErrorDocument(kSchema, request.out, diagnostics.Errors());
+    return diagnostics.ExitCode();
+  };
+
+  std::vector<CWarning> warnings;
+  CBuildInputs inputs;
+  CFileSource launcherFile(request.launcher);
+  ReadLauncher(request, run.args, launcherFile, &inputs, diagnostics, &warnings);
+  std::string error;
+  if (run.args.Has("--files-from") &&
+      !ReadFileList(run.args.Value("--files-from"), run.in, &request.items, &error)) {
+    diagnostics.Error(error, Fault::kCannotCheck);
+  }
+  bool complete = CollectInputs(request.items, run.args.List("--exclude"), &inputs.collected, diagnostics);
+  CheckOutput(request, run.args.List("--exclude"), inputs.collected, diagnostics);
+  CheckEntries(request, inputs.collected.files, complete, diagnostics, &warnings);
+  if (request.sign) CheckSignInputs(request.signing, diagnostics);
+  ReportWarnings(warnings, run.args, diagnostics);
+  if (diagnostics.HasErrors()) return refuse();
+  std::uint64_t length = 0;
+  if (!WriteInstaller(request, launcherFile, inputs, run.args.Has("--progress"), &length, diagnostics)) {
+    return refuse();
+  }
+  run.out << (json ? JsonReport(request, inputs, length) : Summary(request, inputs, length));
+  return kExitOk;
+}
+
+}  // namespace
+
+const CCommand kBuildCommand = {
+    "build",
+    "append files to a launcher image and write the installer",
+    "build --launcher UnPackFile.exe --out setup.exe [options] ITEM...",
+    "Appends the files to the launcher image as a package and writes the installer.\n"
+    "Each ITEM is a file, a folder whose files (not subfolders) are added sorted\n"
+    "by name, or NAME=PATH to store the file PATH as NAME. Entries keep the order\n"
+    "given. The same inputs give the same bytes, whatever the launcher file is\n"
+    "called. On success one summary line goes to standard output. Each warning\n"
+    "shows its id, e.g. \"warning [run-bat-lf]\".\n",
+    BuildSpecs(),
+    0,
+    SIZE_MAX,
+    "",
+    RunBuild,
+    kSchema,
+};

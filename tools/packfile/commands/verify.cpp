@@ -1,0 +1,140 @@
+#include <fstream>
+
+#include "bytes/file_bytes.h"
+#include "pe/pe_image.h"
+#include "tools/packfile/commands/commands.h"
+#include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/json_text.h"
+#include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/core/verify.h"
+#include "tools/packfile/signing/signature.h"
+
+namespace {
+
+constexpr char kSchema[] = "packfile-verify/2";
+
+const char* Tag(Severity severity) {
+  switch (severity) {
+    case Severity::kOk: return "ok    ";
+    case Severity::kWarning: return "warn  ";
+    case Severity::kFailure: return "FAIL  ";
+  }
+  return "";
+}
+
+const char* Status(Severity severity) {
+  switch (severity) {
+    case Severity::kOk: return "ok";
+    case Severity::kWarning: return "warn";
+    case Severity::kFailure: return "fail";
+  }
+  return "";
+}
+
+std::string OptionalString(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+std::string SignatureJson(const CSignatureFacts& facts) {
+  if (!facts.checked) return "null";
+  return "{\"subject\":" + OptionalString(facts.subject) + ",\"issuer\":" + OptionalString(facts.issuer) +
+         ",\"signingTime\":" + OptionalString(facts.signingTime) +
+         ",\"digestAlgorithm\":" + JsonString(facts.digestAlgorithm) +
+         ",\"digestMatches\":" + (facts.digestMatches ? "true" : "false") +
+         ",\"timestamped\":" + (facts.timestamped ? "true" : "false") +
+         ",\"timestampTime\":" + OptionalString(facts.timestampTime) + ",\"chainVerified\":" +
+         (facts.chainVerified < 0 ? "null" : facts.chainVerified ? "true" : "false") + "}";
+}
+
+void PrintJson(const std::string& path, const CVerifyReport& report, bool isSigned, const CSignatureFacts& signature,
+               std::ostream& out) {
+  out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path)
+      << ",\"passed\":" << (report.Passed() ? "true" : "false") << ",\"signed\":" << (isSigned ? "true" : "false")
+      << ",\"launcherEntries\":" << report.launcherEntries << ",\"signature\":" << SignatureJson(signature)
+      << ",\"checks\":[";
+  for (std::size_t k = 0; k < report.findings.size(); ++k) {
+    const CFinding& finding = report.findings[k];
+    out << (k ? "," : "") << "\n  {\"id\":" << JsonString(CheckName(finding.check))
+        << ",\"status\":" << JsonString(Status(finding.severity)) << ",\"message\":" << JsonString(finding.text)
+        << "}";
+  }
+  out << "]}\n";
+}
+
+int Refuse(const CCommandRun& run, const std::string& path) {
+  if (run.args.Has("--json")) run.out << JsonErrorDocument(kSchema, path, run.diagnostics.Errors());
+  return run.diagnostics.ExitCode();
+}
+
+int RunVerify(const CCommandRun& run) {
+  const std::string& path = run.args.operands[0];
+  const std::string ca = run.args.Value("--ca");
+  // A chain that cannot be checked must not look like a bad artefact: --ca is read before anything else.
+  if (run.args.Has("--ca")) {
+    std::ifstream caFile(ca, std::ios::binary);
+    std::string reason = caFile ? "" : SystemReason();
+    if (!caFile) {
+      run.diagnostics.Error("--ca " + ca + ": cannot open: " + reason, Fault::kCannotCheck);
+    } else if (caFile.peek() == std::ifstream::traits_type::eof()) {
+      run.diagnostics.Error("--ca " + ca + ": is empty", Fault::kCannotCheck);
+    }
+  }
+  CFileSource file(path);
+  if (!file.IsOpen()) run.diagnostics.CannotOpen(path, file.OpenError());
+  if (run.diagnostics.HasErrors()) return Refuse(run, path);
+
+  CVerifyReport report = VerifyPackage(file);
+  std::string error;
+  CPeImage image;
+  bool isImage = ReadPeImage(file, &image, &error);
+  CPeDataDirectory table = isImage ? PeDirectory(image, kPeSecurityDirectory) : CPeDataDirectory();
+  bool isSigned = table.size != 0;
+  CSignatureFacts signature;
+  if (isImage && !isSigned) {
+    // Asking for a chain check means a signature is expected.
+    bool expected = run.args.Has("--ca");
+    report.findings.push_back(CFinding{CheckId::kSignature, expected ? Severity::kFailure : Severity::kOk,
+                                       expected ? "not signed, but --ca expects a signature" : "not signed"});
+  } else if (isSigned && !report.Failed(CheckId::kCertificateTable)) {
+    signature = CheckSignature(path, table.virtualAddress, table.size, ca);
+    report.findings.insert(report.findings.end(), signature.findings.begin(), signature.findings.end());
+  }
+  // Only a missing signing tool leaves the artefact unjudged; every other failure is the file's.
+  bool onlyUnchecked = signature.toolMissing;
+  for (const CFinding& finding : report.findings) {
+    if (finding.severity == Severity::kFailure && finding.check != CheckId::kSignature) onlyUnchecked = false;
+  }
+  int code = report.Passed() ? kExitOk : onlyUnchecked ? kExitCannotCheck : kExitBad;
+  if (run.args.Has("--json")) {
+    PrintJson(path, report, isSigned, signature, run.out);
+    return code;
+  }
+  for (const CFinding& finding : report.findings) run.out << Tag(finding.severity) << finding.text << "\n";
+  if (report.Passed()) {
+    run.out << ShownText(path) << ": a launcher extracts exactly its " << report.launcherEntries << " entries"
+            << (isSigned ? ", and the signature matches the file" : "") << "\n";
+  } else {
+    run.out << ShownText(path) << (code == kExitCannotCheck ? ": NOT CHECKED\n" : ": FAILED\n");
+  }
+  return code;
+}
+
+}  // namespace
+
+const CCommand kVerifyCommand = {
+    "verify",
+    "check every layout rule and what a launcher would extract",
+    "verify [--json] [--ca FILE] FILE",
+    "Checks every rule of the package layout, the PE CheckSum, what a launcher\n"
+    "would extract and, in a signed file, the signature (through osslsigncode\n"
+    "verify: digest algorithm, whether the digest matches the file, signer, time\n"
+    "stamp). Prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
+    "nothing failed, 1 when the file is bad, 3 when it could not be checked (FILE\n"
+    "or --ca unreadable, osslsigncode missing for a signed file).\n",
+    {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
+                                           "an unsigned file then fails"},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/2, see the README)"}},
+    1,
+    1,
+    "verify takes one FILE",
+    RunVerify,
+    kSchema,
+};

@@ -1,0 +1,41 @@
+// The files a build packs, from the paths on its command line and in file lists.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "tools/packfile/core/diagnostics.h"
+
+struct CInputFile {
+  std::string path;   // as found on the host
+  std::string name;   // the entry name, Windows-1252
+  std::uint64_t size = 0;
+};
+
+// Appends the items of a file list (`source` is a path, or "-" for `stdinStream`):
+// one PATH or NAME=PATH per line, CR LF or LF, empty lines skipped. False
+// with `error` when the list cannot be read.
+bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
+                  std::string* error);
+
+// True when `name` matches the shell pattern `glob` as --exclude reads it:
+// * any run, ? one character, [abc] [a-z] [!a] a set, \x the character x.
+bool MatchesGlob(const std::string& glob, const std::string& name);
+
+struct CCollectedInputs {
+  std::vector<CInputFile> files;
+  std::size_t excluded = 0;          // files left out by an exclusion
+  std::vector<std::string> folders;  // the folders named as items
+};
+
+// Expands `items` in order: a file stands for itself, a folder for its files
+// sorted by name, NAME=PATH for the file PATH stored as NAME (an item that
+// exists as a path is always a path). Files whose entry name matches one of
+// `excludes` (shell globs) are left out and counted. Returns false after
+// reporting each problem (a path that is missing or unreadable: kCannotCheck;
+// a folder inside a folder, neither file nor folder, a name that
+// Windows-1252 cannot hold: kBad); `inputs` then holds the rest.
+bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
+                   CCollectedInputs* inputs, CDiagnostics& diagnostics);

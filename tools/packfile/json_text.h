@@ -1,9 +1,0 @@
-// The few pieces of JSON that packfile writes: its schemas are flat enough
-// that a writer of strings and numbers is all it needs.
-#pragma once
-
-#include <string>
-
-// `text` (UTF-8) as a JSON string literal, quotes included; control
-// characters become \u00XX, so a name cannot break the document.
-std::string JsonString(const std::string& text);

@@ -1,7 +1,0 @@
-#include <iostream>
-
-#include "tools/packfile/commands.h"
-
-int main(int argc, char** argv) {
-  return PackfileMain(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
-}

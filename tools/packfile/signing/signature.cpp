@@ -1,0 +1,180 @@
+#include "tools/packfile/signing/signature.h"
+
+#include <openssl/bio.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <sstream>
+
+#include "bytes/file_bytes.h"
+
+#include "tools/packfile/signing/run_tool.h"
+#include "tools/packfile/core/shown_name.h"
+
+namespace {
+
+constexpr char kBy[] = " (osslsigncode verify)";
+// Where Authenticode keeps an RFC 3161 time-stamp token.
+constexpr char kRfc3161TokenOid[] = "1.3.6.1.4.1.311.3.3.1";
+
+// What osslsigncode verify prints about the first signature.
+struct CVerifyOutput {
+  std::string algorithm, current, calculated, timestamp, chainError;
+  bool chainOk = false;
+};
+
+std::string After(const std::string& line, const std::string& key) {
+  std::string::size_type at = line.find(key);
+  if (at == std::string::npos) return "";
+  std::string value = line.substr(at + key.size());
+  value.erase(0, value.find_first_not_of(" \t"));
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\r')) value.pop_back();
+  return value;
+}
+
+CVerifyOutput Parse(const std::string& text) {
+  CVerifyOutput parsed;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    auto take = [&](const std::string& key, std::string* field) {
+      if (field->empty() && line.find(key) != std::string::npos) *field = After(line, key);
+    };
+    take("Message digest algorithm  :", &parsed.algorithm);
+    take("Current message digest    :", &parsed.current);
+    take("Calculated message digest :", &parsed.calculated);
+    // A mismatch is flagged after the digest: keep the digest alone.
+    parsed.calculated = parsed.calculated.substr(0, parsed.calculated.find(' '));
+    take("Timestamp time:", &parsed.timestamp);
+    if (line.find("Signature verification: ok") != std::string::npos) parsed.chainOk = true;
+    take("Error:", &parsed.chainError);
+    // osslsigncode's own reasons for refusing the signer, e.g. "Unsupported
+    // Signer's certificate purpose XKU_CODE_SIGN", passed through as they are.
+    if (parsed.chainError.empty() && (line.rfind("Unsupported", 0) == 0 || line.find("verify error") != std::string::npos ||
+                                      line.find("certificate has expired") != std::string::npos)) {
+      parsed.chainError = line;
+      while (!parsed.chainError.empty() && parsed.chainError.back() == '\r') parsed.chainError.pop_back();
+    }
+  }
+  return parsed;
+}
+
+// The first signer's subject, signing time and whether it carries a time
+// stamp (a countersignature or an RFC 3161 token among its unsigned
+// attributes), from the PKCS #7 blob after the 8-byte certificate header;
+// empty when the blob cannot be read.
+void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize, CSignatureFacts* facts) {
+  std::string* subject = &facts->subject;
+  std::string* signingTime = &facts->signingTime;
+  bool* stamped = &facts->timestamped;
+  CFileSource file(path);
+  if (tableSize <= 8) return;
+  std::vector<unsigned char> blob(tableSize - 8);
+  if (!file.IsOpen() || !ReadExact(file, tableOffset + 8, blob.data(), blob.size())) return;
+  const unsigned char* cursor = blob.data();
+  std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(blob.size())),
+                                                   &PKCS7_free);
+  if (!p7 || !PKCS7_type_is_signed(p7.get())) return;
+  STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
+  if (infos == nullptr || sk_PKCS7_SIGNER_INFO_num(infos) < 1) return;
+  PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
+  X509* signer = X509_find_by_issuer_and_serial(p7->d.sign->cert, info->issuer_and_serial->issuer,
+                                                info->issuer_and_serial->serial);
+  if (signer != nullptr) {
+    char name[512] = {};
+    X509_NAME_oneline(X509_get_subject_name(signer), name, sizeof(name));
+    *subject = name;
+    X509_NAME_oneline(X509_get_issuer_name(signer), name, sizeof(name));
+    facts->issuer = name;
+  }
+  std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> rfc3161(OBJ_txt2obj(kRfc3161TokenOid, 1),
+                                                                     &ASN1_OBJECT_free);
+  *stamped = PKCS7_get_attribute(info, NID_pkcs9_countersignature) != nullptr;
+  for (int k = 0; rfc3161 && k < X509at_get_attr_count(info->unauth_attr); ++k) {
+    *stamped = *stamped || OBJ_cmp(X509_ATTRIBUTE_get0_object(X509at_get_attr(info->unauth_attr, k)),
+                                   rfc3161.get()) == 0;
+  }
+  ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
+  if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME)) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), &BIO_free);
+    char* data = nullptr;
+    if (text && ASN1_TIME_print(text.get(), time->value.utctime) == 1) {
+      long length = BIO_get_mem_data(text.get(), &data);
+      signingTime->assign(data, static_cast<std::size_t>(length));
+    }
+  }
+}
+
+}  // namespace
+
+CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                               const std::string& caFile) {
+  CSignatureFacts facts;
+  auto add = [&](CheckId check, Severity severity, const std::string& text) {
+    facts.findings.push_back(CFinding{check, severity, ShownText(text)});
+  };
+  std::string tool = FindInPath("osslsigncode");
+  if (tool.empty()) {
+    facts.toolMissing = true;
+    add(CheckId::kSignature, Severity::kFailure,
+        "signature not checked: osslsigncode was not found in PATH (Debian package osslsigncode)");
+    return facts;
+  }
+  std::vector<std::string> args = {"osslsigncode", "verify", "-in", path};
+  if (!caFile.empty()) args.insert(args.end(), {"-CAfile", caFile});
+  std::string output;
+  RunCaptured(tool, args, "", &output);
+  CVerifyOutput parsed = Parse(output);
+  if (parsed.current.empty() || parsed.calculated.empty()) {
+    std::string why;
+    for (const std::string& line : ToolMessages(output)) why += (why.empty() ? "" : "; ") + line;
+    add(CheckId::kSignature, Severity::kFailure,
+        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why));
+    return facts;
+  }
+  facts.checked = true;
+  facts.digestAlgorithm = parsed.algorithm;
+  facts.digestMatches = parsed.current == parsed.calculated;
+  if (!facts.digestMatches) {
+    add(CheckId::kSignatureDigest, Severity::kFailure,
+        "the file's " + parsed.algorithm + " digest " + parsed.calculated + " does not match the signed digest " +
+            parsed.current + ": the file was changed after it was signed" + kBy);
+  } else {
+    add(CheckId::kSignatureDigest, Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
+  }
+  if (parsed.algorithm == "SHA1") {
+    add(CheckId::kSignatureAlgorithm, Severity::kWarning,
+        "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
+  }
+  ReadSigner(path, tableOffset, tableSize, &facts);
+  add(CheckId::kSigner, Severity::kOk,
+      "signed by " +
+          (facts.subject.empty() ? std::string("a signer whose certificate is not in the table") : facts.subject) +
+          (facts.signingTime.empty() ? "" : ", signing time " + facts.signingTime));
+  facts.timestampTime = parsed.timestamp;
+  facts.timestamped = facts.timestamped || !parsed.timestamp.empty();
+  if (!parsed.timestamp.empty()) {
+    add(CheckId::kTimestamp, Severity::kOk, "time stamp " + parsed.timestamp);
+  } else if (facts.timestamped) {
+    add(CheckId::kTimestamp, Severity::kOk, "time stamped (its time is not shown once the digest fails)");
+  } else {
+    add(CheckId::kTimestamp, Severity::kWarning,
+        "no time stamp: the signature is trusted only while the certificate is valid");
+  }
+  if (!facts.digestMatches) return facts;
+  if (caFile.empty()) {
+    add(CheckId::kCertificateChain, Severity::kOk, "certificate chain not checked (--ca FILE checks it)");
+  } else if (parsed.chainOk) {
+    facts.chainVerified = 1;
+    add(CheckId::kCertificateChain, Severity::kOk, "certificate chain verifies against " + caFile);
+  } else {
+    facts.chainVerified = 0;
+    add(CheckId::kCertificateChain, Severity::kFailure,
+        "certificate chain does not verify against " + caFile +
+            (parsed.chainError.empty() ? "" : ": osslsigncode: " + parsed.chainError) +
+            (parsed.chainError.find("XKU_CODE_SIGN") != std::string::npos
+                 ? " (the signer's certificate lacks the code-signing purpose)"
+                 : ""));
+  }
+  return facts;
+}

@@ -1,0 +1,58 @@
+// Signing through osslsigncode, the Authenticode signer available on Linux,
+// shared by `build --sign` and `sign`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bytes/byte_stream.h"
+#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/options.h"
+
+struct CSignOptions {
+  std::string certificate;    // PEM or DER certificate chain, with `key`
+  std::string key;            // a key file, or a PKCS#11 URI ("pkcs11:token=...;object=...")
+  std::string pkcs11Module;   // for a pkcs11: key: --pkcs11-module, else PKCS11_MODULE_PATH
+  std::string pkcs12;         // instead of certificate and key
+  std::string passwordFile;   // the key's or PKCS#12 file's password, in a file
+  std::string passwordEnv;    // ... or in this environment variable
+  std::vector<std::string> timestampUrls;  // RFC 3161 time-stamp services, tried in order
+  std::vector<std::string> allowed;        // --allow: certificate refusals accepted on purpose
+  std::string hash = "sha256";
+  std::string description;    // shown by Windows in the elevation prompt
+  std::string url;
+  std::int64_t signingTime = -1;  // seconds since 1970; -1: now
+};
+
+// The signing options, declared once for build and sign.
+const std::vector<COptionSpec>& SignOptionSpecs();
+
+// Reads the signing options. False with `error` for a usage error: neither
+// or both of --cert/--key and --pkcs12, a pkcs11: key without a module, an
+// unknown hash, a bad time, or --pass (a password on a command line is
+// visible to every user).
+// SOURCE_DATE_EPOCH gives the signing time when --sign-time does not.
+bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error);
+
+// Checks, before anything is built, that every named file can be read (a
+// kCannotCheck error with the system's reason otherwise), the password
+// variable is set, an encrypted PEM key has a password, and the signing
+// certificate is one Windows accepts for code signing at the signing time
+// (not expired, not yet valid, or lacking the code-signing purpose are
+// refused unless `allowed` names the refusal's id).
+void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics);
+
+// Signs the first `length` bytes of `image` (the launcher image) into a
+// scratch file and throws it away: a wrong password, a key that does not
+// match the certificate, a broken PKCS#12 file or time-stamp services that
+// all fail show before a build. False after reporting why (osslsigncode's
+// own reasons included). The time-stamp service that answered moves to the
+// front of `options.timestampUrls`, so the real signature asks it first.
+bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics);
+
+// Signs `in`, whose package ends at `packageEnd` (its length), into
+// `finalPath`, replaced only when the signed file checks out. False after
+// reporting why; what was corrected is reported as a note.
+bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
+              const std::string& finalPath, CDiagnostics& diagnostics);
