@@ -112,7 +112,10 @@ int RunVerify(const CCommandRun& run) {
     run.out << ShownText(path) << ": a launcher extracts exactly its " << report.launcherEntries << " entries"
             << (isSigned ? ", and the signature matches the file" : "") << "\n";
   } else {
-    run.out << ShownText(path) << (code == kExitCannotCheck ? ": NOT CHECKED\n" : ": FAILED\n");
+    run.out << ShownText(path)
+            << (code == kExitCannotCheck          ? ": NOT CHECKED\n"
+                : signature.launcherRefuses ? ": FAILED: a launcher refuses it, as it no longer matches its signature\n"
+                                            : ": FAILED\n");
   }
   return code;
 }

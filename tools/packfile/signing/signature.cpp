@@ -15,6 +15,9 @@
 namespace {
 
 constexpr char kBy[] = " (osslsigncode verify)";
+// What the launcher does with such a file: it checks its own signature before
+// extracting anything.
+constexpr char kLauncherRefuses[] = "; a launcher refuses it: it extracts and runs nothing";
 // Where Authenticode keeps an RFC 3161 time-stamp token.
 constexpr char kRfc3161TokenOid[] = "1.3.6.1.4.1.311.3.3.1";
 
@@ -128,17 +131,19 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
   if (parsed.current.empty() || parsed.calculated.empty()) {
     std::string why;
     for (const std::string& line : ToolMessages(output)) why += (why.empty() ? "" : "; ") + line;
+    facts.launcherRefuses = true;
     add(CheckId::kSignature, Severity::kFailure,
-        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why));
+        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why) + kLauncherRefuses);
     return facts;
   }
   facts.checked = true;
   facts.digestAlgorithm = parsed.algorithm;
   facts.digestMatches = parsed.current == parsed.calculated;
   if (!facts.digestMatches) {
+    facts.launcherRefuses = true;
     add(CheckId::kSignatureDigest, Severity::kFailure,
         "the file's " + parsed.algorithm + " digest " + parsed.calculated + " does not match the signed digest " +
-            parsed.current + ": the file was changed after it was signed" + kBy);
+            parsed.current + ": the file was changed after it was signed" + kBy + kLauncherRefuses);
   } else {
     add(CheckId::kSignatureDigest, Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
   }

@@ -19,6 +19,7 @@ struct CSignatureFacts {
   std::string signingTime;     // as OpenSSL prints it, e.g. "Jan  1 00:00:00 2024 GMT"
   std::string digestAlgorithm; // e.g. "SHA256"
   bool digestMatches = false;
+  bool launcherRefuses = false;  // a launcher checks this too, and extracts and runs nothing
   bool timestamped = false;
   std::string timestampTime;   // when osslsigncode shows it
   int chainVerified = -1;      // -1 not checked (no --ca), 0 no, 1 yes

@@ -54,6 +54,7 @@ TEST_F(PackfileVerifyTest, VerifyChecksTheSignatureOfASignedInstaller) {
   EXPECT_EQ(tampered.code, 1);
   EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
   EXPECT_NE(tampered.out.find("does not match the signed digest"), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("FAILED: a launcher refuses it"), std::string::npos) << tampered.out;
   EXPECT_NE(tampered.out.find("ok    signed by /CN=packfile-test, signing time "), std::string::npos) << tampered.out;
   // Every layout line, the CheckSum's included, is that of the untouched file.
   EXPECT_NE(tampered.out.find("ok    PE CheckSum"), std::string::npos) << tampered.out;
