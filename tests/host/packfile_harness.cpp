@@ -1,5 +1,6 @@
 #include "packfile_harness.h"
 
+#include <cstdlib>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -60,3 +61,33 @@ void WriteBuildInputs(const CScratchFolder& dir) {
 }
 
 void WriteLauncher(const std::string& path, const CPeImageShape& shape) { WriteWholeFile(path, MakePeImage(shape)); }
+
+int QuietShell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+void CSigningFixture::SetUp() {
+  ASSERT_EQ(QuietShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
+                       dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
+            0);
+  WriteLauncher(dir_ / "UnPackFile.exe");
+  WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
+  WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
+}
+
+CRun CSigningFixture::BuildSigned(const std::vector<std::string>& signing, const std::string& out) {
+  std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / out, "--sign"};
+  args.insert(args.end(), signing.begin(), signing.end());
+  args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
+  return RunPackfile(args);
+}
+
+std::vector<std::string> CBuildFixture::BuildArgs(const std::string& out, std::vector<std::string> extra) {
+  std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+std::string CBuildFixture::ListJson(const std::string& path) {
+  CRun list = RunPackfile({"list", "--json", "--sha256", path});
+  EXPECT_EQ(list.code, 0) << list.err;
+  return list.out;
+}

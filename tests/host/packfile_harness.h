@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gtest/gtest.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/pe_writer.h"
 #include "tests/support/scratch_folder.h"
@@ -45,3 +46,27 @@ void WriteBuildInputs(const CScratchFolder& dir);
 
 // A PE launcher image written to `path`.
 void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImageShape());
+
+// Runs a shell command quietly; its exit status.
+int QuietShell(const std::string& command);
+
+// The fixture of the tests that sign: a self-signed certificate and its key
+// (cert.pem, key.pem), a launcher, run.bat and a 3,001-byte data.bin in dir_.
+class CSigningFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  // packfile build --sign with `signing` options, into dir_/out.
+  CRun BuildSigned(const std::vector<std::string>& signing, const std::string& out = "setup.exe");
+  CScratchFolder dir_;
+};
+
+// The fixture of the tests that build from WriteBuildInputs' inputs.
+class CBuildFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteBuildInputs(dir_); }
+  // packfile build's arguments with the fixture's launcher, out and extra.
+  std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra);
+  // packfile list --json --sha256 on path, which must succeed.
+  std::string ListJson(const std::string& path);
+  CScratchFolder dir_;
+};

@@ -20,9 +20,8 @@ void ExpectNoInstaller(const CScratchFolder& dir) {
   }
 }
 
-class PackfileBuildTest : public ::testing::Test {
+class PackfileBuildTest : public CBuildFixture {
  protected:
-  void SetUp() override { WriteBuildInputs(dir_); }
 
   CRun Build(std::vector<std::string> extra) {
     std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe"};
@@ -42,19 +41,6 @@ class PackfileBuildTest : public ::testing::Test {
 
   void ExpectNothingWritten() { ExpectNoInstaller(dir_); }
 
-  std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  std::string ListJson(const std::string& path) {
-    CRun list = RunPackfile({"list", "--json", "--sha256", path});
-    EXPECT_EQ(list.code, 0) << list.err;
-    return list.out;
-  }
-
-  CScratchFolder dir_;
 };
 
 TEST_F(PackfileBuildTest, BuildsAPackageALauncherExtractsInOrder) {

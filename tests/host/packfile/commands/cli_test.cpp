@@ -11,28 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class PackfileCliTest : public ::testing::Test {
- protected:
-  void SetUp() override { WriteBuildInputs(dir_); }
-
-  std::vector<std::string> BuildArgs(const std::string& out, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", out};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  std::string ListJson(const std::string& path) {
-    CRun list = RunPackfile({"list", "--json", "--sha256", path});
-    EXPECT_EQ(list.code, 0) << list.err;
-    return list.out;
-  }
-
-  CScratchFolder dir_;
-};
-
-
-
-
+using PackfileCliTest = CBuildFixture;
 
 TEST_F(PackfileCliTest, JsonOutputMatchesItsSchema) {
   ASSERT_EQ(RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"})).code, 0);
@@ -150,7 +129,6 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
   EXPECT_TRUE(MatchesJsonSchema(built.out, std::string(PACKFILE_SCHEMAS) + "/build.schema.json", &why))
       << why << built.out;
 }
-
 
 TEST_F(PackfileCliTest, EveryCommandHasHelp) {
   for (const char* command : {"build", "list", "verify", "extract"}) {

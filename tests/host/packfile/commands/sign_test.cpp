@@ -14,26 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-class PackfileSignTest : public ::testing::Test {
+class PackfileSignTest : public CSigningFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
-                    dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
-              0);
-    WriteLauncher(dir_ / "UnPackFile.exe");
-    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
-    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
-  }
-
-  CRun BuildSigned(const std::vector<std::string>& signing, const std::string& out = "setup.exe") {
-    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / out, "--sign"};
-    args.insert(args.end(), signing.begin(), signing.end());
-    args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
-    return RunPackfile(args);
-  }
-
   // The certificate table must start right where the unsigned package ended.
   void ExpectTableAfterStub(std::uint64_t unsignedLength) {
     Bytes file = ReadFile(dir_ / "setup.exe");
@@ -52,8 +34,6 @@ class PackfileSignTest : public ::testing::Test {
     ASSERT_TRUE(ComputePeChecksum(source, image.checkSumOffset, &sum));
     EXPECT_EQ(sum, image.checkSum);
   }
-
-  CScratchFolder dir_;
 };
 
 // Image, run.bat (11 bytes), data.bin (3,001), no filler needed, stub header.
@@ -70,15 +50,15 @@ TEST_F(PackfileSignTest, SignsWithCertificateAndKey) {
   EXPECT_EQ(list.out.find("certificate table: 0 bytes"), std::string::npos) << list.out;
   // The signature covers the package: valid as written, broken by a changed byte.
   std::string check = "osslsigncode verify -CAfile " + dir_ / "cert.pem" + " -in ";
-  EXPECT_EQ(Shell(check + dir_ / "setup.exe"), 0);
+  EXPECT_EQ(QuietShell(check + dir_ / "setup.exe"), 0);
   Bytes file = ReadFile(dir_ / "setup.exe");
   file[1024 + 284 + 3] ^= 1;
   WriteWholeFile(dir_ / "changed.exe", file);
-  EXPECT_NE(Shell(check + dir_ / "changed.exe"), 0);
+  EXPECT_NE(QuietShell(check + dir_ / "changed.exe"), 0);
 }
 
 TEST_F(PackfileSignTest, SignsWithAPkcs12File) {
-  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+  ASSERT_EQ(QuietShell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
                   dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
             0);
   WriteWholeFile(dir_ / "pass.txt", "secret");
@@ -105,10 +85,10 @@ TEST_F(PackfileSignTest, SaysSoWhenTheSignerFailsOrIsMissing) {
 
 // Each way signing goes wrong names its cause, and nothing is written.
 TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
-  ASSERT_EQ(Shell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
+  ASSERT_EQ(QuietShell("openssl pkcs12 -export -passout pass:secret -inkey " + dir_ / "key.pem" + " -in " +
                   dir_ / "cert.pem" + " -out " + dir_ / "id.p12"),
             0);
-  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+  ASSERT_EQ(QuietShell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
             0);
   WriteWholeFile(dir_ / "wrong.txt", "wrong");
   setenv("PACKFILE_TEST_WRONG", "wrong", 1);
@@ -147,7 +127,7 @@ TEST_F(PackfileSignTest, EachSigningFailureShowsItsCause) {
 // With a fixed signing time a signed build is the same bytes every time, and
 // signing an unsigned build later gives those bytes too.
 TEST_F(PackfileSignTest, AFixedSigningTimeMakesSignedBuildsIdentical) {
-  ASSERT_EQ(Shell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
+  ASSERT_EQ(QuietShell("openssl rsa -aes256 -passout pass:secret -in " + dir_ / "key.pem" + " -out " + dir_ / "enc.pem"),
             0);
   setenv("PACKFILE_TEST_PASS", "secret", 1);
   setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
@@ -195,7 +175,7 @@ TEST_F(PackfileSignTest, TimestampServicesAreTriedInOrderAndRetried) {
                      "\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n"
                      "ess_cert_id_alg = sha256\n");
   WriteWholeFile(dir_ / "serial", "01\n");
-  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tsa -addext "
+  ASSERT_EQ(QuietShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tsa -addext "
                   "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
             0);
   WriteWholeFile(dir_ / "tsa.py", R"(import http.server, subprocess, sys, os
@@ -225,10 +205,10 @@ server.serve_forever()
     std::string pidFile;
     ~CStopService() {
       Bytes pid = ReadFile(pidFile);
-      if (!pid.empty()) Shell("kill " + std::string(pid.begin(), pid.end()));
+      if (!pid.empty()) QuietShell("kill " + std::string(pid.begin(), pid.end()));
     }
   } stop{dir_ / "tsa.pid"};
-  for (int k = 0; k < 100 && !fs::exists(dir_ / "port"); ++k) Shell("sleep 0.1");
+  for (int k = 0; k < 100 && !fs::exists(dir_ / "port"); ++k) QuietShell("sleep 0.1");
   Bytes port = ReadFile(dir_ / "port");
   ASSERT_FALSE(port.empty()) << "the local time-stamp service did not start";
   std::string live = "http://127.0.0.1:" + std::string(port.begin(), port.end()) + "/";
@@ -245,7 +225,7 @@ server.serve_forever()
 // Certificates Windows rejects are refused before anything is built, unless
 // --allow names the refusal; verify passes osslsigncode's reason through.
 TEST_F(PackfileSignTest, RefusesACertificateWindowsRejects) {
-  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=web -addext "
+  ASSERT_EQ(QuietShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=web -addext "
                   "extendedKeyUsage=serverAuth -keyout " + dir_ / "web.key" + " -out " + dir_ / "web.pem"),
             0);
   struct {
@@ -282,16 +262,16 @@ TEST_F(PackfileSignTest, RefusesACertificateWindowsRejects) {
 // through osslsigncode's PKCS#11 engine, the PIN from a variable.
 TEST_F(PackfileSignTest, SignsWithAKeyInAHardwareToken) {
   const std::string module = "/usr/lib/softhsm/libsofthsm2.so";
-  if (Shell("command -v softhsm2-util") != 0 || !fs::exists(module) ||
-      Shell("openssl engine pkcs11") != 0) {
+  if (QuietShell("command -v softhsm2-util") != 0 || !fs::exists(module) ||
+      QuietShell("openssl engine pkcs11") != 0) {
     GTEST_SKIP() << "softhsm2 or libengine-pkcs11-openssl is not installed";
   }
   fs::create_directory(dir_ / "tokens");
   WriteWholeFile(dir_ / "softhsm2.conf", "directories.tokendir = " + dir_ / "tokens" + "\nobjectstore.backend = file\n");
   setenv("SOFTHSM2_CONF", (dir_ / "softhsm2.conf").c_str(), 1);
-  ASSERT_EQ(Shell("softhsm2-util --init-token --free --label release --pin 1234 --so-pin 5678"), 0);
-  ASSERT_EQ(Shell("openssl pkcs8 -topk8 -nocrypt -in " + dir_ / "key.pem" + " -out " + dir_ / "key.p8"), 0);
-  ASSERT_EQ(Shell("softhsm2-util --import " + dir_ / "key.p8" + " --token release --label signer --id 01 --pin 1234"),
+  ASSERT_EQ(QuietShell("softhsm2-util --init-token --free --label release --pin 1234 --so-pin 5678"), 0);
+  ASSERT_EQ(QuietShell("openssl pkcs8 -topk8 -nocrypt -in " + dir_ / "key.pem" + " -out " + dir_ / "key.p8"), 0);
+  ASSERT_EQ(QuietShell("softhsm2-util --import " + dir_ / "key.p8" + " --token release --label signer --id 01 --pin 1234"),
             0);
   fs::remove(dir_ / "key.pem");  // the key is in the token only
   setenv("PACKFILE_TEST_PIN", "1234", 1);
@@ -322,7 +302,7 @@ TEST_F(PackfileSignTest, YourOwnSignerThenVerify) {
                 .code,
             0);
   EXPECT_EQ(fs::file_size(dir_ / "unsigned.exe") % 8, 0u);
-  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -in " +
+  ASSERT_EQ(QuietShell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -in " +
                   dir_ / "unsigned.exe" + " -out " + dir_ / "signed.exe"),
             0);
   CRun verify = RunPackfile({"verify", "--ca", dir_ / "cert.pem", dir_ / "signed.exe"});

@@ -1,6 +1,5 @@
 // packfile verify on signed installers: the signature's digest, signer,
 // time stamp and chain, as text and as JSON.
-#include <cstdlib>
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -10,29 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-class PackfileVerifyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-test -keyout " +
-                    dir_ / "key.pem" + " -out " + dir_ / "cert.pem"),
-              0);
-    WriteLauncher(dir_ / "UnPackFile.exe");
-    WriteWholeFile(dir_ / "run.bat", "@echo off\r\n");
-    WriteWholeFile(dir_ / "data.bin", std::string(3001, 'd'));
-  }
-
-  CRun BuildSigned(const std::vector<std::string>& signing) {
-    std::vector<std::string> args = {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "setup.exe",
-                                     "--sign"};
-    args.insert(args.end(), signing.begin(), signing.end());
-    args.insert(args.end(), {dir_ / "run.bat", dir_ / "data.bin"});
-    return RunPackfile(args);
-  }
-
-  CScratchFolder dir_;
-};
+using PackfileVerifyTest = CSigningFixture;
 
 // Swapping two aligned 16-bit words keeps the PE CheckSum, so only the
 // signature's digest can tell that the package changed.
@@ -61,7 +38,7 @@ TEST_F(PackfileVerifyTest, VerifyChecksTheSignatureOfASignedInstaller) {
   auto layout = [](const std::string& out) { return out.substr(0, out.find("as written\n")); };
   EXPECT_EQ(layout(tampered.out), layout(good.out));
 
-  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout " + dir_ / "other.key" +
+  ASSERT_EQ(QuietShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout " + dir_ / "other.key" +
                   " -out " + dir_ / "other.pem"),
             0);
   CRun stranger = RunPackfile({"verify", "--ca", dir_ / "other.pem", dir_ / "setup.exe"});
@@ -81,14 +58,14 @@ TEST_F(PackfileVerifyTest, VerifyChecksTheSignatureOfASignedInstaller) {
 // A time stamp from a local time-stamp authority (osslsigncode's -TSA-certs):
 // shown with its time, and still noticed once the digest fails.
 TEST_F(PackfileVerifyTest, VerifyReportsTheTimeStamp) {
-  ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-tsa -addext "
+  ASSERT_EQ(QuietShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=packfile-tsa -addext "
                   "extendedKeyUsage=critical,timeStamping -keyout " + dir_ / "tsa.key" + " -out " + dir_ / "tsa.pem"),
             0);
   ASSERT_EQ(RunPackfile({"build", "--launcher", dir_ / "UnPackFile.exe", "--out", dir_ / "plain.exe",
                          dir_ / "run.bat", dir_ / "data.bin"})
                 .code,
             0);
-  ASSERT_EQ(Shell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -h sha256 " +
+  ASSERT_EQ(QuietShell("osslsigncode sign -certs " + dir_ / "cert.pem" + " -key " + dir_ / "key.pem" + " -h sha256 " +
                   "-TSA-certs " + dir_ / "tsa.pem" + " -TSA-key " + dir_ / "tsa.key" + " -TSA-time 1700000000 -in " +
                   dir_ / "plain.exe" + " -out " + dir_ / "stamped.exe"),
             0);
