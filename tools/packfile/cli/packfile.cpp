@@ -22,10 +22,10 @@ namespace {
 const CCommand* const kCommands[] = {&kBuildCommand,   &kSignCommand,    &kListCommand,
                                      &kVerifyCommand,  &kExtractCommand, &kLogCommand};
 
-const COptionSpec kHelpOption = {"--help", OptionKind::kFlag, "", "show this help"};
+const COptionDecl kHelpOption = {"--help", OptionKind::kFlag, "", "show this help"};
 
-std::vector<COptionSpec> Options(const CCommand& command) {
-  std::vector<COptionSpec> options = command.options;
+std::vector<COptionDecl> Options(const CCommand& command) {
+  std::vector<COptionDecl> options = command.options;
   options.push_back(kHelpOption);
   return options;
 }

@@ -60,8 +60,8 @@ struct CBuildInputs {
   CCollectedInputs collected;
 };
 
-std::vector<COptionSpec> BuildSpecs() {
-  std::vector<COptionSpec> specs = {
+std::vector<COptionDecl> BuildCommandOptions() {
+  std::vector<COptionDecl> decls = {
       {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or\nsignature)"},
       {"--out", OptionKind::kValued, "FILE",
        "the installer to write (replaced only when complete);\nnot the launcher, an input, or a new file in an input\nfolder"},
@@ -84,8 +84,8 @@ std::vector<COptionSpec> BuildSpecs() {
       {"--sign", OptionKind::kFlag, "",
        "sign the result with osslsigncode (after the package\nis appended, so the signature covers it), with:"},
   };
-  specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
-  return specs;
+  decls.insert(decls.end(), SignOptionDecls().begin(), SignOptionDecls().end());
+  return decls;
 }
 
 // A usage error's text, or empty when the request holds together.
@@ -97,7 +97,7 @@ std::string ParseBuild(const CParsedArgs& parsed, CBuildRequest* request) {
   request->sign = parsed.Has("--sign");
   request->items = parsed.operands;
   bool signOptionGiven = false;
-  for (const COptionSpec& spec : SignOptionSpecs()) signOptionGiven = signOptionGiven || parsed.Has(spec.name);
+  for (const COptionDecl& decl : SignOptionDecls()) signOptionGiven = signOptionGiven || parsed.Has(decl.name);
   std::string error;
   if (request->launcher.empty() || request->out.empty()) {
     error = "build needs --launcher and --out";
@@ -363,7 +363,7 @@ const CCommand kBuildCommand = {
     "given. The same inputs give the same bytes, whatever the launcher file is\n"
     "called. On success one summary line goes to standard output. Each warning\n"
     "shows its id, e.g. \"warning [run-bat-lf]\".\n",
-    BuildSpecs(),
+    BuildCommandOptions(),
     0,
     SIZE_MAX,
     "",

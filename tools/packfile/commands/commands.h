@@ -27,7 +27,7 @@ struct CCommand {
   const char* summary;      // one line for `packfile --help`
   const char* usage;        // after "usage: packfile ", e.g. "list [--json] [--sha256] FILE"
   const char* description;  // paragraphs between the usage line and the options
-  std::vector<COptionSpec> options;  // --help is added to every command
+  std::vector<COptionDecl> options;  // --help is added to every command
   std::size_t minOperands;
   std::size_t maxOperands;  // SIZE_MAX: no limit
   const char* operands;     // the usage error for a wrong count, e.g. "list takes one FILE"

@@ -10,14 +10,14 @@
 
 namespace {
 
-std::vector<COptionSpec> SignSpecs() {
-  std::vector<COptionSpec> specs = {
+std::vector<COptionDecl> SignCommandOptions() {
+  std::vector<COptionDecl> decls = {
       {"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"},
       {"--allow", OptionKind::kRepeated, "ID",
        "sign although the certificate is refused for ID:\n"
        "certificate-expired, certificate-not-yet-valid,\ncertificate-purpose (a deliberate test certificate)"}};
-  specs.insert(specs.end(), SignOptionSpecs().begin(), SignOptionSpecs().end());
-  return specs;
+  decls.insert(decls.end(), SignOptionDecls().begin(), SignOptionDecls().end());
+  return decls;
 }
 
 int RunSign(const CCommandRun& run) {
@@ -70,7 +70,7 @@ const CCommand kSignCommand = {
     "signature. The signed file replaces FILE (keeping its mode), or is written\n"
     "to --out, only when its certificate table lies directly after the stub\n"
     "header.\n",
-    SignSpecs(),
+    SignCommandOptions(),
     1,
     1,
     "sign takes one FILE",

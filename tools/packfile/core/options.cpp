@@ -14,22 +14,22 @@ std::vector<std::string> CParsedArgs::List(const std::string& option) const {
 
 namespace {
 
-const COptionSpec* Find(const std::vector<COptionSpec>& specs, const std::string& name) {
-  for (const COptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const COptionDecl* Find(const std::vector<COptionDecl>& decls, const std::string& name) {
+  for (const COptionDecl& decl : decls) {
+    if (name == decl.name) return &decl;
   }
   return nullptr;
 }
 
-std::string Left(const COptionSpec& spec) {
-  std::string left = std::string("  ") + spec.name;
-  if (spec.kind != OptionKind::kFlag) left += std::string(" ") + spec.value;
+std::string Left(const COptionDecl& decl) {
+  std::string left = std::string("  ") + decl.name;
+  if (decl.kind != OptionKind::kFlag) left += std::string(" ") + decl.value;
   return left;
 }
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionSpec>& specs, CParsedArgs* parsed,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionDecl>& decls, CParsedArgs* parsed,
                   std::string* error) {
   bool optionsEnded = false;
   for (std::size_t k = 0; k < args.size(); ++k) {
@@ -44,12 +44,12 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptio
     }
     std::string name = arg.substr(0, arg.find('='));
     bool inlineValue = name.size() != arg.size();
-    const COptionSpec* spec = Find(specs, name);
-    if (spec == nullptr) {
+    const COptionDecl* decl = Find(decls, name);
+    if (decl == nullptr) {
       *error = "unknown option " + arg;
       return false;
     }
-    if (spec->kind == OptionKind::kFlag) {
+    if (decl->kind == OptionKind::kFlag) {
       if (inlineValue) {
         *error = name + " takes no value";
         return false;
@@ -57,16 +57,16 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptio
       parsed->flags.insert(name);
       continue;
     }
-    if (spec->kind == OptionKind::kValued && parsed->values.count(name)) {
+    if (decl->kind == OptionKind::kValued && parsed->values.count(name)) {
       *error = name + " is given twice";
       return false;
     }
     if (!inlineValue && k + 1 == args.size()) {
-      *error = name + " needs a value (" + spec->value + ")";
+      *error = name + " needs a value (" + decl->value + ")";
       return false;
     }
     std::string value = inlineValue ? arg.substr(name.size() + 1) : args[++k];
-    if (spec->kind == OptionKind::kRepeated) {
+    if (decl->kind == OptionKind::kRepeated) {
       parsed->lists[name].push_back(value);
     } else {
       parsed->values[name] = value;
@@ -75,13 +75,13 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptio
   return true;
 }
 
-std::string OptionsHelp(const std::vector<COptionSpec>& specs) {
+std::string OptionsHelp(const std::vector<COptionDecl>& decls) {
   std::size_t width = 0;
-  for (const COptionSpec& spec : specs) width = std::max(width, Left(spec).size());
+  for (const COptionDecl& decl : decls) width = std::max(width, Left(decl).size());
   std::string text;
-  for (const COptionSpec& spec : specs) {
-    std::string left = Left(spec);
-    std::string help = spec.help;
+  for (const COptionDecl& decl : decls) {
+    std::string left = Left(decl);
+    std::string help = decl.help;
     std::string indent(width + 2, ' ');
     text += left + std::string(width + 2 - left.size(), ' ');
     for (std::size_t start = 0;;) {

@@ -13,7 +13,7 @@ enum class OptionKind {
   kRepeated,  // --exclude GLOB, any number of times
 };
 
-struct COptionSpec {
+struct COptionDecl {
   const char* name;   // "--out"
   OptionKind kind;
   const char* value;  // what the value is, e.g. "FILE"; empty for a flag
@@ -35,11 +35,11 @@ struct CParsedArgs {
 };
 
 // Parses `args` ("--name value", "--name=value", "--" ends options) by
-// `specs`. False with `error` naming the argument for an unknown option, a
+// `decls`. False with `error` naming the argument for an unknown option, a
 // missing value, a value given to a flag, or a valued option given twice.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionSpec>& specs, CParsedArgs* parsed,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionDecl>& decls, CParsedArgs* parsed,
                   std::string* error);
 
 // The option lines of a usage text: "  --out FILE   the installer to write",
 // help columns aligned, continuation lines indented under the first.
-std::string OptionsHelp(const std::vector<COptionSpec>& specs);
+std::string OptionsHelp(const std::vector<COptionDecl>& decls);

@@ -15,8 +15,8 @@
 #include "tools/packfile/signing/signed_output.h"
 #include "tools/packfile/output/temp_output.h"
 
-const std::vector<COptionSpec>& SignOptionSpecs() {
-  static const std::vector<COptionSpec> specs = {
+const std::vector<COptionDecl>& SignOptionDecls() {
+  static const std::vector<COptionDecl> decls = {
       {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
       {"--key", OptionKind::kValued, "FILE|URI",
        "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
@@ -36,7 +36,7 @@ const std::vector<COptionSpec>& SignOptionSpecs() {
        "the signing time, seconds since 1970 (default:\n"
        "SOURCE_DATE_EPOCH, else now); a fixed time makes a\nsignature without time stamp reproducible"},
   };
-  return specs;
+  return decls;
 }
 
 namespace {

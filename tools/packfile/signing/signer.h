@@ -26,7 +26,7 @@ struct CSignOptions {
 };
 
 // The signing options, declared once for build and sign.
-const std::vector<COptionSpec>& SignOptionSpecs();
+const std::vector<COptionDecl>& SignOptionDecls();
 
 // Reads the signing options. False with `error` for a usage error: neither
 // or both of --cert/--key and --pkcs12, a pkcs11: key without a module, an

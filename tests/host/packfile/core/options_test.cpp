@@ -9,7 +9,7 @@
 
 namespace {
 
-const std::vector<COptionSpec> kSpecs = {
+const std::vector<COptionDecl> kDecls = {
     {"--json", OptionKind::kFlag, "", "one document"},
     {"--out", OptionKind::kValued, "FILE", "where\nit goes"},
     {"--exclude", OptionKind::kRepeated, "GLOB", "leave out"},
@@ -33,7 +33,7 @@ TEST(OptionsTest, ParsesByTheDeclarations) {
   for (const auto& c : cases) {
     CParsedArgs parsed;
     std::string error;
-    bool ok = ParseOptions(c.args, kSpecs, &parsed, &error);
+    bool ok = ParseOptions(c.args, kDecls, &parsed, &error);
     EXPECT_EQ(ok, std::string(c.error).empty()) << c.error;
     EXPECT_EQ(error, c.error);
     if (!ok) continue;
@@ -44,7 +44,7 @@ TEST(OptionsTest, ParsesByTheDeclarations) {
 }
 
 TEST(OptionsTest, HelpComesFromTheSameDeclarations) {
-  EXPECT_EQ(OptionsHelp(kSpecs),
+  EXPECT_EQ(OptionsHelp(kDecls),
             "  --json          one document\n"
             "  --out FILE      where\n"
             "                  it goes\n"
