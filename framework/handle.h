@@ -11,13 +11,6 @@ struct CKernelHandleTraits {
   static void Close(HANDLE h) { ::CloseHandle(h); }
 };
 
-// Closes directory enumerations opened by FindFirstFileW.
-struct CFindHandleTraits {
-  using Handle = HANDLE;
-  static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE h) { ::FindClose(h); }
-};
-
 // Frees DLLs loaded by LoadLibraryExW.
 struct CModuleTraits {
   using Handle = HMODULE;
@@ -73,6 +66,5 @@ class CScopedHandle {
 };
 
 using CHandle = CScopedHandle<CKernelHandleTraits>;
-using CFindHandle = CScopedHandle<CFindHandleTraits>;
 using CModule = CScopedHandle<CModuleTraits>;
 using CMappedView = CScopedHandle<CMappedViewTraits>;

@@ -59,9 +59,13 @@ DWORD RemoveTree(HANDLE directory, int depth) {
   return walk.firstError ? walk.firstError : error;
 }
 
-}  // namespace
-
+// Deletes everything inside the directory open on directory (with list
+// access), depth first; a read-only file loses that attribute first. Where
+// the system opens a link's target when asked for the link itself (Wine),
+// the link is left, and with it its folder. 0, or the first error met.
 DWORD RemoveTreeBelow(HANDLE directory) { return RemoveTree(directory, 0); }
+
+}  // namespace
 
 DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy) {
   DWORD error = RemoveTreeBelow(held->Get());

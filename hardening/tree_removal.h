@@ -8,12 +8,6 @@
 
 #include "framework/handle.h"
 
-// Deletes everything inside the directory open on directory (with list
-// access), depth first; a read-only file loses that attribute first. Where
-// the system opens a link's target when asked for the link itself (Wine),
-// the link is left, and with it its folder. 0, or the first error met.
-DWORD RemoveTreeBelow(HANDLE directory);
-
 // Empties the directory held in *held through the handle, then lets the hold
 // go and removes the directory itself, by its path from the handle (see
 // PathOfDirectory for openedBy) and only when that path still opens the same

@@ -45,8 +45,6 @@ TEST(CHandleTest, ReleaseHandsOwnershipBack) {
 TEST(CHandleTest, InvalidValuesAreNotOwned) {
   CHandle none(INVALID_HANDLE_VALUE);
   EXPECT_FALSE(none.IsValid());
-  CFindHandle find(INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(find.IsValid());
 }
 
 }  // namespace
