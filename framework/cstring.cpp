@@ -165,3 +165,9 @@ CString operator+(const CString& a, const wchar_t* b) {
   result += b;
   return result;
 }
+
+BOOL StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (*text != *prefix) return FALSE;
+  return TRUE;
+}

@@ -56,3 +56,6 @@ class CString {
 };
 
 CString operator+(const CString& a, const wchar_t* b);
+
+// TRUE when text begins with prefix, compared unit by unit (case counts).
+BOOL StartsWith(const wchar_t* text, const wchar_t* prefix);

@@ -1,5 +1,6 @@
 #include "hardening/held_path.h"
 
+#include "framework/cstring.h"
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
 #include "hardening/handle_relative.h"
@@ -8,15 +9,9 @@ namespace {
 
 typedef DWORD(WINAPI* GetFinalPathNameByHandleWFn)(HANDLE, LPWSTR, DWORD, DWORD);
 
+// The system writes its prefixes in one case only.
 const wchar_t kLocalPrefix[] = L"\\\\?\\";
 const wchar_t kRemotePrefix[] = L"\\\\?\\UNC\\";
-
-// The system writes its prefixes in one case only.
-BOOL StartsWith(const wchar_t* text, const wchar_t* prefix) {
-  while (*prefix)
-    if (*text++ != *prefix++) return FALSE;
-  return TRUE;
-}
 
 }  // namespace
 

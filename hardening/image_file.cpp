@@ -1,7 +1,9 @@
 #include "hardening/image_file.h"
 
+#include "framework/cstring.h"
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
+#include "hardening/handle_relative.h"
 #include "hardening/image_signature.h"
 
 namespace {
@@ -20,12 +22,6 @@ BOOL Refuse(DWORD osError, const wchar_t* name, CFileException* error) {
   if (error) error->SetOsError(static_cast<LONG>(osError), name);
   ::SetLastError(osError);
   return FALSE;
-}
-
-bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
-  for (; *prefix; ++text, ++prefix)
-    if (*text != *prefix) return false;
-  return true;
 }
 
 // The name the system gives the running image now. Windows reports the
@@ -86,12 +82,7 @@ BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
   // the hold nor stops anyone else.
   CHandle named(::CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION a = {};
-  BY_HANDLE_FILE_INFORMATION b = {};
-  if (!named.IsValid() || !::GetFileInformationByHandle(held, &a) || !::GetFileInformationByHandle(named.Get(), &b))
-    return FALSE;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+  return named.IsValid() && IsSameFile(held, named.Get());
 }
 
 BOOL CImageFile::MapsRunningImage(HANDLE held) {
