@@ -56,22 +56,19 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
   auto logBefore = e2e::ReadWholeFile(e2e::LogPath());
 
   secondPid_ = e2e::StartWindows(second, {});
-  std::string window;
-  ASSERT_TRUE(test_support::WaitUntil([&] { return !(window = e2e::FindWindowByCaption(kCaption)).empty(); }, std::chrono::seconds(60)))
-      << "no window captioned " << kCaption << "; the second launcher "
+  std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/refusal-box.png";
+  std::string window = e2e::CaptureWindow(kCaption, shot, std::chrono::seconds(60));
+  ASSERT_FALSE(window.empty()) << "no window captioned " << kCaption << " was drawn; the second launcher "
       << (test_support::HasEnded(secondPid_) ? "has ended" : "still runs") << ", the virtual display "
       << (e2e::Shell("xdotool getdisplaygeometry >/dev/null 2>&1") == 0 ? "answers" : "is gone") << "\n"
       << e2e::Dump(e2e::LogMessages());
+  std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Its text, read through the window tree that Wine shares between processes.
   std::string texts = scratch_ / "texts.txt";
   auto read = e2e::RunWindows(e2e::TestChild(), {"window-text", kCaption, e2e::WindowsPath(texts)});
   EXPECT_EQ(read.exitCode, 0);
   EXPECT_NE(e2e::ReadWholeFile(texts).find(kText), std::string::npos) << e2e::ReadWholeFile(texts);
-
-  std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/refusal-box.png";
-  EXPECT_EQ(e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot) + " 2>/dev/null"), 0);
-  std::cout << "screenshot of the refusal box: " << shot << std::endl;
 
   // Dismiss it as a user would.
   EXPECT_TRUE(e2e::DismissBox(window, secondPid_, std::chrono::seconds(30))) << "the box was not dismissed";

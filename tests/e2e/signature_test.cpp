@@ -89,14 +89,11 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
   // taken once it can be drawn.
   e2e::DeleteLog();
   int pid = e2e::StartWindows(tampered, args);
-  std::string window;
   std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/damaged-box.png";
   fs::create_directories(UNPACK_E2E_ARTIFACTS);
-  ASSERT_TRUE(test_support::WaitUntil([&] {
-    window = e2e::FindWindowByCaption(kCaption);
-    return !window.empty() && e2e::Shell("import -window " + window + " " + test_support::ShellQuote(shot)) == 0;
-  }, std::chrono::seconds(60))) << "no box captioned " << kCaption << "; windows: "
-                                << test_support::ShellOutput("xdotool search --name . getwindowname %@ 2>&1");
+  std::string window = e2e::CaptureWindow(kCaption, shot, std::chrono::seconds(60));
+  ASSERT_FALSE(window.empty()) << "no box captioned " << kCaption << " was drawn; windows: "
+                               << test_support::ShellOutput("xdotool search --name . getwindowname %@ 2>&1");
   std::cout << "screenshot of the damaged-installer box: " << shot << std::endl;
   EXPECT_TRUE(e2e::DismissBox(window, pid, std::chrono::seconds(30))) << "the box was not dismissed";
   auto seen = e2e::WaitWindows(pid, std::chrono::seconds(5));

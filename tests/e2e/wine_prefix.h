@@ -56,6 +56,7 @@ std::vector<std::wstring> LogLines();
 // Deletes the log file (and the batch output beside it).
 void DeleteLog();
 
+using test_support::CaptureWindow;
 using test_support::DismissBox;
 using test_support::FindWindowByCaption;
 using test_support::FindWindowsByCaption;

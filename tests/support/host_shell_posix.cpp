@@ -43,6 +43,20 @@ int WindowProcessId(const std::string& window) {
   return std::atoi(ShellOutput("xdotool getwindowpid " + ShellQuote(window) + " 2>/dev/null").c_str());
 }
 
+std::string CaptureWindow(const std::string& caption, const std::string& picture, std::chrono::milliseconds limit) {
+  std::string captured;
+  WaitUntil([&] {
+    for (const auto& window : FindWindowsByCaption(caption)) {
+      if (Shell("import -window " + window + " " + ShellQuote(picture) + " 2>/dev/null") == 0) {
+        captured = window;
+        return true;
+      }
+    }
+    return false;
+  }, limit);
+  return captured;
+}
+
 bool HasEnded(int pid) {
   siginfo_t info = {};
   return waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;

@@ -21,6 +21,11 @@ std::string FindWindowByCaption(const std::string& caption);
 // The host process id that owns an X window (Wine sets _NET_WM_PID to the
 // process's own pid); 0 when unknown.
 int WindowProcessId(const std::string& window);
+// Waits until a window captioned caption is drawn on the display (found is
+// not enough: Wine may map the box a moment later, and a caption can name
+// more than one X window) and saves its picture as the PNG file picture.
+// The X window id of the one captured, or empty when none was within limit.
+std::string CaptureWindow(const std::string& caption, const std::string& picture, std::chrono::milliseconds limit);
 // True once our child process pid has ended; it is left for waitpid to reap.
 bool HasEnded(int pid);
 // Dismisses the message box with X window id window as a person would, until
