@@ -58,7 +58,6 @@ void DeleteLog();
 
 using test_support::CaptureWindow;
 using test_support::DismissBox;
-using test_support::FindWindowByCaption;
 using test_support::FindWindowsByCaption;
 using test_support::Narrow;
 using test_support::ReadWholeFile;

@@ -34,11 +34,6 @@ std::vector<std::string> FindWindowsByCaption(const std::string& caption) {
   return windows;
 }
 
-std::string FindWindowByCaption(const std::string& caption) {
-  std::vector<std::string> windows = FindWindowsByCaption(caption);
-  return windows.empty() ? std::string() : windows.front();
-}
-
 int WindowProcessId(const std::string& window) {
   return std::atoi(ShellOutput("xdotool getwindowpid " + ShellQuote(window) + " 2>/dev/null").c_str());
 }

@@ -14,10 +14,8 @@ int Shell(const std::string& commandLine);
 // Runs a command line through /bin/sh; what it wrote to standard output.
 std::string ShellOutput(const std::string& commandLine);
 
-// The X window ids of the windows captioned exactly caption, and the first
-// of them (empty when there is none).
+// The X window ids of the windows captioned exactly caption.
 std::vector<std::string> FindWindowsByCaption(const std::string& caption);
-std::string FindWindowByCaption(const std::string& caption);
 // The host process id that owns an X window (Wine sets _NET_WM_PID to the
 // process's own pid); 0 when unknown.
 int WindowProcessId(const std::string& window);
