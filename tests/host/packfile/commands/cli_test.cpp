@@ -77,6 +77,9 @@ TEST_F(PackfileCliTest, ExitCodesTellABadArtefactFromABrokenJob) {
       {{"verify", dir_ / "missing.exe"}, 3, "missing.exe: cannot open: No such file or directory"},
       {{"verify", "--ca", dir_ / "missing.pem", setup}, 3, "--ca " + dir_ / "missing.pem" + ": cannot open: No such"},
       {{"verify", "--ca", dir_ / "ca.pem", setup}, 3, "ca.pem: is empty"},
+      {{"verify", "--ca", dir_ / "files/run.bat", setup}, 3, "run.bat: holds no PEM certificate"},
+      // A line break in a name is escaped like any control character.
+      {{"verify", dir_ / "new\nline.exe"}, 3, "new\\x0Aline.exe: cannot open: No such file or directory\n"},
       {{"list", dir_ / "files"}, 3, "files: cannot open: Is a directory"},
       {BuildArgs(dir_ / "new.exe", {dir_ / "nothing-here"}), 3, "nothing-here: no such file or folder"},
   };
