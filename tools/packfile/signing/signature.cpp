@@ -55,6 +55,8 @@ CVerifyOutput Parse(const std::string& text) {
     // A mismatch is flagged after the digest: keep the digest alone.
     parsed.calculated = parsed.calculated.substr(0, parsed.calculated.find(' '));
     if (line.find("Signature verification: ok") != std::string::npos) parsed.chainOk = true;
+    // OpenSSL's stack repeats osslsigncode's own "Error:" line in its terms.
+    if (line.find(":error:") != std::string::npos) continue;
     take("Error:", &parsed.chainError);
     // osslsigncode's own reasons for refusing the signer, e.g. "Unsupported
     // Signer's certificate purpose XKU_CODE_SIGN", passed through as they are.

@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "bytes/file_bytes.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
@@ -285,20 +286,30 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
   }
 }
 
-// The signed file's chain as embedded, against --ca; false after saying why.
-bool ChainVerifies(const CSignOptions& options, const std::string& path, std::uint64_t packageEnd,
-                   const std::string& finalPath, CDiagnostics& diagnostics) {
+// Where the signer put the certificate table of `path`; false when it cannot be read.
+bool SignatureTable(const std::string& path, CPeDataDirectory* table) {
+  CFileSource file(path);
+  CPeImage image;
+  std::string error;
+  if (!file.IsOpen() || !ReadPeImage(file, &image, &error)) return false;
+  *table = PeDirectory(image, kPeSecurityDirectory);
+  return table->size != 0;
+}
+
+// The signed file's chain as embedded, against --ca; false after saying
+// why: "`chain` does not verify".
+bool ChainVerifies(const CSignOptions& options, const std::string& path, const std::string& chain,
+                   CDiagnostics& diagnostics) {
   if (options.caFile.empty()) return true;
-  std::uint64_t size = std::filesystem::file_size(path);
-  CSignatureFacts facts = CheckSignature(path, packageEnd, static_cast<std::uint32_t>(size - packageEnd),
-                                         options.caFile);
+  CPeDataDirectory table;
+  CSignatureFacts facts;
+  if (SignatureTable(path, &table)) facts = CheckSignature(path, table.virtualAddress, table.size, options.caFile);
   if (facts.chainVerified == 1) return true;
   std::vector<std::string> why;
   for (const CFinding& finding : facts.findings) {
     if (finding.severity == Severity::kFailure) why.push_back(finding.text);
   }
-  diagnostics.Error(finalPath + ": the signed file was not written: its chain does not verify against --ca " +
-                        options.caFile,
+  diagnostics.Error(chain + " does not verify against --ca " + options.caFile,
                     facts.toolMissing ? Fault::kCannotCheck : Fault::kBad, why);
   return false;
 }
@@ -397,6 +408,8 @@ bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, 
     return false;
   }
   NoteFallback(run, diagnostics);
+  // A chain that does not reach --ca shows before the package is written too.
+  if (!ChainVerifies(options, out, refused + "the signed launcher image's chain", diagnostics)) return false;
   // The service that answered is asked first when the package is signed.
   auto first = std::find(options.timestampUrls.begin(), options.timestampUrls.end(), run.answered);
   if (first != options.timestampUrls.end()) std::rotate(options.timestampUrls.begin(), first, first + 1);
@@ -437,10 +450,12 @@ bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t 
   }
   NoteFallback(run, diagnostics);
   if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
-  if (!ChainVerifies(options, signedTemp.Path(), packageEnd, finalPath, diagnostics)) return false;
-  if (result != nullptr) {
-    std::uint64_t size = std::filesystem::file_size(signedTemp.Path());
-    ReadSignatureFacts(signedTemp.Path(), packageEnd, static_cast<std::uint32_t>(size - packageEnd), &result->facts);
+  if (!ChainVerifies(options, signedTemp.Path(), finalPath + ": the signed file was not written: its chain", diagnostics)) {
+    return false;
+  }
+  CPeDataDirectory table;
+  if (result != nullptr && SignatureTable(signedTemp.Path(), &table)) {
+    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &result->facts);
     result->timestampService = run.answered;
   }
   if (!signedTemp.Commit()) {

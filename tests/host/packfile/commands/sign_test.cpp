@@ -354,13 +354,18 @@ TEST_F(PackfileSignTest, ChainsAreEmbeddedAndCheckedAgainstTheRoot) {
     int code;
     bool warned;
     int verified;  // verify --ca root.pem
+    std::string says;
   } cases[] = {
-      {leaf, 0, true, 1},
-      {with(leaf, {"--strict"}), 1, false, -1},
-      {with(leaf, {"--ca", dir_ / "root.pem"}), 1, true, -1},
-      {with(leaf, {"--chain", dir_ / "inter.pem", "--ca", dir_ / "root.pem"}), 0, false, 0},
-      {with({"--pkcs12", dir_ / "chain.p12"}, pass), 0, false, 0},
-      {with({"--pkcs12", dir_ / "leaf.p12", "--chain", dir_ / "inter.pem"}, pass), 0, false, 0},
+      {leaf, 0, true, 1, "a leaf issued directly by a root every machine trusts needs nothing more"},
+      {with(leaf, {"--strict"}), 1, false, -1, "(--strict; --allow chain-incomplete accepts it)"},
+      // --ca judges the trial's signature, before the package is written.
+      {with(leaf, {"--ca", dir_ / "root.pem"}), 1, true, -1,
+       "nothing was built: the signed launcher image's chain does not verify against --ca " + dir_ / "root.pem" +
+           "\n  certificate chain does not verify against " + dir_ / "root.pem" +
+           ": osslsigncode: unable to get local issuer certificate\n"},
+      {with(leaf, {"--chain", dir_ / "inter.pem", "--ca", dir_ / "root.pem"}), 0, false, 0, ""},
+      {with({"--pkcs12", dir_ / "chain.p12"}, pass), 0, false, 0, ""},
+      {with({"--pkcs12", dir_ / "leaf.p12", "--chain", dir_ / "inter.pem"}, pass), 0, false, 0, ""},
   };
   for (const auto& c : cases) {
     fs::remove(dir_ / "setup.exe");
@@ -372,6 +377,7 @@ TEST_F(PackfileSignTest, ChainsAreEmbeddedAndCheckedAgainstTheRoot) {
               c.warned)
         << row;
     EXPECT_EQ(fs::exists(dir_ / "setup.exe"), c.code == 0) << row;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << row;
     if (c.verified < 0) continue;
     CRun verify = RunPackfile({"verify", "--ca", dir_ / "root.pem", dir_ / "setup.exe"});
     EXPECT_EQ(verify.code, c.verified) << row << verify.out;
