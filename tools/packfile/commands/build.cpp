@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -293,7 +292,7 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
     if (!written) {
       // The sink's own failure carries the system's words (a full disk says so).
       diagnostics.Error(request.out + ": " +
-                            (sink.Errno() != 0 ? "cannot write: " + std::string(std::strerror(sink.Errno())) : error),
+                            (sink.Errno() != 0 ? "cannot write: " + SystemReason(sink.Errno()) : error),
                         Fault::kCannotCheck);
       return false;
     }

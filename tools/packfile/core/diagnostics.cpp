@@ -61,3 +61,5 @@ void ReportWarning(const std::string& id, const std::string& text, const std::ve
 }
 
 std::string SystemReason() { return std::strerror(errno); }
+
+std::string SystemReason(int code) { return std::strerror(code); }

@@ -62,3 +62,5 @@ void ReportWarning(const std::string& id, const std::string& text, const std::ve
 // The system's message for the last failed call (errno), e.g. "No such file
 // or directory"; read right after the call that failed.
 std::string SystemReason();
+// The system's message for the error number `code`.
+std::string SystemReason(int code);

@@ -17,7 +17,9 @@ struct CSignatureFacts {
   bool toolMissing = false;    // osslsigncode is not in PATH: nothing could be checked
   std::string subject;         // the signer's certificate
   std::string issuer;
-  std::string signingTime;     // ISO 8601 UTC, e.g. "2024-01-01T00:00:00Z"; the attribute, which Windows never judges by
+  // The signing-time attribute, which Windows never judges the certificate
+  // by; ISO 8601 UTC, e.g. "2024-01-01T00:00:00Z".
+  std::string signingTime;
   std::string digestAlgorithm; // e.g. "SHA256"
   bool digestMatches = false;
   bool launcherRefuses = false;  // a launcher checks this too, and extracts and runs nothing

@@ -28,7 +28,8 @@ const std::vector<COptionDecl>& SignOptionDecls() {
        "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
       {"--pkcs11-module", OptionKind::kValued, "PATH",
        "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
-      {"--pkcs12", OptionKind::kValued, "FILE", "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)"},
+      {"--pkcs12", OptionKind::kValued, "FILE",
+       "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)"},
       {"--chain", OptionKind::kRepeated, "FILE",
        "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts"},
       {"--ca", OptionKind::kValued, "FILE",
@@ -219,7 +220,8 @@ CSignerRun RunSigner(const CSignOptions& options, const std::string& in, const s
 // the first service may be failing for everyone.
 void NoteFallback(const CSignerRun& run, CDiagnostics& diagnostics) {
   if (!run.ok || run.details.empty()) return;
-  diagnostics.Note("the time-stamp service " + run.answered + " time stamped the signature after these attempts failed:",
+  diagnostics.Note("the time-stamp service " + run.answered +
+                       " time stamped the signature after these attempts failed:",
                    run.details);
 }
 
@@ -233,7 +235,7 @@ std::string NoRoomReason(const std::string& output, const std::string& finalPath
   struct stat partial = {};
   if (stat(output.c_str(), &partial) == 0) free += static_cast<std::uint64_t>(partial.st_blocks) * 512;
   if (free >= needed) return "";
-  return std::string(std::strerror(ENOSPC)) + ": the file system of " + (folder.empty() ? "." : folder) + " has " +
+  return SystemReason(ENOSPC) + ": the file system of " + (folder.empty() ? "." : folder) + " has " +
          std::to_string(free) + " bytes free, the signed file needs about " + std::to_string(needed);
 }
 
@@ -271,7 +273,9 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
   CSignerReview review = ReviewSigner(fromPkcs12 ? "" : ReadAll(options.certificate),
                                       fromPkcs12 ? ReadAll(options.pkcs12) : "", Password(options), chain);
   // A PKCS#12 file that does not open is left to the trial signature, which says why.
-  if (!review.error.empty() && !fromPkcs12) diagnostics.Error("the certificate " + options.certificate + " " + review.error);
+  if (!review.error.empty() && !fromPkcs12) {
+    diagnostics.Error("the certificate " + options.certificate + " " + review.error);
+  }
   for (const CCertificateRefusal& refusal : review.refusals) {
     bool allowed = false;
     for (const std::string& id : options.allowed) allowed = allowed || id == refusal.id;
@@ -395,7 +399,10 @@ bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, 
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     copied = sink.IsOpen() && ReadExact(image, 0, bytes.data(), bytes.size()) && sink.Write(bytes.data(), bytes.size());
     copied = sink.Close() && copied;
-    if (!copied) error = "cannot write a scratch copy of the launcher: " + std::string(std::strerror(sink.Errno()));
+    if (!copied) {
+      error = sink.Errno() != 0 ? "cannot write a scratch copy of the launcher: " + SystemReason(sink.Errno())
+                                : "cannot read the launcher image";
+    }
   }
   if (!copied || !WriteChain(options, scratch, &chainFile, &error)) {
     diagnostics.Error(refused + error, Fault::kCannotCheck);
@@ -404,7 +411,13 @@ bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, 
   // With the time stamp: an outage stops the build before anything is written.
   CSignerRun run = RunSigner(options, in, out, true, chainFile);
   if (!run.ok) {
-    diagnostics.Error(refused + run.text, run.fault, run.details);
+    std::string noRoom = run.fault == Fault::kBad ? NoRoomReason(out, out, length + kSignatureRoom) : "";
+    if (noRoom.empty()) {
+      diagnostics.Error(refused + run.text, run.fault, run.details);
+    } else {
+      diagnostics.Error(refused + "the signer could not write into TMPDIR: " + noRoom, Fault::kCannotCheck,
+                        run.details);
+    }
     return false;
   }
   NoteFallback(run, diagnostics);
@@ -450,9 +463,8 @@ bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t 
   }
   NoteFallback(run, diagnostics);
   if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
-  if (!ChainVerifies(options, signedTemp.Path(), finalPath + ": the signed file was not written: its chain", diagnostics)) {
-    return false;
-  }
+  std::string notWritten = finalPath + ": the signed file was not written: its chain";
+  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics)) return false;
   CPeDataDirectory table;
   if (result != nullptr && SignatureTable(signedTemp.Path(), &table)) {
     ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &result->facts);

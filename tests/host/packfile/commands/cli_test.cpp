@@ -117,6 +117,7 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
       {{"build", "--json", dir_ / "files"}, "build", true},
       {{"verify", "--json", dir_ / "missing.exe"}, "verify", true},
       {{"log", "--json", dir_ / "missing.log"}, "log", true},
+      {{"sign", "--json", "--cert", dir_ / "no.pem", "--key", dir_ / "no.key", dir_ / "setup.exe"}, "sign", true},
       {BuildArgs(dir_ / "again.exe", {"--json", dir_ / "nothing-here"}), "build", true},
       {{"verify", "--json", dir_ / "cut.exe"}, "verify", false},
   };

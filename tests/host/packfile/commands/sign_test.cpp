@@ -535,8 +535,10 @@ TEST_F(PackfileSignTest, AFullFileSystemIsAJobFailureInTheSystemsWords) {
                 .code,
             0);
   const std::vector<std::string> cases[] = {
-      {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", small + "/setup.exe", dir_ / "run.bat", dir_ / "big.bin"},
-      {"sign", "--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--out", small + "/signed.exe", dir_ / "big.exe"},
+      {"build", "--launcher", dir_ / "UnPackFile.exe", "--out", small + "/setup.exe", dir_ / "run.bat",
+       dir_ / "big.bin"},
+      {"sign", "--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem", "--out", small + "/signed.exe",
+       dir_ / "big.exe"},
   };
   for (const auto& args : cases) {
     CRun run = RunPackfile(args);

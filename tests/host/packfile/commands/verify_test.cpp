@@ -72,7 +72,8 @@ TEST_F(PackfileVerifyTest, VerifyReportsTheTimeStamp) {
   CRun stamped = RunPackfile({"verify", dir_ / "stamped.exe"});
   EXPECT_NE(stamped.out.find("ok    time stamp 2023-11-14T22:13:20Z\n"), std::string::npos) << stamped.out;
   // Windows judges the certificate at the time stamp's time, when it was not yet valid.
-  EXPECT_NE(stamped.out.find("FAIL  the signer's certificate /CN=packfile-test is valid only from "), std::string::npos);
+  EXPECT_NE(stamped.out.find("FAIL  the signer's certificate /CN=packfile-test is valid only from "),
+            std::string::npos);
   Bytes file = ReadFile(dir_ / "stamped.exe");
   std::swap(file[1024 + 284], file[1024 + 284 + 2]);
   WriteWholeFile(dir_ / "stamped-changed.exe", file);
