@@ -107,7 +107,8 @@ const CCommand kSignCommand = {
     "FILE must carry a package that passes verify's layout checks and no\n"
     "signature. The signed file replaces FILE (keeping its mode), or is written\n"
     "to --out, only when its certificate table lies directly after the stub\n"
-    "header.\n",
+    "header and, with --ca, its chain as embedded verifies. The certificate is\n"
+    "judged now, as Windows judges it; --sign-time sets the attribute only.\n",
     SignCommandOptions(),
     1,
     1,
