@@ -27,16 +27,14 @@ std::vector<COptionDecl> SignCommandOptions() {
   return decls;
 }
 
-std::string OptionalString(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
-
 std::string JsonReport(const std::string& target, const CSignOptions& options, const CSigned& result) {
   const CSignatureFacts& facts = result.facts;
   return "{\"schema\":\"" + std::string(kSchema) + "\",\"file\":" + JsonString(target) +
-         ",\"hash\":" + JsonString(options.hash) + ",\"subject\":" + OptionalString(facts.subject) +
-         ",\"issuer\":" + OptionalString(facts.issuer) + ",\"signingTime\":" + OptionalString(facts.signingTime) +
+         ",\"hash\":" + JsonString(options.hash) + ",\"subject\":" + JsonStringOrNull(facts.subject) +
+         ",\"issuer\":" + JsonStringOrNull(facts.issuer) + ",\"signingTime\":" + JsonStringOrNull(facts.signingTime) +
          ",\"timestamped\":" + (facts.timestamped ? "true" : "false") +
-         ",\"timestampTime\":" + OptionalString(facts.timestampTime) +
-         ",\"timestampService\":" + OptionalString(result.timestampService) + ",\"chainVerified\":" +
+         ",\"timestampTime\":" + JsonStringOrNull(facts.timestampTime) +
+         ",\"timestampService\":" + JsonStringOrNull(result.timestampService) + ",\"chainVerified\":" +
          (options.caFile.empty() ? "null" : "true") + "}\n";
 }
 

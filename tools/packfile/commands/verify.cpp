@@ -29,16 +29,14 @@ const char* Status(Severity severity) {
   return "";
 }
 
-std::string OptionalString(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
-
 std::string SignatureJson(const CSignatureFacts& facts) {
   if (!facts.checked) return "null";
-  return "{\"subject\":" + OptionalString(facts.subject) + ",\"issuer\":" + OptionalString(facts.issuer) +
-         ",\"signingTime\":" + OptionalString(facts.signingTime) +
+  return "{\"subject\":" + JsonStringOrNull(facts.subject) + ",\"issuer\":" + JsonStringOrNull(facts.issuer) +
+         ",\"signingTime\":" + JsonStringOrNull(facts.signingTime) +
          ",\"digestAlgorithm\":" + JsonString(facts.digestAlgorithm) +
          ",\"digestMatches\":" + (facts.digestMatches ? "true" : "false") +
          ",\"timestamped\":" + (facts.timestamped ? "true" : "false") +
-         ",\"timestampTime\":" + OptionalString(facts.timestampTime) + ",\"chainVerified\":" +
+         ",\"timestampTime\":" + JsonStringOrNull(facts.timestampTime) + ",\"chainVerified\":" +
          (facts.chainVerified < 0 ? "null" : facts.chainVerified ? "true" : "false") + "}";
 }
 

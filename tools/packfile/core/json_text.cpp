@@ -22,6 +22,8 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string JsonStringOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
 std::string JsonErrorDocument(const std::string& schema, const std::string& file,
                               const std::vector<std::string>& errors) {
   std::string text;

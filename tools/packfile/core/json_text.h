@@ -11,6 +11,9 @@
 // document.
 std::string JsonString(const std::string& text);
 
+// JsonString(text), or null when `text` is empty (a fact not known).
+std::string JsonStringOrNull(const std::string& text);
+
 // `seconds` since 1970 as ISO 8601 UTC, e.g. "2024-01-31T12:00:00Z": how
 // packfile shows a time, in JSON and in text.
 std::string IsoUtcTime(std::int64_t seconds);
