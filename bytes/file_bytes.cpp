@@ -47,6 +47,7 @@ std::size_t CFileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
 CFileSink::CFileSink(const std::string& path)
     : out_(path, std::ios::binary | std::ios::out | std::ios::trunc) {
   open_ = static_cast<bool>(out_);
+  if (!open_) errno_ = errno;
 }
 
 bool CFileSink::Write(const void* data, std::size_t length) {
@@ -54,6 +55,7 @@ bool CFileSink::Write(const void* data, std::size_t length) {
   out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   if (!out_) {
     open_ = false;
+    errno_ = errno;
     return false;
   }
   written_ += length;
@@ -66,13 +68,19 @@ bool CFileSink::Patch(std::uint64_t offset, const void* data, std::size_t length
   out_.seekp(static_cast<std::streamoff>(offset), std::ios::beg);
   out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   out_.seekp(static_cast<std::streamoff>(written_), std::ios::beg);
-  if (!out_) open_ = false;
+  if (!out_ && open_) {
+    open_ = false;
+    errno_ = errno;
+  }
   return open_;
 }
 
 bool CFileSink::Close() {
   if (!out_.is_open()) return open_;
   out_.close();
-  if (out_.fail()) open_ = false;
+  if (out_.fail() && open_) {
+    open_ = false;
+    errno_ = errno;
+  }
   return open_;
 }

@@ -35,9 +35,13 @@ class CFileSink : public CByteSink {
   bool Patch(std::uint64_t offset, const void* data, std::size_t length) override;
   // Flushes and closes; false when anything written could not be stored.
   bool Close();
+  // The system's error number of the first failure (opening, a write, the
+  // close), for its message; 0 while nothing failed.
+  int Errno() const { return errno_; }
 
  private:
   std::ofstream out_;
   bool open_ = false;
   std::uint64_t written_ = 0;
+  int errno_ = 0;
 };

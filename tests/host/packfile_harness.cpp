@@ -1,6 +1,12 @@
 #include "packfile_harness.h"
 
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509v3.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include "gtest/gtest.h"
@@ -61,6 +67,67 @@ void WriteBuildInputs(const CScratchFolder& dir) {
 }
 
 void WriteLauncher(const std::string& path, const CPeImageShape& shape) { WriteWholeFile(path, MakePeImage(shape)); }
+
+namespace {
+
+using CBio = std::unique_ptr<BIO, decltype(&BIO_free)>;
+using CKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using CCert = std::unique_ptr<X509, decltype(&X509_free)>;
+
+void AddExtension(X509* certificate, X509* issuer, int nid, const std::string& value) {
+  X509V3_CTX context;
+  X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
+  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value.c_str());
+  ASSERT_NE(extension, nullptr) << value;
+  X509_add_ext(certificate, extension, -1);
+  X509_EXTENSION_free(extension);
+}
+
+template <typename Read>
+auto ReadPem(const std::string& path, Read read) {
+  CBio file(BIO_new_file(path.c_str(), "r"), &BIO_free);
+  return read(file.get(), nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+void MakeCertificate(const CTestCertificate& spec, const std::string& certPath, const std::string& keyPath) {
+  CKey key(EVP_RSA_gen(2048), &EVP_PKEY_free);
+  CCert certificate(X509_new(), &X509_free);
+  ASSERT_TRUE(key && certificate);
+  bool selfSigned = spec.issuerCert.empty();
+  CCert issuer(selfSigned ? nullptr : ReadPem(spec.issuerCert, PEM_read_bio_X509), &X509_free);
+  CKey issuerKey(
+      selfSigned ? nullptr : ReadPem(spec.issuerKey, PEM_read_bio_PrivateKey), &EVP_PKEY_free);
+  ASSERT_TRUE(selfSigned || (issuer && issuerKey)) << spec.issuerCert;
+  X509* signer = selfSigned ? certificate.get() : issuer.get();
+  unsigned char serial[8];
+  RAND_bytes(serial, sizeof(serial));
+  serial[0] &= 0x7F;
+  std::unique_ptr<BIGNUM, decltype(&BN_free)> number(BN_bin2bn(serial, sizeof(serial), nullptr), &BN_free);
+  BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate.get()));
+  X509_set_version(certificate.get(), 2);
+  X509_time_adj_ex(X509_getm_notBefore(certificate.get()), spec.fromDays, 0, nullptr);
+  X509_time_adj_ex(X509_getm_notAfter(certificate.get()), spec.toDays, 0, nullptr);
+  X509_NAME* name = X509_get_subject_name(certificate.get());
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.subject.c_str()),
+                             -1, -1, 0);
+  X509_set_issuer_name(certificate.get(), X509_get_subject_name(signer));
+  X509_set_pubkey(certificate.get(), key.get());
+  AddExtension(certificate.get(), signer, NID_subject_key_identifier, "hash");
+  if (!selfSigned) AddExtension(certificate.get(), signer, NID_authority_key_identifier, "keyid");
+  AddExtension(certificate.get(), signer, NID_basic_constraints, spec.ca ? "critical,CA:true" : "CA:false");
+  AddExtension(certificate.get(), signer, NID_key_usage, spec.ca ? "keyCertSign,cRLSign" : "digitalSignature");
+  if (!spec.extendedKeyUsage.empty()) {
+    AddExtension(certificate.get(), signer, NID_ext_key_usage, spec.extendedKeyUsage);
+  }
+  ASSERT_GT(X509_sign(certificate.get(), selfSigned ? key.get() : issuerKey.get(), EVP_sha256()), 0);
+  CBio certOut(BIO_new_file(certPath.c_str(), "w"), &BIO_free);
+  CBio keyOut(BIO_new_file(keyPath.c_str(), "w"), &BIO_free);
+  ASSERT_TRUE(certOut && keyOut);
+  ASSERT_EQ(PEM_write_bio_X509(certOut.get(), certificate.get()), 1);
+  ASSERT_EQ(PEM_write_bio_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr), 1);
+}
 
 int QuietShell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 

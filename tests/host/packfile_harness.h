@@ -50,6 +50,31 @@ void WriteLauncher(const std::string& path, const CPeImageShape& shape = CPeImag
 // Runs a shell command quietly; its exit status.
 int QuietShell(const std::string& command);
 
+// A certificate and its RSA key made at test time, as PEM files: valid from
+// `fromDays` to `toDays` days from now, for code signing; self-signed unless
+// IssuedBy() names an issuer's certificate and key files; Ca() makes it a CA
+// (no extended key usage).
+struct CTestCertificate {
+  explicit CTestCertificate(std::string name, int from = -1, int to = 2)
+      : subject(std::move(name)), fromDays(from), toDays(to) {}
+  CTestCertificate& IssuedBy(const std::string& cert, const std::string& key) {
+    issuerCert = cert;
+    issuerKey = key;
+    return *this;
+  }
+  CTestCertificate& Ca() {
+    ca = true;
+    extendedKeyUsage.clear();
+    return *this;
+  }
+  std::string subject;  // the common name
+  int fromDays, toDays;
+  std::string issuerCert, issuerKey;
+  std::string extendedKeyUsage = "codeSigning";  // OpenSSL's names; empty: none
+  bool ca = false;
+};
+void MakeCertificate(const CTestCertificate& spec, const std::string& certPath, const std::string& keyPath);
+
 // The fixture of the tests that sign: a self-signed certificate and its key
 // (cert.pem, key.pem), a launcher, run.bat and a 3,001-byte data.bin in dir_.
 class CSigningFixture : public ::testing::Test {

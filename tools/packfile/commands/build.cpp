@@ -225,14 +225,8 @@ void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSo
 
 // Shows the warnings, or with --strict turns those not accepted into errors.
 void ReportWarnings(const std::vector<CWarning>& warnings, const CParsedArgs& args, CDiagnostics& diagnostics) {
-  std::vector<std::string> allowed = args.List("--allow");
   for (const CWarning& warning : warnings) {
-    if (std::find(allowed.begin(), allowed.end(), warning.id) != allowed.end()) continue;
-    if (args.Has("--strict")) {
-      diagnostics.Error(warning.text + " (--strict; --allow " + warning.id + " accepts it)");
-    } else {
-      diagnostics.Warning(warning.id, warning.text);
-    }
+    ReportWarning(warning.id, warning.text, args.List("--allow"), args.Has("--strict"), diagnostics);
   }
 }
 
@@ -282,6 +276,7 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
   }
   // A wrong password or a key that does not fit shows before the package is written.
   if (request.sign && !TrialSign(request.signing, image, launcher.length, diagnostics)) return false;
+  ReportLeftoverOutputs(request.out, diagnostics);
   CTempOutput temp(request.out);
   if (!temp.Ok()) {
     diagnostics.Error(temp.Error(), Fault::kCannotCheck);
@@ -293,13 +288,12 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
     CFileSink sink(temp.Path());
     CProgress shown(*length, progress);
     bool written = sink.IsOpen() && WritePackage(contents, sink, shown.Callback(), &error);
-    std::string reason = written ? "" : SystemReason();
-    if (!sink.Close() && written) {
-      reason = SystemReason();
-      written = false;
-    }
+    written = sink.Close() && written;
     if (!written) {
-      diagnostics.Error(request.out + ": " + (error.empty() ? "cannot write: " + reason : error), Fault::kCannotCheck);
+      // The sink's own failure carries the system's words (a full disk says so).
+      diagnostics.Error(request.out + ": " +
+                            (sink.Errno() != 0 ? "cannot write: " + SystemReason(sink.Errno()) : error),
+                        Fault::kCannotCheck);
       return false;
     }
   }

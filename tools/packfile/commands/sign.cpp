@@ -4,58 +4,94 @@
 #include "pe/pe_image.h"
 #include "tools/packfile/commands/commands.h"
 #include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/locate_package.h"
 #include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/output/temp_output.h"
 #include "tools/packfile/signing/signer.h"
 
 namespace {
+
+constexpr char kSchema[] = "packfile-sign/1";
 
 std::vector<COptionDecl> SignCommandOptions() {
   std::vector<COptionDecl> decls = {
       {"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"},
       {"--allow", OptionKind::kRepeated, "ID",
        "sign although the certificate is refused for ID:\n"
-       "certificate-expired, certificate-not-yet-valid,\ncertificate-purpose (a deliberate test certificate)"}};
+       "certificate-expired, certificate-not-yet-valid,\ncertificate-purpose (a deliberate test certificate);\n"
+       "or accept warning ID (chain-incomplete)"},
+      {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
+      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema\npackfile-sign/1)"}};
   decls.insert(decls.end(), SignOptionDecls().begin(), SignOptionDecls().end());
   return decls;
 }
 
+std::string JsonReport(const std::string& target, const CSignOptions& options, const CSigned& result) {
+  const CSignatureFacts& facts = result.facts;
+  return "{\"schema\":\"" + std::string(kSchema) + "\",\"file\":" + JsonString(target) +
+         ",\"hash\":" + JsonString(options.hash) + ",\"subject\":" + JsonStringOrNull(facts.subject) +
+         ",\"issuer\":" + JsonStringOrNull(facts.issuer) + ",\"signingTime\":" + JsonStringOrNull(facts.signingTime) +
+         ",\"timestamped\":" + (facts.timestamped ? "true" : "false") +
+         ",\"timestampTime\":" + JsonStringOrNull(facts.timestampTime) +
+         ",\"timestampService\":" + JsonStringOrNull(result.timestampService) + ",\"chainVerified\":" +
+         (options.caFile.empty() ? "null" : "true") + "}\n";
+}
+
+// Reads FILE and checks it can be signed; false after saying why.
+bool CheckUnsigned(const std::string& path, std::uint64_t* length, CDiagnostics& diagnostics) {
+  CFileSource file(path);
+  if (!file.IsOpen()) {
+    diagnostics.CannotOpen(path, file.OpenError());
+    return false;
+  }
+  CPeImage image;
+  std::string error;
+  if (ReadPeImage(file, &image, &error) && PeDirectory(image, kPeSecurityDirectory).size != 0) {
+    diagnostics.Error(path + ": already signed; sign the unsigned build instead");
+    return false;
+  }
+  CLocatorRead located;
+  if (!LocatePackageOrSay(file, path, diagnostics, &located)) return false;
+  *length = file.Size();
+  if (*length % 8 != 0) {
+    diagnostics.Error(path + ": its stub header does not end on a multiple of 8, so the signer would pad "
+                      "between it and the certificate table and a launcher would miss the package");
+    return false;
+  }
+  return true;
+}
+
 int RunSign(const CCommandRun& run) {
   CDiagnostics& diagnostics = run.diagnostics;
-  CSignOptions options;
-  std::string error;
-  if (!ParseSignOptions(run.args, &options, &error)) return diagnostics.Usage(error, "sign");
+  bool json = run.args.Has("--json");
   const std::string& path = run.args.operands[0];
   const std::string target = run.args.Value("--out", path);
-  CheckSignInputs(options, diagnostics);
-  if (diagnostics.HasErrors()) return diagnostics.ExitCode();
-  std::uint64_t length = 0;
-  {
-    CFileSource file(path);
-    if (!file.IsOpen()) {
-      diagnostics.CannotOpen(path, file.OpenError());
-      return diagnostics.ExitCode();
-    }
-    CPeImage image;
-    if (ReadPeImage(file, &image, &error) && PeDirectory(image, kPeSecurityDirectory).size != 0) {
-      diagnostics.Error(path + ": already signed; sign the unsigned build instead");
-      return diagnostics.ExitCode();
-    }
-    CLocatorRead located;
-    if (!LocatePackageOrSay(file, path, diagnostics, &located)) return diagnostics.ExitCode();
-    length = file.Size();
-    if (length % 8 != 0) {
-      diagnostics.Error(path + ": its stub header does not end on a multiple of 8, so the signer would pad "
-                        "between it and the certificate table and a launcher would miss the package");
-      return diagnostics.ExitCode();
-    }
+  auto refuse = [&]() {
+    if (json) run.out << JsonErrorDocument(kSchema, target, diagnostics.Errors());
+    return diagnostics.ExitCode();
+  };
+  CSignOptions options;
+  std::string error;
+  if (!ParseSignOptions(run.args, &options, &error)) {
+    if (json) run.out << JsonErrorDocument(kSchema, target, {error});
+    return diagnostics.Usage(error, "sign");
   }
+  CheckSignInputs(options, diagnostics);
+  std::uint64_t length = 0;
+  if (diagnostics.HasErrors() || !CheckUnsigned(path, &length, diagnostics)) return refuse();
+  ReportLeftoverOutputs(target, diagnostics);
   // The signed file keeps the mode of the file it replaces (an executable stays executable).
   struct stat before;
   bool keepMode = target == path && stat(path.c_str(), &before) == 0;
-  if (!SignInto(options, path, length, target, diagnostics)) return diagnostics.ExitCode();
+  CSigned result;
+  if (!SignInto(options, path, length, target, diagnostics, &result)) return refuse();
   if (keepMode) chmod(target.c_str(), before.st_mode & 07777);
-  run.out << ShownText(target) << ": signed (" << options.hash << ")\n";
+  if (json) {
+    run.out << JsonReport(target, options, result);
+  } else {
+    run.out << ShownText(target) << ": signed (" << options.hash << ")\n";
+  }
   return kExitOk;
 }
 
@@ -69,11 +105,12 @@ const CCommand kSignCommand = {
     "FILE must carry a package that passes verify's layout checks and no\n"
     "signature. The signed file replaces FILE (keeping its mode), or is written\n"
     "to --out, only when its certificate table lies directly after the stub\n"
-    "header.\n",
+    "header and, with --ca, its chain as embedded verifies. The certificate is\n"
+    "judged now, as Windows judges it; --sign-time sets the attribute only.\n",
     SignCommandOptions(),
     1,
     1,
     "sign takes one FILE",
     RunSign,
-    nullptr,
+    kSchema,
 };

@@ -1,5 +1,3 @@
-#include <fstream>
-
 #include "bytes/file_bytes.h"
 #include "pe/pe_image.h"
 #include "tools/packfile/commands/commands.h"
@@ -11,7 +9,7 @@
 
 namespace {
 
-constexpr char kSchema[] = "packfile-verify/2";
+constexpr char kSchema[] = "packfile-verify/3";
 
 const char* Tag(Severity severity) {
   switch (severity) {
@@ -31,16 +29,14 @@ const char* Status(Severity severity) {
   return "";
 }
 
-std::string OptionalString(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
-
 std::string SignatureJson(const CSignatureFacts& facts) {
   if (!facts.checked) return "null";
-  return "{\"subject\":" + OptionalString(facts.subject) + ",\"issuer\":" + OptionalString(facts.issuer) +
-         ",\"signingTime\":" + OptionalString(facts.signingTime) +
+  return "{\"subject\":" + JsonStringOrNull(facts.subject) + ",\"issuer\":" + JsonStringOrNull(facts.issuer) +
+         ",\"signingTime\":" + JsonStringOrNull(facts.signingTime) +
          ",\"digestAlgorithm\":" + JsonString(facts.digestAlgorithm) +
          ",\"digestMatches\":" + (facts.digestMatches ? "true" : "false") +
          ",\"timestamped\":" + (facts.timestamped ? "true" : "false") +
-         ",\"timestampTime\":" + OptionalString(facts.timestampTime) + ",\"chainVerified\":" +
+         ",\"timestampTime\":" + JsonStringOrNull(facts.timestampTime) + ",\"chainVerified\":" +
          (facts.chainVerified < 0 ? "null" : facts.chainVerified ? "true" : "false") + "}";
 }
 
@@ -68,15 +64,7 @@ int RunVerify(const CCommandRun& run) {
   const std::string& path = run.args.operands[0];
   const std::string ca = run.args.Value("--ca");
   // A chain that cannot be checked must not look like a bad artefact: --ca is read before anything else.
-  if (run.args.Has("--ca")) {
-    std::ifstream caFile(ca, std::ios::binary);
-    std::string reason = caFile ? "" : SystemReason();
-    if (!caFile) {
-      run.diagnostics.Error("--ca " + ca + ": cannot open: " + reason, Fault::kCannotCheck);
-    } else if (caFile.peek() == std::ifstream::traits_type::eof()) {
-      run.diagnostics.Error("--ca " + ca + ": is empty", Fault::kCannotCheck);
-    }
-  }
+  if (run.args.Has("--ca")) CheckCaFile(ca, run.diagnostics);
   CFileSource file(path);
   if (!file.IsOpen()) run.diagnostics.CannotOpen(path, file.OpenError());
   if (run.diagnostics.HasErrors()) return Refuse(run, path);
@@ -134,7 +122,7 @@ const CCommand kVerifyCommand = {
     "or --ca unreadable, osslsigncode missing for a signed file).\n",
     {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
                                            "an unsigned file then fails"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/2, see the README)"}},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/3, see the README)"}},
     1,
     1,
     "verify takes one FILE",

@@ -6,19 +6,19 @@
 #include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/shown_name.h"
 
-void CDiagnostics::Line(const char* label, const std::string& text) {
-  std::string::size_type end = text.find('\n');
-  err_ << "packfile: " << label << ShownText(text.substr(0, end)) << "\n";
-  while (end != std::string::npos) {
-    std::string::size_type start = end + 1;
-    end = text.find('\n', start);
-    err_ << ShownText(text.substr(start, end == std::string::npos ? std::string::npos : end - start)) << "\n";
-  }
+std::string CDiagnostics::Shown(const std::string& text, const std::vector<std::string>& details) const {
+  std::string shown = ShownText(text);
+  for (const std::string& detail : details) shown += "\n  " + ShownText(detail);
+  return shown;
 }
 
-void CDiagnostics::Error(const std::string& text, Fault fault) {
-  Line("", text);
-  errors_.push_back(ShownText(text));
+void CDiagnostics::Line(const char* label, const std::string& text, const std::vector<std::string>& details) {
+  err_ << "packfile: " << label << Shown(text, details) << "\n";
+}
+
+void CDiagnostics::Error(const std::string& text, Fault fault, const std::vector<std::string>& details) {
+  Line("", text, details);
+  errors_.push_back(Shown(text, details));
   bad_ = bad_ || fault == Fault::kBad;
 }
 
@@ -30,7 +30,9 @@ void CDiagnostics::Warning(const std::string& id, const std::string& text) {
   Line(("warning [" + id + "]: ").c_str(), text);
 }
 
-void CDiagnostics::Note(const std::string& text) { Line("note: ", text); }
+void CDiagnostics::Note(const std::string& text, const std::vector<std::string>& details) {
+  Line("note: ", text, details);
+}
 
 int CDiagnostics::Usage(const std::string& text, const std::string& command) {
   Line("", text);
@@ -46,4 +48,18 @@ int CDiagnostics::ExitCode() const {
   return bad_ ? kExitBad : kExitCannotCheck;
 }
 
+void ReportWarning(const std::string& id, const std::string& text, const std::vector<std::string>& allowed,
+                   bool strict, CDiagnostics& diagnostics) {
+  for (const std::string& name : allowed) {
+    if (name == id) return;
+  }
+  if (strict) {
+    diagnostics.Error(text + " (--strict; --allow " + id + " accepts it)");
+  } else {
+    diagnostics.Warning(id, text);
+  }
+}
+
 std::string SystemReason() { return std::strerror(errno); }
+
+std::string SystemReason(int code) { return std::strerror(code); }

@@ -19,16 +19,17 @@ class CDiagnostics {
  public:
   explicit CDiagnostics(std::ostream& err) : err_(err) {}
 
-  // "packfile: TEXT"; later lines of a multi-line text follow as they are
-  // (escaped), e.g. a tool's own messages indented under the first.
-  void Error(const std::string& text, Fault fault = Fault::kBad);
+  // "packfile: TEXT", every control character in it escaped, a line break
+  // included (a name holding one cannot forge a line); each of `details`
+  // follows on a line of its own, indented, e.g. a tool's own messages.
+  void Error(const std::string& text, Fault fault = Fault::kBad, const std::vector<std::string>& details = {});
   // "packfile: PATH: cannot open: REASON", a kCannotCheck error; `reason` is
   // the system's message (SystemReason()).
   void CannotOpen(const std::string& path, const std::string& reason);
   // "packfile: warning [ID]: TEXT".
   void Warning(const std::string& id, const std::string& text);
   // "packfile: note: TEXT": something corrected or worth knowing, not a fault.
-  void Note(const std::string& text);
+  void Note(const std::string& text, const std::vector<std::string>& details = {});
   // A usage error of `command`: "packfile: TEXT" and "see `packfile COMMAND
   // --help`" (or `packfile --help` without a command). Returns kExitUsage.
   int Usage(const std::string& text, const std::string& command);
@@ -36,20 +37,30 @@ class CDiagnostics {
   void Plain(const std::string& text);
 
   bool HasErrors() const { return !errors_.empty(); }
-  // The errors reported so far, as shown, without the prefix.
+  // The errors reported so far, as shown, without the prefix; an error's
+  // details follow it after real line breaks.
   const std::vector<std::string>& Errors() const { return errors_; }
   // kExitOk when nothing erred; kExitBad when something bad was found, else
   // kExitCannotCheck.
   int ExitCode() const;
 
  private:
-  void Line(const char* label, const std::string& text);
+  // The lines shown for one message, escaped, joined by line breaks.
+  std::string Shown(const std::string& text, const std::vector<std::string>& details) const;
+  void Line(const char* label, const std::string& text, const std::vector<std::string>& details = {});
 
   std::ostream& err_;
   std::vector<std::string> errors_;
   bool bad_ = false;
 };
 
+// A warning of kind `id` as build and sign judge it: not shown when `allowed`
+// (--allow) names it, an error under `strict` (--strict), else a warning.
+void ReportWarning(const std::string& id, const std::string& text, const std::vector<std::string>& allowed,
+                   bool strict, CDiagnostics& diagnostics);
+
 // The system's message for the last failed call (errno), e.g. "No such file
 // or directory"; read right after the call that failed.
 std::string SystemReason();
+// The system's message for the error number `code`.
+std::string SystemReason(int code);

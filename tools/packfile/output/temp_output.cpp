@@ -1,69 +1,78 @@
 #include "tools/packfile/output/temp_output.h"
 
-#include <signal.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+
+#include "tools/packfile/output/signal_cleanup.h"
 
 namespace {
 
-// The temporary files alive now, for the signal handler: fixed storage, since
-// a handler may not allocate. packfile holds at most two at once (the
-// package, then its signed copy).
-constexpr int kSlots = 4;
-constexpr std::size_t kPathBytes = 4096;
-char gPaths[kSlots][kPathBytes];
-volatile sig_atomic_t gUsed[kSlots];
+// The signing tool's file inside a temporary folder.
+constexpr char kSignedName[] = "signed.exe";
 
-// SIGINT, SIGTERM, SIGHUP: remove the temporary files, then end as the signal
-// would have ended the process.
-void OnSignal(int signal) {
-  for (int k = 0; k < kSlots; ++k) {
-    if (gUsed[k]) unlink(gPaths[k]);
+// "." NAME "." and mkstemp's six letters or digits.
+bool IsTemporaryName(const std::string& name) {
+  if (name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.') return false;
+  for (std::size_t k = name.size() - 6; k < name.size(); ++k) {
+    char c = name[k];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
   }
-  ::signal(signal, SIG_DFL);
-  raise(signal);
+  return true;
 }
 
-void InstallHandlersOnce() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  struct sigaction action = {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction previous = {};
-    // A signal that was ignored when packfile started (nohup) stays ignored.
-    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
-      sigaction(signal, &action, nullptr);
-    }
-  }
+// True when no live run holds `fd`'s lock.
+bool Unlocked(int fd) {
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) return false;
+  flock(fd, LOCK_UN);
+  return true;
 }
 
-int Register(const std::string& path) {
-  if (path.size() >= kPathBytes) return -1;
-  InstallHandlersOnce();
-  for (int k = 0; k < kSlots; ++k) {
-    if (gUsed[k]) continue;
-    std::memcpy(gPaths[k], path.c_str(), path.size() + 1);
-    gUsed[k] = 1;
-    return k;
-  }
-  return -1;
+// A leftover file begins as a launcher image does, or is still empty.
+bool LeftoverFile(const std::string& path, long long* size) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat facts = {};
+  char magic[2] = {};
+  bool leftover = fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && Unlocked(fd) &&
+                  (facts.st_size == 0 || (read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z'));
+  *size = facts.st_size;
+  close(fd);
+  return leftover;
 }
 
-void Unregister(int slot) {
-  if (slot >= 0) gUsed[slot] = 0;
+// A leftover folder holds nothing but the signing tool's file.
+bool LeftoverFolder(const std::string& path, long long* size) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool leftover = Unlocked(fd);
+  close(fd);
+  DIR* folder = leftover ? opendir(path.c_str()) : nullptr;
+  if (folder == nullptr) return false;
+  *size = 0;
+  while (struct dirent* entry = readdir(folder)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat facts = {};
+    leftover = leftover && name == kSignedName && lstat((path + "/" + name).c_str(), &facts) == 0 &&
+               S_ISREG(facts.st_mode);
+    *size = facts.st_size;
+  }
+  closedir(folder);
+  return leftover;
 }
 
 }  // namespace
 
-CTempOutput::CTempOutput(std::string finalPath) : final_(std::move(finalPath)) {
+CTempOutput::CTempOutput(std::string finalPath, Kind kind) : final_(std::move(finalPath)) {
+  folder_ = kind == Kind::kFolder;
   std::string::size_type slash = final_.rfind('/');
   std::string folder = slash == std::string::npos ? "" : final_.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? final_ : final_.substr(slash + 1);
@@ -71,26 +80,38 @@ CTempOutput::CTempOutput(std::string finalPath) : final_(std::move(finalPath)) {
   std::string pattern = folder + "." + base + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  // Blocked while the name is made and registered, so a signal never leaves it behind.
-  sigset_t block, previous;
-  sigemptyset(&block);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, signal);
-  sigprocmask(SIG_BLOCK, &block, &previous);
-  int fd = mkstemp(name.data());
-  int reason = errno;
-  if (fd >= 0) slot_ = Register(name.data());
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-  if (fd < 0) {
-    error_ = "cannot create a temporary file beside " + final_ + ": " + std::strerror(reason);
+  CSignalsHeld held;
+  int reason = 0;
+  if (folder_) {
+    if (mkdtemp(name.data()) != nullptr) {
+      lock_ = open(name.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      slots_[1] = WatchTemporary(name.data(), true);
+      slots_[0] = WatchTemporary(std::string(name.data()) + "/" + kSignedName, false);
+    } else {
+      reason = errno;
+    }
+  } else {
+    lock_ = mkstemp(name.data());
+    reason = errno;
+    if (lock_ >= 0) slots_[0] = WatchTemporary(name.data(), false);
+  }
+  if (reason != 0 && lock_ < 0) {
+    error_ = "cannot create a temporary " + std::string(folder_ ? "folder" : "file") + " beside " + final_ + ": " +
+             std::strerror(reason);
     return;
   }
-  close(fd);
-  path_ = name.data();
+  if (lock_ >= 0) flock(lock_, LOCK_EX | LOCK_NB);
+  made_ = name.data();
+  path_ = folder_ ? made_ + "/" + kSignedName : made_;
 }
 
 CTempOutput::~CTempOutput() {
-  if (!path_.empty() && !committed_) unlink(path_.c_str());
-  Unregister(slot_);
+  if (!made_.empty() && !committed_) {
+    unlink(path_.c_str());
+    if (folder_) rmdir(made_.c_str());
+  }
+  for (int slot : slots_) ReleaseTemporary(slot);
+  if (lock_ >= 0) close(lock_);
 }
 
 bool CTempOutput::Commit() {
@@ -101,7 +122,35 @@ bool CTempOutput::Commit() {
     return false;
   }
   committed_ = true;
-  Unregister(slot_);
-  slot_ = -1;
+  if (folder_) rmdir(made_.c_str());
   return true;
+}
+
+std::vector<std::string> FindLeftoverOutputs(const std::string& finalPath) {
+  std::string::size_type slash = finalPath.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : finalPath.substr(0, slash + 1);
+  std::string prefix = slash == std::string::npos ? "" : folder;
+  std::vector<std::string> found;
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return found;
+  while (struct dirent* entry = readdir(listing)) {
+    std::string name = entry->d_name;
+    if (!IsTemporaryName(name)) continue;
+    std::string path = prefix + name;
+    struct stat facts = {};
+    long long size = 0;
+    if (lstat(path.c_str(), &facts) != 0) continue;
+    bool leftover = S_ISDIR(facts.st_mode) ? LeftoverFolder(path, &size) : LeftoverFile(path, &size);
+    if (leftover) found.push_back(path + " (" + std::to_string(size) + " bytes)");
+  }
+  closedir(listing);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void ReportLeftoverOutputs(const std::string& finalPath, CDiagnostics& diagnostics) {
+  for (const std::string& leftover : FindLeftoverOutputs(finalPath)) {
+    diagnostics.Warning("leftover-output", leftover + " is a temporary output left by a packfile run that was "
+                                                      "killed; remove it");
+  }
 }

@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+
+#include "tools/packfile/output/signal_cleanup.h"
 
 extern char** environ;
 
@@ -26,6 +30,27 @@ std::string FindInPath(const std::string& program) {
   return "";
 }
 
+namespace {
+
+// In the child, between fork and exec: its own session, so that a signal
+// ends its whole group and no terminal prompt can stop it; ended with
+// packfile even when packfile is killed outright.
+[[noreturn]] void RunChild(const std::string& path, char* const* argv, int in, int out, pid_t parent,
+                           const sigset_t& mask) {
+  setsid();
+#ifdef __linux__
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+  if (getppid() != parent) _exit(127);
+  for (int signal : kCleanupSignals) ::signal(signal, SIG_DFL);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0) _exit(127);
+  execve(path.c_str(), argv, environ);
+  _exit(127);
+}
+
+}  // namespace
+
 int RunCaptured(const std::string& path, const std::vector<std::string>& args, const std::string& input,
                 std::string* output) {
   int outFds[2], inFds[2];
@@ -35,20 +60,21 @@ int RunCaptured(const std::string& path, const std::vector<std::string>& args, c
     close(outFds[1]);
     return -1;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inFds[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outFds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, outFds[1], 2);
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  pid_t pid;
-  int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t pid = -1;
+  {
+    // The child is registered before a signal can see it unregistered.
+    CSignalsHeld held;
+    pid_t parent = getpid();
+    pid = fork();
+    if (pid == 0) RunChild(path, argv.data(), inFds[0], outFds[1], parent, held.Previous());
+    if (pid > 0) WatchChildGroup(pid);
+  }
   close(inFds[0]);
   close(outFds[1]);
-  if (spawned == 0 && !input.empty()) {
+  if (pid > 0 && !input.empty()) {
     // A password is far smaller than a pipe's buffer; a child that exits
     // without reading must not kill packfile with SIGPIPE.
     struct sigaction ignore = {}, previous = {};
@@ -59,7 +85,7 @@ int RunCaptured(const std::string& path, const std::vector<std::string>& args, c
     sigaction(SIGPIPE, &previous, nullptr);
   }
   close(inFds[1]);
-  if (spawned == 0) {
+  if (pid > 0) {
     char buffer[4096];
     ssize_t got;
     while ((got = read(outFds[0], buffer, sizeof(buffer))) > 0 || (got < 0 && errno == EINTR)) {
@@ -67,10 +93,11 @@ int RunCaptured(const std::string& path, const std::vector<std::string>& args, c
     }
   }
   close(outFds[0]);
-  if (spawned != 0) return -1;
+  if (pid < 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  WatchChildGroup(0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -94,4 +121,31 @@ std::vector<std::string> ToolMessages(const std::string& output) {
   }
   if (messages.empty() && !lastStackLine.empty()) messages.push_back(lastStackLine);
   return messages;
+}
+
+std::string StackReason(const std::string& output) {
+  std::string system;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    // "...:received error:...:code=500, reason=Internal Server Error"
+    std::string::size_type code = line.find("code=");
+    if (line.find(":error:") != std::string::npos && code != std::string::npos) {
+      std::string status = line.substr(code + 5);
+      std::string::size_type comma = status.find(", reason=");
+      return "HTTP " + status.substr(0, comma) + (comma == std::string::npos ? "" : " " + status.substr(comma + 9));
+    }
+    // "...:error:8000006F:system library:conn_state:Connection refused:FILE:LINE:calling connect(HOST, PORT)"
+    // The last such line names the peer: "calling connect(127.0.0.1, 9)".
+    std::string::size_type library = line.find(":system library:");
+    if (library != std::string::npos) {
+      std::string::size_type start = line.find(':', library + 16);
+      std::string::size_type end = start == std::string::npos ? start : line.find(':', start + 1);
+      if (end == std::string::npos) continue;
+      system = line.substr(start + 1, end - start - 1);
+      std::string::size_type calling = line.find("calling ");
+      if (calling != std::string::npos) system += " (" + line.substr(calling + 8) + ")";
+    }
+  }
+  return system;
 }

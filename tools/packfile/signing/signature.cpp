@@ -2,15 +2,21 @@
 
 #include <openssl/bio.h>
 #include <openssl/pkcs7.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 
+#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
 #include "bytes/file_bytes.h"
 
-#include "tools/packfile/signing/run_tool.h"
+#include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/shown_name.h"
+#include "tools/packfile/signing/certificate.h"
+#include "tools/packfile/signing/run_tool.h"
 
 namespace {
 
@@ -23,7 +29,7 @@ constexpr char kRfc3161TokenOid[] = "1.3.6.1.4.1.311.3.3.1";
 
 // What osslsigncode verify prints about the first signature.
 struct CVerifyOutput {
-  std::string algorithm, current, calculated, timestamp, chainError;
+  std::string algorithm, current, calculated, chainError;
   bool chainOk = false;
 };
 
@@ -48,8 +54,9 @@ CVerifyOutput Parse(const std::string& text) {
     take("Calculated message digest :", &parsed.calculated);
     // A mismatch is flagged after the digest: keep the digest alone.
     parsed.calculated = parsed.calculated.substr(0, parsed.calculated.find(' '));
-    take("Timestamp time:", &parsed.timestamp);
     if (line.find("Signature verification: ok") != std::string::npos) parsed.chainOk = true;
+    // OpenSSL's stack repeats osslsigncode's own "Error:" line in its terms.
+    if (line.find(":error:") != std::string::npos) continue;
     take("Error:", &parsed.chainError);
     // osslsigncode's own reasons for refusing the signer, e.g. "Unsupported
     // Signer's certificate purpose XKU_CODE_SIGN", passed through as they are.
@@ -62,14 +69,53 @@ CVerifyOutput Parse(const std::string& text) {
   return parsed;
 }
 
-// The first signer's subject, signing time and whether it carries a time
-// stamp (a countersignature or an RFC 3161 token among its unsigned
-// attributes), from the PKCS #7 blob after the 8-byte certificate header;
-// empty when the blob cannot be read.
-void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize, CSignatureFacts* facts) {
-  std::string* subject = &facts->subject;
-  std::string* signingTime = &facts->signingTime;
-  bool* stamped = &facts->timestamped;
+// The time of an RFC 3161 token (a PKCS #7 signature over a TSTInfo) or of
+// an older countersignature, among the signer's unsigned attributes.
+bool TimestampSeconds(PKCS7_SIGNER_INFO* info, bool* stamped, std::int64_t* seconds) {
+  std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> rfc3161(OBJ_txt2obj(kRfc3161TokenOid, 1),
+                                                                     &ASN1_OBJECT_free);
+  for (int k = 0; rfc3161 && k < X509at_get_attr_count(info->unauth_attr); ++k) {
+    X509_ATTRIBUTE* attribute = X509at_get_attr(info->unauth_attr, k);
+    ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+    bool token = OBJ_cmp(X509_ATTRIBUTE_get0_object(attribute), rfc3161.get()) == 0;
+    bool counter = OBJ_obj2nid(X509_ATTRIBUTE_get0_object(attribute)) == NID_pkcs9_countersignature;
+    if (!token && !counter) continue;
+    *stamped = true;
+    if (value == nullptr || value->type != V_ASN1_SEQUENCE) continue;
+    const unsigned char* cursor = value->value.sequence->data;
+    long length = value->value.sequence->length;
+    if (token) {
+      std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(d2i_PKCS7(nullptr, &cursor, length), &PKCS7_free);
+      std::unique_ptr<TS_TST_INFO, decltype(&TS_TST_INFO_free)> tst(p7 ? PKCS7_to_TS_TST_INFO(p7.get()) : nullptr,
+                                                                    &TS_TST_INFO_free);
+      if (tst && Asn1Seconds(TS_TST_INFO_get_time(tst.get()), seconds)) return true;
+    } else {
+      std::unique_ptr<PKCS7_SIGNER_INFO, decltype(&PKCS7_SIGNER_INFO_free)> countersigner(
+          d2i_PKCS7_SIGNER_INFO(nullptr, &cursor, length), &PKCS7_SIGNER_INFO_free);
+      ASN1_TYPE* time = countersigner ? PKCS7_get_signed_attribute(countersigner.get(), NID_pkcs9_signingTime)
+                                      : nullptr;
+      if (time != nullptr && Asn1Seconds(time->value.utctime, seconds)) return true;
+    }
+  }
+  return false;
+}
+
+// Windows judges the signer's certificate at the time stamp's time, or
+// without one when it checks the file: now.
+void JudgeSigner(X509* signer, bool stamped, bool stampTimeKnown, std::int64_t stampTime, CSignatureFacts* facts) {
+  std::int64_t now = static_cast<std::int64_t>(time(nullptr));
+  std::string when = stamped ? "the time stamp's time " + IsoUtcTime(stampTime)
+                             : "now (" + IsoUtcTime(now) + ") and the signature carries no time stamp";
+  std::vector<CCertificateRefusal> refusals;
+  JudgeCodeSigning(signer, "the signer's certificate " + SubjectText(signer), stamped ? stampTime : now, when,
+                   !stamped || stampTimeKnown, &refusals);
+  for (const CCertificateRefusal& refusal : refusals) facts->signerRefusals.push_back(refusal.text);
+}
+
+}  // namespace
+
+void ReadSignatureFacts(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                        CSignatureFacts* facts) {
   CFileSource file(path);
   if (tableSize <= 8) return;
   std::vector<unsigned char> blob(tableSize - 8);
@@ -81,34 +127,39 @@ void ReadSigner(const std::string& path, std::uint64_t tableOffset, std::uint32_
   STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
   if (infos == nullptr || sk_PKCS7_SIGNER_INFO_num(infos) < 1) return;
   PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, 0);
+  std::int64_t stampTime = 0;
+  bool stampTimeKnown = TimestampSeconds(info, &facts->timestamped, &stampTime);
+  if (stampTimeKnown) facts->timestampTime = IsoUtcTime(stampTime);
   X509* signer = X509_find_by_issuer_and_serial(p7->d.sign->cert, info->issuer_and_serial->issuer,
                                                 info->issuer_and_serial->serial);
   if (signer != nullptr) {
+    facts->subject = SubjectText(signer);
     char name[512] = {};
-    X509_NAME_oneline(X509_get_subject_name(signer), name, sizeof(name));
-    *subject = name;
     X509_NAME_oneline(X509_get_issuer_name(signer), name, sizeof(name));
     facts->issuer = name;
-  }
-  std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> rfc3161(OBJ_txt2obj(kRfc3161TokenOid, 1),
-                                                                     &ASN1_OBJECT_free);
-  *stamped = PKCS7_get_attribute(info, NID_pkcs9_countersignature) != nullptr;
-  for (int k = 0; rfc3161 && k < X509at_get_attr_count(info->unauth_attr); ++k) {
-    *stamped = *stamped || OBJ_cmp(X509_ATTRIBUTE_get0_object(X509at_get_attr(info->unauth_attr, k)),
-                                   rfc3161.get()) == 0;
+    JudgeSigner(signer, facts->timestamped, stampTimeKnown, stampTime, facts);
   }
   ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
-  if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME)) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), &BIO_free);
-    char* data = nullptr;
-    if (text && ASN1_TIME_print(text.get(), time->value.utctime) == 1) {
-      long length = BIO_get_mem_data(text.get(), &data);
-      signingTime->assign(data, static_cast<std::size_t>(length));
-    }
+  std::int64_t signingTime = 0;
+  if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME) &&
+      Asn1Seconds(time->value.utctime, &signingTime)) {
+    facts->signingTime = IsoUtcTime(signingTime);
   }
 }
 
-}  // namespace
+void CheckCaFile(const std::string& caFile, CDiagnostics& diagnostics) {
+  std::ifstream file(caFile, std::ios::binary);
+  std::string reason = file ? "" : SystemReason();
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file && !reason.empty()) {
+    diagnostics.Error("--ca " + caFile + ": cannot open: " + reason, Fault::kCannotCheck);
+  } else if (bytes.empty()) {
+    diagnostics.Error("--ca " + caFile + ": is empty", Fault::kCannotCheck);
+  } else if (CountPemCertificates(bytes) == 0) {
+    diagnostics.Error("--ca " + caFile + ": holds no PEM certificate, so no chain can be checked against it",
+                      Fault::kCannotCheck);
+  }
+}
 
 CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
                                const std::string& caFile) {
@@ -151,17 +202,16 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
     add(CheckId::kSignatureAlgorithm, Severity::kWarning,
         "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
   }
-  ReadSigner(path, tableOffset, tableSize, &facts);
+  ReadSignatureFacts(path, tableOffset, tableSize, &facts);
   add(CheckId::kSigner, Severity::kOk,
       "signed by " +
           (facts.subject.empty() ? std::string("a signer whose certificate is not in the table") : facts.subject) +
           (facts.signingTime.empty() ? "" : ", signing time " + facts.signingTime));
-  facts.timestampTime = parsed.timestamp;
-  facts.timestamped = facts.timestamped || !parsed.timestamp.empty();
-  if (!parsed.timestamp.empty()) {
-    add(CheckId::kTimestamp, Severity::kOk, "time stamp " + parsed.timestamp);
+  for (const std::string& refusal : facts.signerRefusals) add(CheckId::kSigner, Severity::kFailure, refusal);
+  if (!facts.timestampTime.empty()) {
+    add(CheckId::kTimestamp, Severity::kOk, "time stamp " + facts.timestampTime);
   } else if (facts.timestamped) {
-    add(CheckId::kTimestamp, Severity::kOk, "time stamped (its time is not shown once the digest fails)");
+    add(CheckId::kTimestamp, Severity::kOk, "time stamped (the time-stamp token's time cannot be read)");
   } else {
     add(CheckId::kTimestamp, Severity::kWarning,
         "no time stamp: the signature is trusted only while the certificate is valid");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/packfile/core/diagnostics.h"
 #include "tools/packfile/core/verify.h"
 
 // What is known of the signature, for verify's report and its JSON.
@@ -16,15 +17,30 @@ struct CSignatureFacts {
   bool toolMissing = false;    // osslsigncode is not in PATH: nothing could be checked
   std::string subject;         // the signer's certificate
   std::string issuer;
-  std::string signingTime;     // as OpenSSL prints it, e.g. "Jan  1 00:00:00 2024 GMT"
+  // The signing-time attribute, which Windows never judges the certificate
+  // by; ISO 8601 UTC, e.g. "2024-01-01T00:00:00Z".
+  std::string signingTime;
   std::string digestAlgorithm; // e.g. "SHA256"
   bool digestMatches = false;
   bool launcherRefuses = false;  // a launcher checks this too, and extracts and runs nothing
   bool timestamped = false;
-  std::string timestampTime;   // when osslsigncode shows it
+  std::string timestampTime;   // ISO 8601 UTC, read from the time-stamp token
+  // Why Windows rejects the signer's certificate (judged now, or at the time
+  // stamp's time), each a sentence; empty when it accepts it.
+  std::vector<std::string> signerRefusals;
   int chainVerified = -1;      // -1 not checked (no --ca), 0 no, 1 yes
   std::vector<CFinding> findings;
 };
+
+// Reads the signer, its certificate's judgement, the signing time and the
+// time stamp from the PKCS #7 signature in the certificate table of `path`;
+// what cannot be read stays empty.
+void ReadSignatureFacts(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
+                        CSignatureFacts* facts);
+
+// Checks that `caFile` (--ca) can be read and holds PEM certificates; a
+// kCannotCheck error otherwise, since nothing can be judged against it.
+void CheckCaFile(const std::string& caFile, CDiagnostics& diagnostics);
 
 // Checks the signature of the file at `path`, which carries a certificate
 // table (`tableOffset`, `tableSize`): digest algorithm, whether the digest

@@ -1,18 +1,24 @@
 #include "tools/packfile/signing/signer.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "bytes/file_bytes.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
+#include "tools/packfile/output/signal_cleanup.h"
 #include "tools/packfile/output/temp_output.h"
 
 const std::vector<COptionDecl>& SignOptionDecls() {
@@ -22,7 +28,12 @@ const std::vector<COptionDecl>& SignOptionDecls() {
        "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
       {"--pkcs11-module", OptionKind::kValued, "PATH",
        "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
-      {"--pkcs12", OptionKind::kValued, "FILE", "a PKCS#12 file, instead of --cert and --key"},
+      {"--pkcs12", OptionKind::kValued, "FILE",
+       "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)"},
+      {"--chain", OptionKind::kRepeated, "FILE",
+       "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts"},
+      {"--ca", OptionKind::kValued, "FILE",
+       "the signed file's chain, as embedded, must verify\nagainst the certificates in FILE (PEM)"},
       {"--pass", OptionKind::kValued, "PASSWORD", "refused: a command line is visible to every user"},
       {"--pass-file", OptionKind::kValued, "FILE", "the key's password or the token's PIN, in a file"},
       {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in a variable"},
@@ -33,8 +44,9 @@ const std::vector<COptionDecl>& SignOptionDecls() {
       {"--description", OptionKind::kValued, "TEXT", "the program's description, shown when elevating"},
       {"--url", OptionKind::kValued, "URL", "a link about the program"},
       {"--sign-time", OptionKind::kValued, "SECONDS",
-       "the signing time, seconds since 1970 (default:\n"
-       "SOURCE_DATE_EPOCH, else now); a fixed time makes a\nsignature without time stamp reproducible"},
+       "the signing-time attribute, seconds since 1970\n"
+       "(default: SOURCE_DATE_EPOCH, else now); a fixed time\nmakes a signature without time stamp reproducible;\n"
+       "the certificate is judged now all the same"},
   };
   return decls;
 }
@@ -50,12 +62,74 @@ bool ParseTime(const std::string& text, std::int64_t* seconds) {
 // Attempts per time-stamp service, and the pause between them.
 constexpr int kTimestampTries = 2;
 constexpr unsigned kTimestampPauseSeconds = 2;
+// What a signature adds to a file at most, for the free-space check: the
+// PKCS #7 blob with a few certificates and a time-stamp token.
+constexpr std::uint64_t kSignatureRoom = 64 * 1024;
 
 bool IsPkcs11(const CSignOptions& options) { return options.key.rfind("pkcs11:", 0) == 0; }
 
-// `timestampUrl` empty: no time stamp.
+std::string ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// A private folder in TMPDIR for what a signature needs besides its output:
+// the trial's copy of the image, the --chain certificates as one file. Its
+// files and itself are removed when it ends, or by a signal.
+class CScratch {
+ public:
+  CScratch() = default;
+  // Makes the folder; false with Error() set.
+  bool Make() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "packfile-sign-XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    CSignalsHeld held;
+    if (mkdtemp(name.data()) == nullptr) {
+      error_ = SystemReason();
+      return false;
+    }
+    folder_ = name.data();
+    slots_.push_back(WatchTemporary(folder_, true));
+    return true;
+  }
+  ~CScratch() {
+    for (const std::string& file : files_) unlink(file.c_str());
+    if (!folder_.empty()) rmdir(folder_.c_str());
+    for (int slot : slots_) ReleaseTemporary(slot);
+  }
+  CScratch(const CScratch&) = delete;
+  CScratch& operator=(const CScratch&) = delete;
+  const std::string& Error() const { return error_; }
+  // A file in the folder, removed with it.
+  std::string File(const std::string& name) {
+    std::string path = folder_ + "/" + name;
+    files_.push_back(path);
+    slots_.push_back(WatchTemporary(path, false));
+    return path;
+  }
+
+ private:
+  std::string folder_, error_;
+  std::vector<std::string> files_;
+  std::vector<int> slots_;
+};
+
+// The --chain files as one, for osslsigncode's -ac; empty without --chain.
+bool WriteChain(const CSignOptions& options, CScratch& scratch, std::string* path, std::string* error) {
+  path->clear();
+  if (options.chain.empty()) return true;
+  *path = scratch.File("chain.pem");
+  std::ofstream out(*path, std::ios::binary);
+  for (const std::string& file : options.chain) out << ReadAll(file) << "\n";
+  out.close();
+  if (!out) *error = "cannot write the chain into a scratch file: " + SystemReason();
+  return static_cast<bool>(out);
+}
+
+// `timestampUrl` empty: no time stamp; `chainFile` empty: no --chain.
 std::vector<std::string> SignArguments(const CSignOptions& options, const std::string& in, const std::string& out,
-                                       const std::string& timestampUrl) {
+                                       const std::string& timestampUrl, const std::string& chainFile) {
   std::vector<std::string> args = {"osslsigncode", "sign"};
   if (!options.pkcs12.empty()) {
     args.insert(args.end(), {"-pkcs12", options.pkcs12});
@@ -66,6 +140,7 @@ std::vector<std::string> SignArguments(const CSignOptions& options, const std::s
   } else {
     args.insert(args.end(), {"-certs", options.certificate, "-key", options.key});
   }
+  if (!chainFile.empty()) args.insert(args.end(), {"-ac", chainFile});
   // From a file, or "-": standard input, where RunCaptured writes the variable.
   if (!options.passwordFile.empty()) args.insert(args.end(), {"-readpass", options.passwordFile});
   if (!options.passwordEnv.empty()) args.insert(args.end(), {"-readpass", "-"});
@@ -84,59 +159,84 @@ bool TimestampFailed(const std::vector<std::string>& messages) {
   return false;
 }
 
-// One osslsigncode run; false with its reasons in `messages`.
-bool RunOnce(const std::string& tool, const CSignOptions& options, const std::string& in, const std::string& out,
-             const std::string& timestampUrl, std::vector<std::string>* messages, int* status) {
+// How one signing run went, with the time stamp's services.
+struct CSignerRun {
+  bool ok = false;
+  Fault fault = Fault::kBad;
+  std::string text;                  // what failed
+  std::vector<std::string> details;  // the tool's own messages, or each service tried and why it failed
+  std::string answered;              // the time-stamp service that answered
+};
+
+// Signs `in` into `out`, time stamped when services are given: each is tried
+// kTimestampTries times, in order, until one answers. When they all fail the
+// result lists each with its reason (a kCannotCheck fault: the services,
+// not the inputs, failed).
+CSignerRun RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
+                     const std::string& chainFile) {
+  CSignerRun run;
+  std::string tool = FindInPath("osslsigncode");
+  if (tool.empty()) {
+    run.text = "osslsigncode was not found in PATH; install it (Debian package osslsigncode) to sign";
+    run.fault = Fault::kCannotCheck;
+    return run;
+  }
   std::string password;
   if (!options.passwordEnv.empty()) {
     const char* value = std::getenv(options.passwordEnv.c_str());
     password = value ? value : "";
   }
-  // osslsigncode will not write over an existing file.
-  unlink(out.c_str());
-  std::string output;
-  *status = RunCaptured(tool, SignArguments(options, in, out, timestampUrl), password, &output);
-  *messages = ToolMessages(output);
-  return *status == 0;
-}
-
-// Signs `in` into `out`, time stamped when services are given: each is tried
-// kTimestampTries times, in order, until one answers. When they all fail the
-// error lists each with osslsigncode's reason (a kCannotCheck fault: the
-// services, not the inputs, failed).
-bool RunSigner(const CSignOptions& options, const std::string& in, const std::string& out, bool withTimestamp,
-               std::string* error, Fault* fault, std::string* answered = nullptr) {
-  *fault = Fault::kBad;
-  std::string tool = FindInPath("osslsigncode");
-  if (tool.empty()) {
-    *error = "osslsigncode was not found in PATH; install it (Debian package osslsigncode) to sign";
-    *fault = Fault::kCannotCheck;
-    return false;
-  }
   std::vector<std::string> urls = withTimestamp ? options.timestampUrls : std::vector<std::string>();
   if (urls.empty()) urls.push_back("");
-  std::string tried;
   for (const std::string& url : urls) {
     for (int attempt = 1; attempt <= kTimestampTries; ++attempt) {
-      std::vector<std::string> messages;
-      int status = 0;
-      if (RunOnce(tool, options, in, out, url, &messages, &status)) {
-        if (answered != nullptr) *answered = url;
-        return true;
+      // osslsigncode will not write over an existing file.
+      unlink(out.c_str());
+      std::string output;
+      int status = RunCaptured(tool, SignArguments(options, in, out, url, chainFile), password, &output);
+      if (status == 0) {
+        run.ok = true;
+        run.answered = url;
+        return run;
       }
+      std::vector<std::string> messages = ToolMessages(output);
       if (url.empty() || !TimestampFailed(messages)) {
-        *error = "osslsigncode failed (exit " + std::to_string(status) + ")";
-        for (const std::string& line : messages) *error += "\n  osslsigncode: " + line;
-        return false;
+        run.text = "osslsigncode failed (exit " + std::to_string(status) + ")";
+        for (const std::string& line : messages) run.details.push_back("osslsigncode: " + line);
+        return run;
       }
-      tried += "\n  " + url + " (attempt " + std::to_string(attempt) + "): " +
-               (messages.empty() ? std::string("no answer") : messages.back());
+      std::string reason = StackReason(output);
+      if (reason.empty()) reason = messages.empty() ? std::string("no answer") : messages.front();
+      run.details.push_back(url + " (attempt " + std::to_string(attempt) + "): " + reason);
       if (attempt < kTimestampTries) sleep(kTimestampPauseSeconds);
     }
   }
-  *error = "no time-stamp service answered; tried:" + tried;
-  *fault = Fault::kCannotCheck;
-  return false;
+  run.text = "no time-stamp service answered; tried:";
+  run.fault = Fault::kCannotCheck;
+  return run;
+}
+
+// A time stamp from a fallback service, or on a retry, is worth knowing:
+// the first service may be failing for everyone.
+void NoteFallback(const CSignerRun& run, CDiagnostics& diagnostics) {
+  if (!run.ok || run.details.empty()) return;
+  diagnostics.Note("the time-stamp service " + run.answered +
+                       " time stamped the signature after these attempts failed:",
+                   run.details);
+}
+
+// When the tool failed on the output's file system, whether it lacked room:
+// its free space (and what the failed output took) against `needed`.
+std::string NoRoomReason(const std::string& output, const std::string& finalPath, std::uint64_t needed) {
+  std::string folder = std::filesystem::path(finalPath).parent_path().string();
+  struct statvfs facts = {};
+  if (statvfs(std::filesystem::path(output).parent_path().c_str(), &facts) != 0) return "";
+  std::uint64_t free = static_cast<std::uint64_t>(facts.f_bavail) * facts.f_frsize;
+  struct stat partial = {};
+  if (stat(output.c_str(), &partial) == 0) free += static_cast<std::uint64_t>(partial.st_blocks) * 512;
+  if (free >= needed) return "";
+  return SystemReason(ENOSPC) + ": the file system of " + (folder.empty() ? "." : folder) + " has " +
+         std::to_string(free) + " bytes free, the signed file needs about " + std::to_string(needed);
 }
 
 void CheckReadable(const std::string& what, const std::string& path, CDiagnostics& diagnostics) {
@@ -165,17 +265,18 @@ std::string Password(const CSignOptions& options) {
 
 void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
   bool fromPkcs12 = !options.pkcs12.empty();
-  const std::string& path = fromPkcs12 ? options.pkcs12 : options.certificate;
-  std::ifstream file(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::int64_t at = options.signingTime >= 0 ? options.signingTime : static_cast<std::int64_t>(time(nullptr));
-  std::vector<CCertificateRefusal> refusals;
-  std::string error;
-  bool read = fromPkcs12 ? CheckPkcs12Certificate(bytes, Password(options), at, &refusals, &error)
-                         : CheckCodeSigningCertificate(bytes, at, &refusals, &error);
+  std::vector<std::string> chain;
+  for (const std::string& file : options.chain) {
+    chain.push_back(ReadAll(file));
+    if (CountPemCertificates(chain.back()) == 0) diagnostics.Error("--chain " + file + " holds no PEM certificate");
+  }
+  CSignerReview review = ReviewSigner(fromPkcs12 ? "" : ReadAll(options.certificate),
+                                      fromPkcs12 ? ReadAll(options.pkcs12) : "", Password(options), chain);
   // A PKCS#12 file that does not open is left to the trial signature, which says why.
-  if (!read && !fromPkcs12) diagnostics.Error("the certificate " + path + " " + error);
-  for (const CCertificateRefusal& refusal : refusals) {
+  if (!review.error.empty() && !fromPkcs12) {
+    diagnostics.Error("the certificate " + options.certificate + " " + review.error);
+  }
+  for (const CCertificateRefusal& refusal : review.refusals) {
     bool allowed = false;
     for (const std::string& id : options.allowed) allowed = allowed || id == refusal.id;
     if (allowed) {
@@ -184,6 +285,37 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
       diagnostics.Error(refusal.text + "; --allow " + refusal.id + " signs anyway (a test certificate)");
     }
   }
+  if (!review.chainIncomplete.empty()) {
+    ReportWarning("chain-incomplete", review.chainIncomplete, options.allowed, options.strict, diagnostics);
+  }
+}
+
+// Where the signer put the certificate table of `path`; false when it cannot be read.
+bool SignatureTable(const std::string& path, CPeDataDirectory* table) {
+  CFileSource file(path);
+  CPeImage image;
+  std::string error;
+  if (!file.IsOpen() || !ReadPeImage(file, &image, &error)) return false;
+  *table = PeDirectory(image, kPeSecurityDirectory);
+  return table->size != 0;
+}
+
+// The signed file's chain as embedded, against --ca; false after saying
+// why: "`chain` does not verify".
+bool ChainVerifies(const CSignOptions& options, const std::string& path, const std::string& chain,
+                   CDiagnostics& diagnostics) {
+  if (options.caFile.empty()) return true;
+  CPeDataDirectory table;
+  CSignatureFacts facts;
+  if (SignatureTable(path, &table)) facts = CheckSignature(path, table.virtualAddress, table.size, options.caFile);
+  if (facts.chainVerified == 1) return true;
+  std::vector<std::string> why;
+  for (const CFinding& finding : facts.findings) {
+    if (finding.severity == Severity::kFailure) why.push_back(finding.text);
+  }
+  diagnostics.Error(chain + " does not verify against --ca " + options.caFile,
+                    facts.toolMissing ? Fault::kCannotCheck : Fault::kBad, why);
+  return false;
 }
 
 }  // namespace
@@ -197,6 +329,9 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
   s.passwordEnv = parsed.Value("--pass-env");
   s.timestampUrls = parsed.List("--timestamp");
   s.allowed = parsed.List("--allow");
+  s.chain = parsed.List("--chain");
+  s.caFile = parsed.Value("--ca");
+  s.strict = parsed.Has("--strict");
   const char* module = std::getenv("PKCS11_MODULE_PATH");
   s.pkcs11Module = parsed.Value("--pkcs11-module", module ? module : "");
   bool pkcs11 = s.key.rfind("pkcs11:", 0) == 0;
@@ -233,7 +368,9 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
   if (!options.certificate.empty()) CheckReadable("the certificate", options.certificate, diagnostics);
   if (!options.key.empty() && !IsPkcs11(options)) CheckReadable("the key", options.key, diagnostics);
   if (IsPkcs11(options)) CheckReadable("the PKCS#11 module", options.pkcs11Module, diagnostics);
+  for (const std::string& file : options.chain) CheckReadable("the chain file", file, diagnostics);
   if (!options.passwordFile.empty()) CheckReadable("the password file", options.passwordFile, diagnostics);
+  if (!options.caFile.empty()) CheckCaFile(options.caFile, diagnostics);
   if (!options.passwordEnv.empty() && std::getenv(options.passwordEnv.c_str()) == nullptr) {
     diagnostics.Error("the password variable " + options.passwordEnv + " is not set", Fault::kCannotCheck);
   }
@@ -250,54 +387,89 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
 
 bool TrialSign(CSignOptions& options, CByteSource& image, std::uint64_t length, CDiagnostics& diagnostics) {
   const std::string refused = "a trial signature of the launcher image failed, nothing was built: ";
-  std::string pattern = (std::filesystem::temp_directory_path() / "packfile-trial-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  char* folder = mkdtemp(name.data());
-  if (folder == nullptr) {
-    diagnostics.Error(refused + "cannot create a scratch folder: " + SystemReason(), Fault::kCannotCheck);
+  CScratch scratch;
+  if (!scratch.Make()) {
+    diagnostics.Error(refused + "cannot create a scratch folder: " + scratch.Error(), Fault::kCannotCheck);
     return false;
   }
-  std::string in = std::string(folder) + "/image.exe", out = std::string(folder) + "/signed.exe";
+  std::string in = scratch.File("image.exe"), out = scratch.File("signed.exe"), chainFile, error;
   bool copied = false;
   {
     CFileSink sink(in);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
     copied = sink.IsOpen() && ReadExact(image, 0, bytes.data(), bytes.size()) && sink.Write(bytes.data(), bytes.size());
     copied = sink.Close() && copied;
+    if (!copied) {
+      error = sink.Errno() != 0 ? "cannot write a scratch copy of the launcher: " + SystemReason(sink.Errno())
+                                : "cannot read the launcher image";
+    }
   }
-  std::string error;
-  Fault fault = Fault::kCannotCheck;
+  if (!copied || !WriteChain(options, scratch, &chainFile, &error)) {
+    diagnostics.Error(refused + error, Fault::kCannotCheck);
+    return false;
+  }
   // With the time stamp: an outage stops the build before anything is written.
-  std::string answered;
-  bool signedOk = copied && RunSigner(options, in, out, true, &error, &fault, &answered);
+  CSignerRun run = RunSigner(options, in, out, true, chainFile);
+  if (!run.ok) {
+    std::string noRoom = run.fault == Fault::kBad ? NoRoomReason(out, out, length + kSignatureRoom) : "";
+    if (noRoom.empty()) {
+      diagnostics.Error(refused + run.text, run.fault, run.details);
+    } else {
+      diagnostics.Error(refused + "the signer could not write into TMPDIR: " + noRoom, Fault::kCannotCheck,
+                        run.details);
+    }
+    return false;
+  }
+  NoteFallback(run, diagnostics);
+  // A chain that does not reach --ca shows before the package is written too.
+  if (!ChainVerifies(options, out, refused + "the signed launcher image's chain", diagnostics)) return false;
   // The service that answered is asked first when the package is signed.
-  auto first = std::find(options.timestampUrls.begin(), options.timestampUrls.end(), answered);
+  auto first = std::find(options.timestampUrls.begin(), options.timestampUrls.end(), run.answered);
   if (first != options.timestampUrls.end()) std::rotate(options.timestampUrls.begin(), first, first + 1);
-  if (!copied) error = "cannot write a scratch copy of the launcher";
-  unlink(in.c_str());
-  unlink(out.c_str());
-  rmdir(folder);
-  if (!signedOk) diagnostics.Error(refused + error, fault);
-  return signedOk;
+  return true;
 }
 
 bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t packageEnd,
-              const std::string& finalPath, CDiagnostics& diagnostics) {
-  CTempOutput signedTemp(finalPath);
+              const std::string& finalPath, CDiagnostics& diagnostics, CSigned* result) {
+  CScratch scratch;
+  std::string chainFile, error;
+  if (!options.chain.empty() && !scratch.Make()) error = "cannot create a scratch folder: " + scratch.Error();
+  if (!error.empty() || !WriteChain(options, scratch, &chainFile, &error)) {
+    diagnostics.Error(finalPath + ": " + error, Fault::kCannotCheck);
+    return false;
+  }
+  // The signing tool writes into a private folder beside the output, so
+  // that the rename stays on one file system.
+  CTempOutput signedTemp(finalPath, CTempOutput::Kind::kFolder);
   if (!signedTemp.Ok()) {
     diagnostics.Error(signedTemp.Error(), Fault::kCannotCheck);
     return false;
   }
-  std::string error;
-  Fault fault = Fault::kBad;
   bool fixed = false;
-  if (!RunSigner(options, in, signedTemp.Path(), true, &error, &fault) ||
-      !CheckSignedOutput(signedTemp.Path(), packageEnd, &fixed, &error)) {
-    diagnostics.Error(finalPath + ": " + error, fault);
+  CSignerRun run = RunSigner(options, in, signedTemp.Path(), true, chainFile);
+  bool checked = run.ok && CheckSignedOutput(signedTemp.Path(), packageEnd, &fixed, &error);
+  if (!checked) {
+    // The tool says little when a write fails; the file system may say why.
+    std::string noRoom = NoRoomReason(signedTemp.Path(), finalPath, packageEnd + kSignatureRoom);
+    if (!noRoom.empty()) {
+      diagnostics.Error(finalPath + ": the signer could not write the signed file: " + noRoom, Fault::kCannotCheck,
+                        run.details);
+    } else if (!run.ok) {
+      diagnostics.Error(finalPath + ": " + run.text, run.fault, run.details);
+    } else {
+      diagnostics.Error(finalPath + ": " + error);
+    }
     return false;
   }
+  NoteFallback(run, diagnostics);
   if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
+  std::string notWritten = finalPath + ": the signed file was not written: its chain";
+  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics)) return false;
+  CPeDataDirectory table;
+  if (result != nullptr && SignatureTable(signedTemp.Path(), &table)) {
+    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &result->facts);
+    result->timestampService = run.answered;
+  }
   if (!signedTemp.Commit()) {
     diagnostics.Error(signedTemp.Error(), Fault::kCannotCheck);
     return false;

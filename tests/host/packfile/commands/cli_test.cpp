@@ -77,6 +77,9 @@ TEST_F(PackfileCliTest, ExitCodesTellABadArtefactFromABrokenJob) {
       {{"verify", dir_ / "missing.exe"}, 3, "missing.exe: cannot open: No such file or directory"},
       {{"verify", "--ca", dir_ / "missing.pem", setup}, 3, "--ca " + dir_ / "missing.pem" + ": cannot open: No such"},
       {{"verify", "--ca", dir_ / "ca.pem", setup}, 3, "ca.pem: is empty"},
+      {{"verify", "--ca", dir_ / "files/run.bat", setup}, 3, "run.bat: holds no PEM certificate"},
+      // A line break in a name is escaped like any control character.
+      {{"verify", dir_ / "new\nline.exe"}, 3, "new\\x0Aline.exe: cannot open: No such file or directory\n"},
       {{"list", dir_ / "files"}, 3, "files: cannot open: Is a directory"},
       {BuildArgs(dir_ / "new.exe", {dir_ / "nothing-here"}), 3, "nothing-here: no such file or folder"},
   };
@@ -114,6 +117,7 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
       {{"build", "--json", dir_ / "files"}, "build", true},
       {{"verify", "--json", dir_ / "missing.exe"}, "verify", true},
       {{"log", "--json", dir_ / "missing.log"}, "log", true},
+      {{"sign", "--json", "--cert", dir_ / "no.pem", "--key", dir_ / "no.key", dir_ / "setup.exe"}, "sign", true},
       {BuildArgs(dir_ / "again.exe", {"--json", dir_ / "nothing-here"}), "build", true},
       {{"verify", "--json", dir_ / "cut.exe"}, "verify", false},
   };
