@@ -10,6 +10,8 @@
 set -u
 build=$1 host_dir=$2 source=$3 optional=${4:-}
 here=$(dirname "$0")
+started=$(date +%s)
+step() { echo "== $* ($(( $(date +%s) - started ))s)"; }
 root=$build/win32-root
 # Why the host cannot install 32-bit Wine: kept, so that later runs go
 # straight to the root instead of spending apt's retries to learn it again.
@@ -65,8 +67,9 @@ if [ ! -f "$verdict" ]; then
   esac
 fi
 
-echo "== the host cannot install 32-bit Wine ($(cat "$verdict")): the tests run in $root"
 $native || not_run "32-bit programs need qemu-i386 here (see README)"
+step "$(cat "$verdict"); the tests run in $root"
 [ "$(id -u)" = 0 ] || not_run "$(cat "$verdict"), and making a Debian root for the tests needs root"
 "$here/win32-root.sh" make "$root" || not_run "$(cat "$verdict"), and no Debian root could be made for the tests"
+step "the root is ready"
 exec "$here/win32-root.sh" run "$root" "$source" "$build" -- $tests
