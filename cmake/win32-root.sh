@@ -4,7 +4,8 @@
 # cmake/test-win32.sh). It is made from the main archive alone: its amd64 and
 # i386 packages then come from indexes published together, which agree even
 # when the host's security index for i386 lags behind its amd64 one.
-#   make ROOT          makes it unless it is there (about 35 s and 1.7 GB)
+#   make ROOT          makes it unless it is there (1.9 GB; 35 s on an idle
+#                      machine, minutes on a busy one)
 #   run ROOT DIR... -- COMMAND...
 #                      runs COMMAND in it, in the first DIR, with each DIR
 #                      (the source and build trees) at the same path, so
