@@ -121,7 +121,9 @@ const DWORD kSecurityBytes = 4096;
 DWORD ClearLauncherLeftover(const wchar_t* path) {
   CString bare = WithoutTrailingBackslash(path);
   // Looked at first with every sharing, so that one held open is still
-  // recognised; anything that is not a plain folder is somebody else's.
+  // recognised; anything that is not a plain folder is somebody else's. Where
+  // the system opens a link's target instead (Wine), it keeps no access list
+  // either, so nothing there is ever taken for a launcher's own.
   CHandle looked = OpenItself(bare, READ_CONTROL | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   BY_HANDLE_FILE_INFORMATION info = {};
@@ -130,7 +132,7 @@ DWORD ClearLauncherLeftover(const wchar_t* path) {
   alignas(void*) BYTE stored[kSecurityBytes] = {};
   if (!looked.IsValid() || !::GetFileInformationByHandle(looked.Get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      IsReparsePoint(bare) || !api || !own.Build() ||
+      !api || !own.Build() ||
       !ReadSecurity(*api, looked.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, stored,
                     sizeof(stored)) ||
       !own.IsLaunchersOwn(stored))
