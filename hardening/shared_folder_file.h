@@ -22,7 +22,9 @@ BOOL IsSingleLinkFile(HANDLE file);
 // and held instead. FALSE, with the system's last error and *held empty,
 // when neither can be done (a link or a second hard link stays: error 80).
 // A file owned by somebody else (where the owner can be read) is left alone
-// too (error 5).
+// too (error 5): the elevated launcher's files belong to Administrators,
+// SYSTEM or its token's owner, never to the unelevated user. (Wine shows
+// every file as the user's, so there an earlier run's file is left too.)
 BOOL CreateFreshFile(const wchar_t* path, CHandle* held);
 
 // base, a dot and eight hex digits from the system's random source, which

@@ -76,16 +76,6 @@ class WorkDirAttackTest : public ::testing::Test {
     holders_.push_back(e2e::StartWindows(e2e::TestChild(), {"hold-file", W(path), W(ready), W(release_), "120000", share}));
     ASSERT_TRUE(Appeared(ready));
   }
-  // The batch output file on the host, as the param line names it.
-  std::string OutputOfParamLine() {
-    for (const auto& line : e2e::LogMessages()) {
-      std::size_t at = line.message.find(".txt");
-      std::size_t name = line.message.rfind('\\', at);
-      if (line.message.find("] dir:") != std::string::npos && at != std::string::npos && name != std::string::npos)
-        return (fs::path(e2e::LogPath()).parent_path() / line.message.substr(name + 1, at + 4 - name - 1)).string();
-    }
-    return output_;
-  }
   std::string RunBatch(const std::string& body) { return "@echo off\r\n" + body + "\r\necho installed\r\n"; }
 
   e2e::HostScratch scratch_{"attack"};
@@ -240,7 +230,7 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
     const char* last = row.runs ? "execute done code:0" : "execute fail";
     EXPECT_EQ(lines.back().message, std::string("[CUnPackFileApp::InitInstance] ") + last) << e2e::Dump(lines);
     if (row.runs) {
-      std::string output = OutputOfParamLine();
+      std::string output = e2e::BatchOutputOfParamLine();
       EXPECT_NE(e2e::ReadWholeFile(output).find("installed"), std::string::npos) << "the package's own run.bat ran";
       if (output != output_) std::remove(output.c_str());
     } else {
