@@ -34,6 +34,7 @@ void CUtility::Log(const wchar_t* format, ...) {
   // A message that does not fit in 1022 units is dropped, not cut: a cut
   // message could read as a different, wrong statement.
   if (n < 0 || n > kMessageUnits - 2) message[0] = L'\0';
+  MaskControlCharacters(message);
 
   wchar_t timestamp[kTimeUnits] = {};
   FormatTimestamp(timestamp);
@@ -44,6 +45,12 @@ void CUtility::Log(const wchar_t* format, ...) {
   ::OutputDebugStringW(line);
   AppendLogLine(line);
   ::SetLastError(lastError);
+}
+
+void CUtility::MaskControlCharacters(wchar_t* text) {
+  for (; *text; ++text) {
+    if (*text < L' ') *text = L'?';
+  }
 }
 
 CString CUtility::GetLogPath() {

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <ntsecapi.h>
 
 // Restricts where this process looks for DLLs, its own loads and those of
 // the system DLLs it uses, to the system directory. Where the system cannot
@@ -37,7 +38,9 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
   DLL(shell32) FN(ShellExecuteExW)                                                                      \
   DLL(advapi32) FN(AddAccessAllowedAceEx) FN(CopySid) FN(CreateWellKnownSid) FN(EqualSid)               \
       FN(GetTokenInformation) FN(InitializeAcl) FN(InitializeSecurityDescriptor) FN(OpenProcessToken)   \
-      FN(SetSecurityDescriptorControl) FN(SetSecurityDescriptorDacl)
+      FN(SetSecurityDescriptorControl) FN(SetSecurityDescriptorDacl) FN(GetKernelObjectSecurity)         \
+      FN(GetSecurityDescriptorControl) FN(GetSecurityDescriptorOwner) FN(GetSecurityDescriptorDacl)     \
+      FN(GetAce) FN(SystemFunction036)
 
 #define UNPACK_SYSTEM_API_NO_DLL(file)
 #define UNPACK_SYSTEM_API_SLOT(name) decltype(&::name) name;

@@ -87,6 +87,15 @@ DWORD MarkForDeletion(HANDLE file) {
   return SetInformation(file, &disposition, sizeof(disposition), FileDispositionInformation);
 }
 
+DWORD MarkForDeletionIgnoringReadOnly(HANDLE file) {
+  // The extended disposition (Windows 10 1809 on); older systems refuse the
+  // class and the file stays.
+  const FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
+  const ULONG kDelete = 0x1, kIgnoreReadOnly = 0x10;
+  ULONG flags = kDelete | kIgnoreReadOnly;
+  return SetInformation(file, &flags, sizeof(flags), kDispositionEx);
+}
+
 DWORD ForEachEntry(HANDLE directory, EntryVisitor visit, void* context) {
   auto query = Native<NtQueryDirectoryFileFn>("NtQueryDirectoryFile");
   if (!query) return ERROR_INVALID_FUNCTION;

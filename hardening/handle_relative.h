@@ -36,6 +36,12 @@ BOOL IsPlainFileBelow(HANDLE root, const wchar_t* name);
 // deletion when its last handle closes. 0 or the system's error.
 DWORD MarkForDeletion(HANDLE file);
 
+// Marks the read-only file open on file (with DELETE access) for deletion
+// without clearing its read-only attribute first, which another name of the
+// same file elsewhere would lose too. 0, or the system's error where it has
+// no such disposition.
+DWORD MarkForDeletionIgnoringReadOnly(HANDLE file);
+
 // Called for each entry of a directory (not "." and ".."): name is counted,
 // not terminated. Returning a nonzero error stops the walk with it.
 typedef DWORD (*EntryVisitor)(void* context, HANDLE directory, const wchar_t* name, int length, DWORD attributes);

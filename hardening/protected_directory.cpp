@@ -3,6 +3,8 @@
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
 #include "hardening/handle_relative.h"
+#include "hardening/reparse_point.h"
+#include "hardening/tree_removal.h"
 
 namespace {
 
@@ -68,4 +70,90 @@ BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CH
   *error = OpenBelow(root.Get(), name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, descriptor.Get(), held);
   return *error == 0;
+}
+
+BOOL CProtectedDirectoryDescriptor::IsTrustedOwner(PSID owner) const {
+  const CSystemApi* api = SystemApi();
+  if (!api || !owner) return FALSE;
+  for (const CSid& sid : m_sids)
+    if (api->EqualSid(owner, const_cast<BYTE*>(sid.bytes))) return TRUE;
+  return FALSE;
+}
+
+BOOL CProtectedDirectoryDescriptor::IsLaunchersOwn(PSECURITY_DESCRIPTOR stored) const {
+  const CSystemApi* api = SystemApi();
+  if (!api) return FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PSID owner = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!api->GetSecurityDescriptorControl(stored, &control, &revision) || !(control & SE_DACL_PROTECTED) ||
+      !api->GetSecurityDescriptorOwner(stored, &owner, &defaulted) || !IsTrustedOwner(owner) ||
+      !api->GetSecurityDescriptorDacl(stored, &present, &dacl, &defaulted) || !present || !dacl)
+    return FALSE;
+  const ACL* expected = reinterpret_cast<const ACL*>(m_acl);
+  if (dacl->AceCount != expected->AceCount) return FALSE;
+  for (DWORD i = 0; i < expected->AceCount; ++i) {
+    ACE_HEADER* mine = nullptr;
+    ACE_HEADER* theirs = nullptr;
+    if (!api->GetAce(const_cast<ACL*>(expected), i, reinterpret_cast<void**>(&mine)) ||
+        !api->GetAce(dacl, i, reinterpret_cast<void**>(&theirs)) || mine->AceSize != theirs->AceSize ||
+        memcmp(mine, theirs, mine->AceSize) != 0)
+      return FALSE;
+  }
+  return TRUE;
+}
+
+namespace {
+
+// The owner and access list of the object open on file, into buffer.
+BOOL ReadSecurity(const CSystemApi& api, HANDLE file, SECURITY_INFORMATION what, BYTE* buffer, DWORD size) {
+  DWORD needed = 0;
+  return api.GetKernelObjectSecurity(file, what, buffer, size, &needed);
+}
+
+const DWORD kSecurityBytes = 4096;
+
+}  // namespace
+
+DWORD ClearLauncherLeftover(const wchar_t* path) {
+  CString bare = WithoutTrailingBackslash(path);
+  // Looked at first with every sharing, so that one held open is still
+  // recognised; anything that is not a plain folder is somebody else's. Where
+  // the system opens a link's target instead (Wine), it keeps no access list
+  // either, so nothing there is ever taken for a launcher's own.
+  CHandle looked = OpenItself(bare, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const CSystemApi* api = SystemApi();
+  CProtectedDirectoryDescriptor own;
+  alignas(void*) BYTE stored[kSecurityBytes] = {};
+  if (!looked.IsValid() || !::GetFileInformationByHandle(looked.Get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !api || !own.Build() ||
+      !ReadSecurity(*api, looked.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, stored,
+                    sizeof(stored)) ||
+      !own.IsLaunchersOwn(stored))
+    return ERROR_ALREADY_EXISTS;
+  // Without delete sharing: nothing in use inside (a process's current
+  // directory among it) lets it open, and nobody renames it meanwhile.
+  CHandle directory = OpenItself(bare, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (!directory.IsValid()) return ::GetLastError() ? ::GetLastError() : ERROR_ACCESS_DENIED;
+  if (!IsFile(info, directory.Get())) return ERROR_ALREADY_EXISTS;
+  return RemoveWholeTree(directory.Get());
+}
+
+BOOL HasTrustedOwner(HANDLE file) {
+  const CSystemApi* api = SystemApi();
+  CProtectedDirectoryDescriptor own;
+  alignas(void*) BYTE stored[kSecurityBytes] = {};
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!api || !ReadSecurity(*api, file, OWNER_SECURITY_INFORMATION, stored, sizeof(stored)) ||
+      !api->GetSecurityDescriptorOwner(stored, &owner, &defaulted) || !owner)
+    return TRUE;
+  return own.Build() && own.IsTrustedOwner(owner);
 }

@@ -20,6 +20,14 @@ class CProtectedDirectoryDescriptor {
   BOOL Build();
   // The descriptor after a successful Build; it points into this object.
   SECURITY_DESCRIPTOR* Get() { return &m_descriptor; }
+  // TRUE when stored (a directory's owner and access list, as read from
+  // it) is what the launcher writes on its work directories: the owner is
+  // SYSTEM, Administrators or this token's owner, and the access list is
+  // protected and holds exactly this descriptor's entries. Nobody without
+  // those rights can put that on a folder. Needs a successful Build.
+  BOOL IsLaunchersOwn(PSECURITY_DESCRIPTOR stored) const;
+  // TRUE when owner is one of SYSTEM, Administrators and this token's owner.
+  BOOL IsTrustedOwner(PSID owner) const;
 
  private:
   struct CSid {
@@ -43,3 +51,15 @@ class CProtectedDirectoryDescriptor {
 // *error, when anything at all is already at that name or the descriptor
 // cannot be built; TRUE with *error 0.
 BOOL CreateHeldProtectedDirectory(const wchar_t* parent, const wchar_t* name, CHandle* held, DWORD* error);
+
+// Removes the directory at path (a trailing backslash allowed) with all it
+// holds, only when it is certainly a work directory a launcher made and left
+// (see IsLaunchersOwn; read through the directory itself, never through a
+// link) and nothing in it is in use. 0 once removed; ERROR_ALREADY_EXISTS
+// for anything else at path, which is left as it is; the error met when a
+// launcher's own directory cannot go as a whole (something in it is open).
+DWORD ClearLauncherLeftover(const wchar_t* path);
+
+// TRUE when the file open on file (with READ_CONTROL) has an owner this
+// process may trust, or when its owner cannot be read at all.
+BOOL HasTrustedOwner(HANDLE file);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "framework/cstring.h"
 #include "framework/handle.h"
 
 // TRUE when the open file is a plain file with exactly one name: not a
@@ -20,4 +21,18 @@ BOOL IsSingleLinkFile(HANDLE file);
 // file with one name that cannot be removed (a reader holds it) is emptied
 // and held instead. FALSE, with the system's last error and *held empty,
 // when neither can be done (a link or a second hard link stays: error 80).
+// A file owned by somebody else (where the owner can be read) is left alone
+// too (error 5): the elevated launcher's files belong to Administrators,
+// SYSTEM or its token's owner, never to the unelevated user. (Wine shows
+// every file as the user's, so there an earlier run's file is left too.)
 BOOL CreateFreshFile(const wchar_t* path, CHandle* held);
+
+// base, a dot and eight hex digits from the system's random source, which
+// nobody can foresee: a name a neighbour can neither take first nor exhaust.
+// FALSE, *name empty, when the source fails.
+BOOL UnforeseeableName(const wchar_t* base, CString* name);
+
+// Creates a new file named UnforeseeableName(base) followed by suffix, held
+// as CreateFreshFile holds its file, trying a few names; *name is the name
+// without suffix. FALSE, with the system's last error, when none could be made.
+BOOL CreateUnforeseeableFile(const wchar_t* base, const wchar_t* suffix, CString* name, CHandle* held);

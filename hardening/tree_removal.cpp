@@ -12,17 +12,19 @@ namespace {
 // Deeper trees are left: each level costs a share of the stack.
 const int kMaxDepth = 64;
 
-DWORD RemoveTree(HANDLE directory, int depth);
+DWORD RemoveTree(HANDLE directory, int depth, BOOL probe);
 
-// One entry's removal; its error is returned.
-DWORD RemoveEntry(HANDLE directory, const wchar_t* name, int length, DWORD listed, int depth) {
+// One entry's removal; its error is returned. A probe removes nothing: it
+// opens the entry as the removal would, but without sharing deletion, so
+// that an entry some process has open fails it.
+DWORD RemoveEntry(HANDLE directory, const wchar_t* name, int length, DWORD listed, int depth, BOOL probe) {
   CString component(name, length);
   BOOL linked = (listed & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   BOOL folder = (listed & FILE_ATTRIBUTE_DIRECTORY) != 0 && !linked;
   CHandle entry;
   DWORD error = OpenBelow(directory, component,
                           DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0),
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | (probe ? 0 : FILE_SHARE_DELETE), FILE_OPEN,
                           FILE_OPEN_FOR_BACKUP_INTENT, nullptr, &entry);
   if (error) return error;
   BY_HANDLE_FILE_INFORMATION info = {};
@@ -32,14 +34,19 @@ DWORD RemoveEntry(HANDLE directory, const wchar_t* name, int length, DWORD liste
   if (((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) != linked ||
       ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != ((listed & FILE_ATTRIBUTE_DIRECTORY) != 0))
     return ERROR_ACCESS_DENIED;
-  if (folder) error = RemoveTree(entry.Get(), depth + 1);
-  if (!error && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-    error = SetAttributes(entry.Get(), (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
+  if (folder) error = RemoveTree(entry.Get(), depth + 1, probe);
+  if (probe) return error;
+  if (error || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return error ? error : MarkForDeletion(entry.Get());
+  // The attributes belong to the file, not to the name: with a second name
+  // elsewhere, clearing them here would change that outside file too.
+  if (info.nNumberOfLinks > 1) return MarkForDeletionIgnoringReadOnly(entry.Get());
+  error = SetAttributes(entry.Get(), (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
   return error ? error : MarkForDeletion(entry.Get());
 }
 
 struct CTreeWalk {
   int depth;
+  BOOL probe;
   DWORD firstError;
 };
 
@@ -47,23 +54,24 @@ struct CTreeWalk {
 // still goes, and the first reason is kept.
 DWORD VisitEntry(void* context, HANDLE directory, const wchar_t* name, int length, DWORD listed) {
   CTreeWalk* walk = static_cast<CTreeWalk*>(context);
-  DWORD error = RemoveEntry(directory, name, length, listed, walk->depth);
+  DWORD error = RemoveEntry(directory, name, length, listed, walk->depth, walk->probe);
   if (error && !walk->firstError) walk->firstError = error;
   return 0;
 }
 
-DWORD RemoveTree(HANDLE directory, int depth) {
+DWORD RemoveTree(HANDLE directory, int depth, BOOL probe) {
   if (depth > kMaxDepth) return ERROR_FILENAME_EXCED_RANGE;
-  CTreeWalk walk = {depth, 0};
+  CTreeWalk walk = {depth, probe, 0};
   DWORD error = ForEachEntry(directory, VisitEntry, &walk);
   return walk.firstError ? walk.firstError : error;
 }
 
 // Deletes everything inside the directory open on directory (with list
-// access), depth first; a read-only file loses that attribute first. Where
+// access), depth first; a read-only file with one name loses that attribute
+// first, one with more is deleted as it is or left. Where
 // the system opens a link's target when asked for the link itself (Wine),
 // the link is left, and with it its folder. 0, or the first error met.
-DWORD RemoveTreeBelow(HANDLE directory) { return RemoveTree(directory, 0); }
+DWORD RemoveTreeBelow(HANDLE directory) { return RemoveTree(directory, 0, FALSE); }
 
 }  // namespace
 
@@ -81,24 +89,8 @@ DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy) {
   return IsFile(identity, again.Get()) ? MarkForDeletion(again.Get()) : ERROR_ACCESS_DENIED;
 }
 
-DWORD RemoveTreeAt(const wchar_t* path) {
-  CString bare = WithoutTrailingBackslash(path);
-  DWORD attributes = ::GetFileAttributesW(bare);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLinkOnly(bare) ? 0 : ERROR_ALREADY_EXISTS;
-  // A file is left for the creation to refuse.
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-  // Without delete sharing: nobody renames it away or puts a link in its
-  // place while it is emptied.
-  CHandle directory = OpenItself(bare, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!directory.IsValid()) return ::GetLastError();
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!::GetFileInformationByHandle(directory.Get(), &info)) return ::GetLastError();
-  // Asked by name too: where the open resolved a link, only the name shows it.
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      IsReparsePoint(bare))
-    return ERROR_ALREADY_EXISTS;
-  DWORD error = RemoveTreeBelow(directory.Get());
-  return error ? error : MarkForDeletion(directory.Get());
+DWORD RemoveWholeTree(HANDLE directory) {
+  DWORD error = RemoveTree(directory, 0, TRUE);
+  if (!error) error = RemoveTreeBelow(directory);
+  return error ? error : MarkForDeletion(directory);
 }

@@ -14,7 +14,8 @@
 // directory. *held is empty afterwards. 0, or the first error met.
 DWORD RemoveHeldTree(CHandle* held, const wchar_t* openedBy);
 
-// Removes what lies at path (a trailing backslash allowed): a link as a link,
-// a directory with everything inside; nothing else. 0 when nothing is left
-// there, otherwise why not (a process holding the directory open, say).
-DWORD RemoveTreeAt(const wchar_t* path);
+// Removes the directory open on directory (with DELETE and list access,
+// not sharing deletion) with everything inside, only when all of it can go:
+// when anything inside is open without sharing deletion, nothing is
+// removed. 0, or the first error met.
+DWORD RemoveWholeTree(HANDLE directory);

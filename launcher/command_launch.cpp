@@ -21,8 +21,6 @@ DWORD LastErrorOrDenied() {
   return error ? error : ERROR_ACCESS_DENIED;
 }
 
-BOOL HasExtracted(void* unpack, const wchar_t* name) { return static_cast<CUnPack*>(unpack)->HasExtracted(name); }
-
 #if defined(_M_IX86) || defined(__i386__)
 static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the 32-bit launch record is 60 bytes");
 #endif
@@ -77,6 +75,22 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   CString workDir = unpack.GetUnPackDir();
   CSystemEnvironment system;
 
+  // The batch output file, held from its creation until the child has ended:
+  // the redirection writes wherever the name leads, and everyone may put a
+  // name in the log's folder. What stands at its name stays; the output
+  // then goes beside it, and the param line shows where.
+  CHandle output;
+  CString outputStem = logPath;
+  DWORD lastError = ::GetLastError();
+  DWORD outputError = 0;
+  if (argc < 3 && !unpack.LaunchRefusal() && !CreateFreshFile(logPath + L".txt", &output) &&
+      !CreateUnforeseeableFile(logPath, L".txt", &outputStem, &output)) {
+    outputError = LastErrorOrDenied();
+    outputStem = logPath;
+  }
+  // The lines that follow show what they showed before the file was made.
+  ::SetLastError(lastError);
+
   CLaunchInputs in;
   in.argc = argc;
   in.argv = argv;
@@ -85,11 +99,10 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   in.heldDir = heldDir;
   in.systemDir = systemDir;
   in.interpreter = interpreter;
-  in.logPath = logPath;
+  in.logPath = outputStem;
   in.systemEnvironment = system.Load() ? system.Get() : nullptr;
   in.refusal = unpack.LaunchRefusal() ? unpack.LaunchRefusal() : pathError;
-  in.extracted = HasExtracted;
-  in.context = &unpack;
+  in.extracted = &unpack;
   CLaunchPlan plan;
   ComposeLaunch(in, &plan);
 
@@ -101,21 +114,19 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
     refusal = LastErrorOrDenied();
   // The path came from the handle; it must still lead there as it is handed on.
   if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
-  // The batch output file, held from its creation until the child has ended:
-  // the redirection writes wherever the name leads, and everyone may put a
-  // name in the log's folder.
-  CHandle output;
-  if (!refusal && plan.batch && !CreateFreshFile(logPath + L".txt", &output)) refusal = LastErrorOrDenied();
+  if (!refusal && plan.batch && !output.IsValid()) refusal = outputError ? outputError : ERROR_ACCESS_DENIED;
   if (!refusal && !ApplyChildEnvironment(plan.environment)) refusal = LastErrorOrDenied();
   DWORD exitCode = 0;
   BOOL waited = StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode);
-  // Nothing of a refused run's directory may run: it goes at once. A launch
-  // the system failed leaves its files for the next run to clear.
-  if (refusal) unpack.CleanUnPackDir();
-  if (!waited) return;
   output.Reset();
+  // A launch the system failed, or one with nothing to wait for, keeps its
+  // files; nothing of a refused run's directory may run, so it goes at once.
+  if (!waited && !refusal) {
+    unpack.KeepUnPackDir();
+    return;
+  }
   unpack.CleanUnPackDir();
-  CUtility::Log(L"[%s] execute done code:%d", kLogSourceInitInstance, static_cast<int>(exitCode));
+  if (waited) CUtility::Log(L"[%s] execute done code:%d", kLogSourceInitInstance, static_cast<int>(exitCode));
 }
 
 void RefuseLaunch(DWORD reason) {

@@ -26,7 +26,7 @@ BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file,
     *file = name;
   } else if (!IsBareName(name)) {
     return FALSE;
-  } else if (in.extracted && in.extracted(in.context, name)) {
+  } else if (in.extracted && in.extracted->HasExtracted(name)) {
     file->Format(L"%s%s", in.heldDir, name);
   } else {
     file->Format(L"%s\\%s", in.systemDir, name);
@@ -49,7 +49,7 @@ void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {
                       IsAbsolutePath(in.interpreter) ? in.interpreter : in.systemDir, in.interpreter);
     // The interpreter takes run.bat from its current directory: only this
     // run's own file may be there.
-    if (!plan->refusal && !(in.extracted && in.extracted(in.context, kBatchFile))) plan->refusal = ERROR_FILE_NOT_FOUND;
+    if (!plan->refusal && !(in.extracted && in.extracted->HasExtracted(kBatchFile))) plan->refusal = ERROR_FILE_NOT_FOUND;
   } else {
     plan->shownFile = in.argv[1] ? in.argv[1] : L"";
     plan->parameters = ComposeProgramParameters(in.argc, in.argv);

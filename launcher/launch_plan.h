@@ -8,6 +8,7 @@
 
 #include "framework/cstring.h"
 #include "hardening/child_environment.h"
+#include "package/work_directory.h"
 
 // The source tag of the launch lines: part of the log's format.
 constexpr wchar_t kLogSourceInitInstance[] = L"CUnPackFileApp::InitInstance";
@@ -21,9 +22,7 @@ struct CLaunchInputs {
   const wchar_t* logPath = L"";
   const wchar_t* systemEnvironment = nullptr;  // the machine's block; null: unknown
   DWORD refusal = 0;  // why the work directory's content may not run (0: it may)
-  // TRUE when this run extracted the file name into the held directory.
-  BOOL (*extracted)(void* context, const wchar_t* name) = nullptr;
-  void* context = nullptr;
+  const CExtractedFiles* extracted = nullptr;  // null: nothing was extracted
 };
 
 struct CLaunchPlan {

@@ -11,15 +11,6 @@
 
 namespace {
 
-// Tells the user why nothing happens; blocks until the box is dismissed.
-void ShowRefusal() {
-  CString text;
-  CString caption;
-  text.LoadString(IDS_ANOTHER_INSTANCE);
-  caption.LoadString(IDS_PRODUCT_NAME);
-  if (const CSystemApi* api = SystemApi()) api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
-}
-
 // Whether anyone can see, and so answer, a box: not in a service or any
 // other session whose window station is not the visible one. A box there
 // would wait for ever and block an unattended deployment.
@@ -29,6 +20,19 @@ bool WindowStationVisible(const CSystemApi& api) {
   DWORD needed = 0;
   return api.GetUserObjectInformationW(api.GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof(flags), &needed) &&
          (flags.dwFlags & WSF_VISIBLE);
+}
+
+// Tells the user why nothing happens; blocks until the box is dismissed.
+// Where nobody could dismiss it, the launcher ends at once instead: its
+// handle to the mutex would otherwise refuse every later installation too.
+void ShowRefusal() {
+  const CSystemApi* api = SystemApi();
+  if (!api || !WindowStationVisible(*api)) return;
+  CString text;
+  CString caption;
+  text.LoadString(IDS_ANOTHER_INSTANCE);
+  caption.LoadString(IDS_PRODUCT_NAME);
+  api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // The launcher is otherwise invisible: whoever started a damaged download

@@ -2,19 +2,8 @@
 
 #include <string.h>
 
+#include "diagnostics/utility.h"
 #include "format/reading_rules.h"
-
-namespace {
-
-// Control characters, which the rules refuse, are shown as '?' so that a
-// name with a line end cannot add a forged line to the log.
-void MaskControlCharacters(wchar_t* name) {
-  for (; *name; ++name) {
-    if (*name < L' ') *name = L'?';
-  }
-}
-
-}  // namespace
 
 BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileNameUnits]) {
   memset(name, 0, sizeof(name));
@@ -28,6 +17,8 @@ BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileName
   // and in double-byte code pages 0x5C may be the second byte of a letter.
   BOOL allowed =
       terminated && CheckEntryNameRules(name, static_cast<size_t>(::lstrlenW(name))) == EntryNameFault::kNone;
-  MaskControlCharacters(name);
+  // Control characters, which the rules refuse, are shown as '?': the name
+  // goes into the error line.
+  CUtility::MaskControlCharacters(name);
   return allowed;
 }

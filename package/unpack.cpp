@@ -6,7 +6,7 @@
 CUnPack::CUnPack() = default;
 
 CUnPack::CUnPack(const wchar_t* sourcePath, const wchar_t* workParent)
-    : m_strSource(sourcePath), m_strWorkParent(workParent) {}
+    : m_strSource(sourcePath), m_workDir(workParent) {}
 
 void CUnPack::Run() {
   StartThread();

@@ -8,15 +8,9 @@
 #include "framework/cstring.h"
 #include "framework/file.h"
 #include "framework/handle.h"
+#include "package/work_directory.h"
 
-// Why a work directory in parent (with its backslash) must not be used: too
-// long for the 260-unit current directory (ERROR_FILENAME_EXCED_RANGE), on
-// another machine (a UNC path, or driveType DRIVE_REMOTE: ERROR_BAD_NETPATH),
-// or no parent at all (ERROR_PATH_NOT_FOUND); 0 when it may. driveType is the
-// volume's kind as GetDriveTypeW reports it for the parent's root.
-DWORD WorkParentRefusal(const wchar_t* parent, UINT driveType);
-
-class CUnPack {
+class CUnPack : public CExtractedFiles {
  public:
   // Reads the running executable, through the file held since the process
   // began (CImageFile), and works under the temporary directory.
@@ -53,42 +47,36 @@ class CUnPack {
   // result), 0 while it was not: a refused run extracts and launches nothing.
   DWORD ImageRefusal() const { return m_dwImageRefusal; }
 
-  // The work directory with its trailing backslash. The first call refuses
-  // a parent too long for the current directory or on a remote volume,
-  // removes what an earlier run left there (its whole tree, never through a
-  // link), creates the directory afresh and holds it (see HoldsUnPackDir);
-  // when any of it fails, the file error line naming the path and the
-  // reason is logged and the path still returned.
-  CString GetUnPackDir();
-  // TRUE when this run created the work directory itself and holds it, so
-  // that nobody else can have placed, swapped or renamed it: the only kind
-  // of directory the launcher extracts into and starts a command in.
-  BOOL HoldsUnPackDir() const { return m_hUnPackDir.IsValid(); }
-  // Why the work directory is not held: the system error of its creation
-  // (ERROR_ALREADY_EXISTS for anything left at the path, a link included,
-  // which the file error line shows as access denied); 0 while held.
-  DWORD UnPackDirError() const { return m_dwUnPackDirError; }
-  // Removes the held work directory with everything in it, through the
-  // handle (links inside are unlinked, never entered), letting go of the
-  // hold just before the directory itself goes. Does nothing while no
-  // directory is held; the path is kept.
-  void CleanUnPackDir();
+  // The work directory with its trailing backslash, created and held on
+  // the first call (see CWorkDirectory::Create); the path also when that
+  // failed, its file error line logged.
+  CString GetUnPackDir() { return m_workDir.Create(); }
+  // TRUE while this run holds the work directory it created, so that nobody
+  // else can have placed, swapped or renamed it: the only kind of directory
+  // the launcher extracts into and starts a command in.
+  BOOL HoldsUnPackDir() const { return m_workDir.IsHeld(); }
+  // Why the work directory is not held: the system error of its creation;
+  // 0 while held.
+  DWORD UnPackDirError() const { return m_workDir.Error(); }
+  // Removes the held work directory with everything in it (see
+  // CWorkDirectory::Remove). The path is kept.
+  void CleanUnPackDir() { m_workDir.Remove(); }
+  // Leaves the work directory in place when this object goes.
+  void KeepUnPackDir() { m_workDir.Keep(); }
 
   // Creates name in the held work directory, relative to the handle, as a
   // new file open for writing. 0 or the system's error.
   DWORD CreateUnPackFile(const wchar_t* name, CHandle* created);
-  // TRUE when this run's extraction ran to its end and left name in the
-  // held work directory as a plain file with one name.
-  BOOL HasExtracted(const wchar_t* name) const;
+  BOOL HasExtracted(const wchar_t* name) const override;
   // Why nothing in the work directory may run: the directory's error, or
   // the extraction's (a package not found or not read to its end); 0 when
   // this run extracted it all into the directory it holds.
-  DWORD LaunchRefusal() const { return m_dwUnPackDirError ? m_dwUnPackDirError : m_dwExtractError; }
+  DWORD LaunchRefusal() const { return UnPackDirError() ? UnPackDirError() : m_dwExtractError; }
   // The held work directory's own path, from its handle (no link on it),
   // with its backslash; empty, with the reason in *error, when none.
-  CString HeldDirPath(DWORD* error) const;
+  CString HeldDirPath(DWORD* error) const { return m_workDir.HeldPath(error); }
   // TRUE when path opens the directory this run holds.
-  BOOL IsHeldDir(const wchar_t* path) const;
+  BOOL IsHeldDir(const wchar_t* path) const { return m_workDir.Opens(path); }
 
  private:
   // The file to read: the one given, or the running executable's path.
@@ -101,15 +89,9 @@ class CUnPack {
   // when the running image has a certificate table (certificateSize not 0)
   // that its contents no longer match.
   BOOL AcceptSignature(const CString& path, LONG certificateSize);
-  // The folder that holds the work directory, with its trailing backslash.
-  CString WorkParent() const;
-
   CHandle m_hThread;
-  CString m_strUnPackDir;
-  CHandle m_hUnPackDir;  // the work directory as this run created it
-  DWORD m_dwUnPackDirError = ERROR_PATH_NOT_FOUND;
   DWORD m_dwImageRefusal = 0;
   DWORD m_dwExtractError = ERROR_FILE_NOT_FOUND;  // 0 once the package was read to its end
-  CString m_strSource;      // empty: the running executable
-  CString m_strWorkParent;  // empty: the temporary directory
+  CString m_strSource;  // empty: the running executable
+  CWorkDirectory m_workDir;
 };

@@ -19,6 +19,10 @@ namespace e2e {
 inline void ClearMachineState() {
   DeleteLog();
   std::filesystem::remove_all(WorkDirHost());
+  // The directories earlier runs made beside something in the way.
+  std::error_code missing;
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(WorkDirHost()).parent_path(), missing))
+    if (entry.path().filename().string().rfind("unpack.", 0) == 0) std::filesystem::remove_all(entry.path(), missing);
 }
 
 class CleanMachineTest : public ::testing::Test {

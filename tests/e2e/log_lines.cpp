@@ -67,6 +67,16 @@ std::vector<std::string> ExtractionPatterns(const std::vector<std::string>& name
 
 const char kBatchParam[] = R"(/D /c run.bat > C:\windows\Temp\unpack.log.txt)";
 
+std::string BatchOutputOfParamLine() {
+  for (const auto& line : LogMessages()) {
+    std::size_t end = line.message.find(".txt");
+    std::size_t name = line.message.rfind('\\', end);
+    if (line.message.find("] dir:") != std::string::npos && end != std::string::npos && name != std::string::npos)
+      return LogPath().substr(0, LogPath().rfind('/') + 1) + line.message.substr(name + 1, end + 4 - name - 1);
+  }
+  return LogPath() + ".txt";
+}
+
 std::vector<std::string> LaunchPatterns(const std::string& file, const std::string& param) {
   return {
       R"(\[CUnPackFileApp::InitInstance\] dir:)" + RegexLiteral(WorkDirWindows()) + " file:" + RegexLiteral(file) +

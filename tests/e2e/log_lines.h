@@ -44,6 +44,9 @@ std::vector<std::string> ExtractionPatterns(const std::vector<std::string>& name
 
 // The batch form's parameters: run.bat's output beside the log.
 extern const char kBatchParam[];
+// The batch output file on the host, as the log's param line names it (it
+// may have gone beside the usual one); the usual one when no line names any.
+std::string BatchOutputOfParamLine();
 
 // The patterns of the dir, ok, wait and done lines of a launch of `file` with
 // `param` (both literal text) whose child ends with code 0.

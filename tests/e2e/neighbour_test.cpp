@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "clean_machine_test.h"
@@ -47,67 +49,80 @@ class NeighbourTest : public e2e::CleanMachineTest {
     return e2e::RunWindowsWith(setup_, args, options);
   }
 
-  // The run refused to start anything: the dir line, then the fail line
-  // with its reason, and neither the neighbour's nor the package's code ran.
-  void ExpectRefused(const e2e::RunResult& run,
-                     const std::string& why = "Access to " + e2e::WorkDirWindows() + " was denied.") {
+  // The run stepped around what was at the work directory's name: one line
+  // names it (Err 183 for a thing merely there), the install ran in a fresh
+  // directory beside it, which is gone again, and the neighbour's code did not run.
+  void ExpectSteppedAround(const e2e::RunResult& run) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(fs::exists(marker_)) << "the neighbour's run.bat ran elevated";
     EXPECT_EQ(e2e::Snapshot(neighbour_), before_) << "a file outside the work directory changed";
     auto lines = e2e::LogMessages();
-    ASSERT_GE(lines.size(), 2u) << e2e::Dump(lines);
-    EXPECT_NE(lines[lines.size() - 2].message.find("] dir:"), std::string::npos) << e2e::Dump(lines);
-    EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail") << e2e::Dump(lines);
-    EXPECT_NE(lines.back().error, 0) << "the fail line carries the reason";
-    EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] " + why)) << e2e::Dump(lines);
+    ASSERT_GE(lines.size(), 3u) << e2e::Dump(lines);
+    auto stepped = std::find_if(lines.begin(), lines.end(), [](const e2e::LaunchLine& line) {
+      return line.message == "[CUtility::FileException] Access to " + e2e::WorkDirWindows() + " was denied.";
+    });
+    ASSERT_NE(stepped, lines.end()) << e2e::Dump(lines);
+    EXPECT_EQ(stepped->error, 183);
+    std::string beside = e2e::WorkDirWindows();
+    beside.back() = '.';
+    EXPECT_TRUE(e2e::LogHas("] dir:" + beside)) << "the dir line names the directory used: " << e2e::Dump(lines);
+    EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute done code:0") << e2e::Dump(lines);
+    for (const auto& entry : fs::directory_iterator(fs::path(e2e::WorkDirHost()).parent_path()))
+      EXPECT_NE(entry.path().filename().string().rfind("unpack.", 0), 0u) << "left behind: " << entry.path();
   }
 
   std::string neighbour_ = scratch_ / "neighbour";
   std::string marker_ = scratch_ / "neighbour-ran.txt";
   std::string setup_ = scratch_ / "setup.exe";
   std::map<std::string, std::string> before_;
+  int holder_ = -1;
 };
 
-TEST_F(NeighbourTest, ALinkAtTheWorkDirectoryPathIsNeitherExtractedIntoNorRunFrom) {
-  for (const auto& args : kBothForms) {
-    SCOPED_TRACE(args.size());
-    fs::create_directory_symlink(neighbour_, e2e::WorkDirHost());
-    ExpectRefused(Run(args));
-    EXPECT_TRUE(fs::is_symlink(e2e::WorkDirHost()));
-    fs::remove(e2e::WorkDirHost());
-  }
-}
-
-TEST_F(NeighbourTest, ALeftoverHeldOpenIsNeverReused) {
-  for (const auto& args : kBothForms) {
-    SCOPED_TRACE(args.size());
-    fs::create_directories(e2e::WorkDirHost());
-    std::string planted = e2e::WorkDirHost() + "/run.bat";
-    fs::copy_file(neighbour_ + "/run.bat", planted);
-    std::string ready = scratch_ / "ready", release = scratch_ / "release";
-    fs::remove(ready);
-    fs::remove(release);
-    // Shared for reading: the interpreter could still read it, nobody delete it.
-    int holder = e2e::StartWindows(e2e::TestChild(), {"hold-file", e2e::WindowsPath(planted), e2e::WindowsPath(ready),
-                                                      e2e::WindowsPath(release), "60000", "read"});
-    ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
-    // The line names the leftover to remove and why it could not go.
-    ExpectRefused(Run(args), "Encountered a sharing violation while accessing " + e2e::WorkDirWindows() + ".");
-    e2e::WriteWholeFile(release, "");
-    EXPECT_EQ(e2e::WaitWindows(holder, std::chrono::seconds(30)).exitCode, 0);
-    fs::remove_all(e2e::WorkDirHost());
-  }
-}
-
-TEST_F(NeighbourTest, AFileAtTheWorkDirectoryPathLeavesNothingToRunInTheStartingFolder) {
-  // The folder the installer is started from (Downloads) is the user's too.
-  std::string startFolder = neighbour_;
-  for (const auto& args : kBothForms) {
-    SCOPED_TRACE(args.size());
-    ASSERT_TRUE(e2e::WriteWholeFile(e2e::WorkDirHost(), "a file where the directory goes"));
-    ExpectRefused(Run(args, startFolder));
-    EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost()), "a file where the directory goes");
-    fs::remove(e2e::WorkDirHost());
+// Whatever is at the work directory's name stays as it is, and the install
+// runs beside it: a link to the neighbour's folder, a leftover a running
+// program holds, a file (with the installer started from the neighbour's
+// folder, which holds a run.bat of its own).
+TEST_F(NeighbourTest, WhateverIsInTheWayStaysAndTheInstallRunsBesideIt) {
+  std::string ready = scratch_ / "ready", release = scratch_ / "release";
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    std::function<void()> check;
+    std::string startFolder;
+  } table[] = {
+      {"a link", [&] { fs::create_directory_symlink(neighbour_, e2e::WorkDirHost()); },
+       [&] { EXPECT_TRUE(fs::is_symlink(e2e::WorkDirHost())); }, ""},
+      {"a leftover held open",
+       [&] {
+         fs::create_directories(e2e::WorkDirHost());
+         fs::copy_file(neighbour_ + "/run.bat", e2e::WorkDirHost() + "/run.bat");
+         fs::remove(ready);
+         fs::remove(release);
+         // Shared for reading: the interpreter could still read it, nobody delete it.
+         holder_ = e2e::StartWindows(e2e::TestChild(), {"hold-file", e2e::WindowsPath(e2e::WorkDirHost() + "/run.bat"),
+                                                        e2e::WindowsPath(ready), e2e::WindowsPath(release), "60000",
+                                                        "read"});
+         ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(ready); }, std::chrono::seconds(30)));
+       },
+       [&] {
+         e2e::WriteWholeFile(release, "");
+         EXPECT_EQ(e2e::WaitWindows(holder_, std::chrono::seconds(30)).exitCode, 0);
+         EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost() + "/run.bat"), e2e::ReadWholeFile(neighbour_ + "/run.bat"));
+       },
+       ""},
+      {"a file", [&] { ASSERT_TRUE(e2e::WriteWholeFile(e2e::WorkDirHost(), "a file where the directory goes")); },
+       [&] { EXPECT_EQ(e2e::ReadWholeFile(e2e::WorkDirHost()), "a file where the directory goes"); }, neighbour_},
+  };
+  for (const auto& row : table) {
+    for (const auto& args : kBothForms) {
+      SCOPED_TRACE(std::string(row.what) + ", arguments: " + std::to_string(args.size()));
+      ASSERT_NO_FATAL_FAILURE(row.plant());
+      ExpectSteppedAround(Run(args, row.startFolder));
+      row.check();
+      std::error_code ignored;
+      if (fs::is_symlink(e2e::WorkDirHost())) fs::remove(e2e::WorkDirHost());
+      fs::remove_all(e2e::WorkDirHost(), ignored);
+    }
   }
 }
 
@@ -125,9 +140,18 @@ TEST_F(NeighbourTest, HardLinksInTheWindowsTempFolderAreNotWrittenThrough) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(e2e::Snapshot(neighbour_), before_) << "a write went through a hard link";
   EXPECT_EQ(fs::hard_link_count(log), 2u) << "the planted log is left alone";
-  // The installation still ran: its output went to a new file of its own.
-  EXPECT_EQ(fs::hard_link_count(output), 1u);
-  EXPECT_NE(e2e::ReadWholeFile(output).find("installed"), std::string::npos) << e2e::ReadWholeFile(output);
+  EXPECT_EQ(fs::hard_link_count(output), 2u) << "the neighbour's output name is left alone";
+  // The installation still ran: its output went to a new file of its own
+  // beside it (the planted log holds no line to name it).
+  std::string fresh;
+  for (const auto& entry : fs::directory_iterator(fs::path(log).parent_path())) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("unpack.log.", 0) == 0 && name.size() == 23) fresh = entry.path().string();
+  }
+  ASSERT_FALSE(fresh.empty()) << "no output file beside the planted one";
+  EXPECT_EQ(fs::hard_link_count(fresh), 1u);
+  EXPECT_NE(e2e::ReadWholeFile(fresh).find("installed"), std::string::npos) << e2e::ReadWholeFile(fresh);
+  fs::remove(fresh);
   e2e::DeleteLog();
 }
 

@@ -55,6 +55,13 @@ TEST_F(RefusalTest, ASecondLauncherShowsTheBoxLeavesNoTraceAndExitsZero) {
       << "the first launcher did not reach its wait";
   auto logBefore = e2e::ReadWholeFile(e2e::LogPath());
 
+  // Started where nobody could answer a box (a service's window station):
+  // it ends at once, without a line, and holds nothing that refuses the next.
+  auto unseen = e2e::RunWindows(e2e::TestChild(), {"unseen", e2e::WindowsPath(second)}, std::chrono::seconds(60));
+  EXPECT_FALSE(unseen.timedOut) << "a box nobody can see held the launcher";
+  EXPECT_EQ(unseen.exitCode, 0);
+  EXPECT_EQ(e2e::ReadWholeFile(e2e::LogPath()), logBefore) << "the unseen refusal wrote a log line";
+
   secondPid_ = e2e::StartWindows(second, {});
   std::string shot = std::string(UNPACK_E2E_ARTIFACTS) + "/refusal-box.png";
   std::string window = e2e::CaptureWindow(kCaption, shot, std::chrono::seconds(60));

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 extern char** environ;
 
@@ -108,6 +109,10 @@ std::vector<std::wstring> LogLines() { return test_support::DecodeLogLines(ReadW
 void DeleteLog() {
   std::remove(LogPath().c_str());
   std::remove((LogPath() + ".txt").c_str());
+  // The output files runs put beside a name that was in the way.
+  std::error_code missing;
+  for (const auto& entry : std::filesystem::directory_iterator(WindowsDir() + "/temp", missing))
+    if (entry.path().filename().string().rfind("unpack.log.", 0) == 0) std::filesystem::remove(entry.path(), missing);
 }
 
 }  // namespace e2e

@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A line a TEMP could try to add to the log.
+const char kForged[] = "[4242]2026-01-01 00:00:00  [CUnPackFileApp::InitInstance] forged  Err:0";
+
 void SetUserVariable(const std::string& name, const std::string& value) {
   auto run = value.empty() ? e2e::RunWindows("reg", {"delete", "HKCU\\Environment", "/v", name, "/f"})
                            : e2e::RunWindows("reg", {"add", "HKCU\\Environment", "/v", name, "/d", value, "/f"});
@@ -121,7 +124,7 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
        {"inst.exe", "record", W(marker_)}, {}, {}, {}, false},
       {"3: the installer held for deletion: nothing extracted, nothing runs", plain, {},
        [&] { Hold(setup_, "delete"); }, {}, {}, false},
-      {"4: a TEMP too long for the current directory is refused before anything is written", plain, {},
+      {"4: a TEMP too long for the current directory installs through the Windows directory's Temp", plain, {},
        [&] {
          fs::create_directories(longTemp);
          for (const char* name : {"TEMP", "TMP"}) SetUserVariable(name, W(longTemp));
@@ -129,9 +132,40 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
        {},
        [&] {
          EXPECT_FALSE(fs::exists(longTemp + "/unpack"));
-         EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] " + W(longTemp) + "\\unpack\\ contains an incorrect path."));
+         EXPECT_TRUE(e2e::LogHas("] dir:C:\\windows\\Temp\\unpack\\ file:")) << e2e::Dump(e2e::LogMessages());
        },
-       false},
+       true},
+      {"4: a TEMP holding CR LF and a line of its own adds no line to the log", plain, {},
+       [&] {
+         for (const char* name : {"TEMP", "TMP"}) SetUserVariable(name, W(real_) + "\r\n" + kForged + "\r\n");
+       },
+       {},
+       [&] {
+         for (const auto& line : e2e::LogMessages()) EXPECT_EQ(line.pid.find("4242"), std::string::npos) << line.message;
+         EXPECT_FALSE(e2e::LogHas("forged"));
+       },
+       true},
+      {"1: another product's unpack tree under a TEMP the neighbour chose stays whole", plain, {},
+       [&] { Point(victim_); }, {},
+       [&] {
+         EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] Access to " + W(link_) + "\\unpack\\ was denied.  Err:183"));
+         EXPECT_TRUE(e2e::LogHas("] dir:" + W(link_) + "\\unpack."));
+         EXPECT_EQ((fs::status(victim_ + "/unpack/read-only.txt").permissions() & fs::perms::owner_write), fs::perms::none);
+       },
+       true},
+      {"5: unpack.log.txt planted as a folder: the output goes beside it", plain, {},
+       [&] { fs::create_directories(output_ + "/planted"); }, {},
+       [&] {
+         EXPECT_TRUE(fs::is_directory(output_ + "/planted"));
+         fs::remove_all(output_);
+       },
+       true},
+      {"5: unpack.log.txt held without write sharing: the output goes beside it", plain, {},
+       [&] {
+         e2e::WriteWholeFile(output_, "held");
+         Hold(output_, "read");
+       },
+       {}, {}, true},
       {"the child's environment is the system's, with /D and PATH kept",
        {{"run.bat", RunBatch("set > \"" + W(envRecord) + "\"")}}, {},
        [&] {
@@ -166,6 +200,14 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
     for (const std::string& path : {release_, started_, marker_, real_ + "/unpack"}) fs::remove_all(path);
     fs::create_directories(victim_);
     ASSERT_TRUE(e2e::WriteWholeFile(victim_ + "/keep.txt", "the victim's file"));
+    // Another product's work folder, made by an administrator: subfolders
+    // and a read-only file.
+    fs::create_directories(victim_ + "/unpack/sub");
+    ASSERT_TRUE(e2e::WriteWholeFile(victim_ + "/unpack/sub/data.txt", "the product's data"));
+    if (!fs::exists(victim_ + "/unpack/read-only.txt")) {
+      ASSERT_TRUE(e2e::WriteWholeFile(victim_ + "/unpack/read-only.txt", "read-only"));
+      fs::permissions(victim_ + "/unpack/read-only.txt", fs::perms::owner_write, fs::perm_options::remove);
+    }
     Point(real_);
     for (const char* name : {"TEMP", "TMP"}) SetUserVariable(name, W(link_));
     std::vector<std::string> options;
@@ -188,7 +230,9 @@ TEST_F(WorkDirAttackTest, TheNeighbourCannotSteerTheLauncherThroughTemp) {
     const char* last = row.runs ? "execute done code:0" : "execute fail";
     EXPECT_EQ(lines.back().message, std::string("[CUnPackFileApp::InitInstance] ") + last) << e2e::Dump(lines);
     if (row.runs) {
-      EXPECT_NE(e2e::ReadWholeFile(output_).find("installed"), std::string::npos) << "the package's own run.bat ran";
+      std::string output = e2e::BatchOutputOfParamLine();
+      EXPECT_NE(e2e::ReadWholeFile(output).find("installed"), std::string::npos) << "the package's own run.bat ran";
+      if (output != output_) std::remove(output.c_str());
     } else {
       EXPECT_NE(lines.back().error, 0) << "the fail line says why";
     }

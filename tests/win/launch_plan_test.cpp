@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -15,9 +16,15 @@ const wchar_t kSystemBlock[] =
     L"SystemRoot=C:\\Windows\0WINDIR=C:\\Windows\0ComSpec=C:\\Windows\\system32\\cmd.exe\0"
     L"PATH=C:\\Windows\\system32\0\0";
 
-BOOL Extracted(void* names, const wchar_t* name) {
-  return static_cast<std::set<std::wstring>*>(names)->count(name) != 0;
-}
+// The work directory as the composition sees it, answered from a set.
+class CFakeExtracted : public CExtractedFiles {
+ public:
+  explicit CFakeExtracted(std::set<std::wstring> names) : names_(std::move(names)) {}
+  BOOL HasExtracted(const wchar_t* name) const override { return names_.count(name) != 0; }
+
+ private:
+  std::set<std::wstring> names_;
+};
 
 TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
   const struct {
@@ -46,7 +53,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
   for (const auto& row : table) {
     std::vector<wchar_t*> argv = {const_cast<wchar_t*>(L"setup.exe")};
     for (const wchar_t* arg : row.args) argv.push_back(const_cast<wchar_t*>(arg));
-    std::set<std::wstring> extracted = row.extracted;
+    CFakeExtracted extracted(row.extracted);
     CLaunchInputs in;
     in.argc = static_cast<int>(argv.size());
     in.argv = argv.data();
@@ -55,8 +62,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
     in.logPath = L"C:\\Windows\\Temp\\unpack.log";
     in.systemEnvironment = row.block;
     in.refusal = row.refusal;
-    in.extracted = Extracted;
-    in.context = &extracted;
+    in.extracted = &extracted;
     CLaunchPlan plan;
     ComposeLaunch(in, &plan);
 

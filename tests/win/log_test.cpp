@@ -101,6 +101,16 @@ TEST_F(LogTest, APercentInsideTheMessageIsCopiedUnchanged) {
   EXPECT_EQ(Messages(), Texts{L"[CUnPack::UnPackFiles] UnPack file name:C:\\t\\100%d%s%%.txt"});
 }
 
+// Text from outside (a TEMP path, the command line) cannot add a line of
+// its own: control characters show as '?', everything else as it was.
+TEST_F(LogTest, ControlCharactersInTheMessageAreMasked) {
+  CUtility::Log(L"[%s] dir:%s file:%s param:%s", L"CUnPackFileApp::InitInstance",
+                L"C:\\t\r\n[42]2026-01-01 00:00:00  [CUnPack::UnPackFiles] forged  Err:0\r\n\\unpack\\", L"a\tb",
+                L"\x1b[0m\x7f\x80");
+  EXPECT_EQ(Messages(), Texts{L"[CUnPackFileApp::InitInstance] dir:C:\\t??[42]2026-01-01 00:00:00  "
+                              L"[CUnPack::UnPackFiles] forged  Err:0??\\unpack\\ file:a?b param:?[0m\x7f\x80"});
+}
+
 TEST_F(LogTest, TheLastErrorIsPrintedSignedAndPreserved) {
   SetLastError(0x80000000u);
   CUtility::Log(L"[%s] a", L"T");

@@ -3,11 +3,13 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/handle.h"
+#include "hardening/tree_removal.h"
 #include "hardening/protected_directory.h"
 #include "log_reader.h"
 #include "package/unpack.h"
@@ -40,14 +42,23 @@ class UnPackWorkDirTest : public ::testing::Test {
   CUnPack unpack_{(dir_ / L"setup.exe").c_str(), parent_.c_str()};
 };
 
-TEST_F(UnPackWorkDirTest, LeftoversAreRemovedAndTheDirectoryMadeAfresh) {
+// Something at the name that is not certainly a launcher's own (under Wine
+// nothing is: it keeps no access lists) stays whole; the directory goes
+// beside it (the line naming it is checked end to end), and a second one
+// beside both. Each object removes only what it created.
+TEST_F(UnPackWorkDirTest, ALeftoverStaysWholeAndTheDirectoryGoesBesideIt) {
   Leave(L"run.bat");
-  Leave(L"setup.msi");
-  ASSERT_TRUE(SetFileAttributesW((work_ + L"setup.msi").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
-  EXPECT_EQ(GetFileAttributesW(work_.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_FALSE(Exists(work_ + L"run.bat"));
-  EXPECT_FALSE(Exists(work_ + L"setup.msi"));
+  std::wstring used = static_cast<const wchar_t*>(unpack_.GetUnPackDir());
+  CUnPack second((dir_ / L"setup.exe").c_str(), parent_.c_str());
+  std::wstring again = static_cast<const wchar_t*>(second.GetUnPackDir());
+  ASSERT_TRUE(unpack_.HoldsUnPackDir() && second.HoldsUnPackDir());
+  EXPECT_NE(again, used);
+  EXPECT_EQ(used.substr(0, parent_.size()), parent_);
+  EXPECT_TRUE(IsWorkDirSiblingName(used.substr(parent_.size(), 15).c_str())) << std::string(used.begin(), used.end());
+  unpack_.CleanUnPackDir();
+  EXPECT_FALSE(Exists(used));
+  EXPECT_TRUE(Exists(again));
+  EXPECT_EQ(ReadWholeFile(work_ + L"run.bat"), "left");
 }
 
 // The SID as text ("S-1-5-18"), for readable comparisons.
@@ -111,12 +122,83 @@ TEST(ProtectedDirectoryTest, TheDescriptorAllowsOnlySystemAdministratorsAndTheOw
   EXPECT_EQ(flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), static_cast<DWORD>(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
 }
 
+// A PSID for text such as "S-1-5-32-544", freed with the object.
+struct CSidFromText {
+  explicit CSidFromText(const wchar_t* text) { ConvertStringSidToSidW(text, &sid); }
+  ~CSidFromText() { LocalFree(sid); }
+  PSID sid = nullptr;
+};
+
+// A leftover is taken for a launcher's own only when its stored descriptor
+// is what the launcher writes; everything else a neighbour could make, or
+// an administrator's product folder, is not. Built in memory, as the file
+// system returns it (self-relative), since Wine keeps no access lists.
+TEST(ProtectedDirectoryTest, OnlyTheLaunchersOwnDescriptorIsRecognised) {
+  CProtectedDirectoryDescriptor own;
+  ASSERT_TRUE(own.Build());
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL ownAcl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(own.Get(), &present, &ownAcl, &defaulted));
+  CSidFromText admins(L"S-1-5-32-544"), system(L"S-1-5-18"), users(L"S-1-5-32-545"),
+      someone(L"S-1-5-21-1-2-3-1001");
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  CHandle owned(token);
+  BYTE tokenOwner[256] = {};
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenOwner, tokenOwner, sizeof(tokenOwner), &size));
+  PSID ownerOfToken = reinterpret_cast<TOKEN_OWNER*>(tokenOwner)->Owner;
+  enum Change { kSame, kExtraEntry, kEntryMissing, kOtherMask, kNoInheritance, kNullList };
+  const struct {
+    const char* what;
+    PSID owner;
+    bool protectedList;
+    Change change;
+    bool recognised;
+  } table[] = {
+      {"owned by Administrators", admins.sid, true, kSame, true},
+      {"owned by SYSTEM", system.sid, true, kSame, true},
+      {"owned by this token's owner", ownerOfToken, true, kSame, true},
+      {"owned by another user", someone.sid, true, kSame, false},
+      {"no owner", nullptr, true, kSame, false},
+      {"inheriting from its parent", admins.sid, false, kSame, false},
+      {"Users allowed too", admins.sid, true, kExtraEntry, false},
+      {"an entry missing", admins.sid, true, kEntryMissing, false},
+      {"read access only", admins.sid, true, kOtherMask, false},
+      {"not inherited inside", admins.sid, true, kNoInheritance, false},
+      {"no access list (everyone allowed)", admins.sid, true, kNullList, false},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.what);
+    BYTE aclBytes[1024] = {};
+    PACL acl = reinterpret_cast<PACL>(aclBytes);
+    ASSERT_TRUE(InitializeAcl(acl, sizeof(aclBytes), ACL_REVISION));
+    WORD entries = row.change == kEntryMissing ? ownAcl->AceCount - 1 : ownAcl->AceCount;
+    for (WORD i = 0; i < entries; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      ASSERT_TRUE(GetAce(ownAcl, i, reinterpret_cast<void**>(&ace)));
+      DWORD mask = row.change == kOtherMask ? FILE_GENERIC_READ : ace->Mask;
+      DWORD flags = row.change == kNoInheritance ? 0 : ace->Header.AceFlags;
+      ASSERT_TRUE(AddAccessAllowedAceEx(acl, ACL_REVISION, flags, mask, &ace->SidStart));
+    }
+    if (row.change == kExtraEntry) ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ, users.sid));
+    SECURITY_DESCRIPTOR absolute = {};
+    ASSERT_TRUE(InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorOwner(&absolute, row.owner, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, row.change == kNullList ? nullptr : acl, FALSE));
+    if (row.protectedList) ASSERT_TRUE(SetSecurityDescriptorControl(&absolute, SE_DACL_PROTECTED, SE_DACL_PROTECTED));
+    BYTE stored[2048] = {};
+    DWORD storedSize = sizeof(stored);
+    ASSERT_TRUE(MakeSelfRelativeSD(&absolute, stored, &storedSize));
+    EXPECT_EQ(own.IsLaunchersOwn(stored), row.recognised ? TRUE : FALSE);
+  }
+}
+
 // What the file system keeps of it. Wine stores only what Unix permissions
 // can say (no group entries, no protection flag), so this checks the part
 // that matters on any system: nobody but the intended principals is allowed,
 // and the planted leftovers are gone.
 TEST_F(UnPackWorkDirTest, TheWorkDirectoryIsCreatedWithThatDescriptor) {
-  Leave(L"planted.dll");  // a leftover directory is replaced, not reused
   unpack_.GetUnPackDir();
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR stored = nullptr;
@@ -138,24 +220,49 @@ TEST_F(UnPackWorkDirTest, TheWorkDirectoryIsCreatedWithThatDescriptor) {
     EXPECT_TRUE(sid == L"S-1-5-18" || sid == L"S-1-5-32-544" || sid == owner || sid == folderOwner)
         << "unexpected entry for " << testing::PrintToString(sid);
   }
-  EXPECT_FALSE(Exists(work_ + L"planted.dll"));
 }
 
-// What a run's programs may leave (a subfolder, a read-only file) goes with
-// the leftover (e2e.neighbour: one held by a running process stays and refuses).
-TEST_F(UnPackWorkDirTest, SubfoldersAndReadOnlyFilesGoWithTheLeftover) {
-  Leave(L"gone.txt");
-  ASSERT_TRUE(CreateDirectoryW((work_ + L"sub").c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((work_ + L"sub\\deeper").c_str(), nullptr));
-  ASSERT_TRUE(WriteWholeFile(work_ + L"sub\\deeper\\inner.txt", "inner"));
-  Leave(L"locked.txt");
-  ASSERT_TRUE(SetFileAttributesW((work_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
-
-  EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
-  EXPECT_TRUE(unpack_.HoldsUnPackDir());
-  EXPECT_FALSE(Exists(work_ + L"sub"));
-  EXPECT_FALSE(Exists(work_ + L"locked.txt"));
-  unpack_.CleanUnPackDir();
+// A leftover that is certainly a launcher's own goes as a whole, with what
+// its programs left (subfolders, read-only files), or not at all when any of
+// it is in use. A read-only file with a second name elsewhere never loses its
+// attribute: that would change the outside file too.
+TEST_F(UnPackWorkDirTest, ATreeGoesAsAWholeOrNotAtAll) {
+  std::wstring outside = dir_ / L"outside.txt";
+  ASSERT_TRUE(WriteWholeFile(outside, "outside"));
+  ASSERT_TRUE(SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+  for (bool held : {true, false}) {
+    SCOPED_TRACE(held ? "a file held open" : "nothing in use");
+    Leave(L"gone.txt");
+    CreateDirectoryW((work_ + L"sub").c_str(), nullptr);
+    CreateDirectoryW((work_ + L"sub\\deeper").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(work_ + L"sub\\deeper\\inner.txt", "inner"));
+    Leave(L"locked.txt");
+    ASSERT_TRUE(SetFileAttributesW((work_ + L"locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    CreateHardLinkW((work_ + L"second-name.txt").c_str(), outside.c_str(), nullptr);
+    CHandle holder(held ? CreateFileW((work_ + L"sub\\deeper\\inner.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr)
+                        : nullptr);
+    CHandle directory(CreateFileW(work_.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(directory.IsValid());
+    DWORD error = RemoveWholeTree(directory.Get());
+    directory.Reset();
+    holder.Reset();
+    EXPECT_EQ(GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(ReadWholeFile(outside), "outside");
+    if (held) {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+      EXPECT_TRUE(Exists(work_ + L"gone.txt") && Exists(work_ + L"locked.txt")) << "nothing goes while any of it is in use";
+    } else if (Exists(work_ + L"second-name.txt")) {
+      // A system without the ignore-read-only deletion leaves that name.
+      EXPECT_NE(error, 0u);
+      EXPECT_FALSE(Exists(work_ + L"locked.txt"));
+    } else {
+      EXPECT_EQ(error, 0u);
+      EXPECT_FALSE(Exists(work_));
+    }
+  }
 }
 
 TEST_F(UnPackWorkDirTest, TheDirectoryIsHeldFromItsCreationUntilItIsCleaned) {
@@ -177,6 +284,7 @@ TEST_F(UnPackWorkDirTest, CleaningNeedsAComputedPathAndKeepsIt) {
   Leave(L"run.bat");
   unpack_.CleanUnPackDir();
   EXPECT_TRUE(Exists(work_ + L"run.bat")) << "the path was never computed";
+  ASSERT_TRUE(DeleteFileW((work_ + L"run.bat").c_str()) && RemoveDirectoryW(work_.c_str()));
 
   EXPECT_EQ(std::wstring(unpack_.GetUnPackDir()), work_);
   ASSERT_TRUE(WriteWholeFile(work_ + L"out.txt", "x"));
@@ -237,12 +345,13 @@ TEST_F(UnPackLinkTest, AWorkDirectoryThatIsALinkIsNeitherEmptiedNorWrittenThroug
     EXPECT_EQ(unpack.UnPackFiles(), 1);
     unpack.CleanUnPackDir();
     ExpectVictimsIntact();
-    // Windows would remove the link and make a real directory; Wine opens
-    // only the link's target, so the link stays and nothing is written.
+    // The link stays as it is; the package goes into a directory beside it.
     std::vector<std::wstring> messages = LogMessages();
-    ASSERT_EQ(messages.size(), 5u);
-    EXPECT_EQ(messages[3], L"[CUtility::FileException] Access to " + work_ + L" was denied.");
-    EXPECT_EQ(messages[4], L"[CUnPack::UnPackFiles] UnPack total 0 files.");
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        L"[CUtility::FileException] Access to " + work_ + L" was denied."),
+              messages.end());
+    EXPECT_EQ(messages.back(), L"[CUnPack::UnPackFiles] UnPack total 1 files.");
+    EXPECT_NE(std::wstring(unpack.GetUnPackDir()), work_);
     DeleteLogFile();
     links_.clear();
   }
@@ -258,23 +367,37 @@ TEST_F(UnPackLinkTest, ALinkInsideTheWorkDirectoryIsNotEntered) {
 
 }  // namespace
 
-// Remote volumes and paths too long for the current directory are refused
-// before anything is written; the volume's kind comes in as an input.
-TEST(WorkParentRefusalTest, LongAndRemoteParentsAreRefused) {
-  std::wstring longest(MAX_PATH - 8, L'x');  // with "unpack\" and the terminator: 260
+// Remote volumes, paths too long for the current directory with the longer
+// of the work directory's names, and anything but a folder are refused
+// before anything is written; the volume's kind and the attributes come in
+// as inputs.
+TEST(WorkParentRefusalTest, LongRemoteAndMissingParentsAreRefused) {
+  std::wstring longest(MAX_PATH - 17, L'x');  // with "unpack.12345678\" and the terminator: 260
   longest.replace(0, 3, L"C:\\");
+  const DWORD folder = FILE_ATTRIBUTE_DIRECTORY;
   const struct {
     std::wstring parent;
     UINT driveType;
+    DWORD attributes;
     DWORD refusal;
   } table[] = {
-      {L"C:\\Users\\me\\AppData\\Local\\Temp\\", DRIVE_FIXED, 0},
-      {longest, DRIVE_FIXED, 0},
-      {longest + L"y", DRIVE_FIXED, ERROR_FILENAME_EXCED_RANGE},
-      {L"Z:\\temp\\", DRIVE_REMOTE, ERROR_BAD_NETPATH},
-      {L"\\\\server\\share\\temp\\", DRIVE_UNKNOWN, ERROR_BAD_NETPATH},
-      {L"", DRIVE_UNKNOWN, ERROR_PATH_NOT_FOUND},
+      {L"C:\\Users\\me\\AppData\\Local\\Temp\\", DRIVE_FIXED, folder, 0},
+      {L"C:\\Users\\me\\Temp\\", DRIVE_FIXED, folder | FILE_ATTRIBUTE_REPARSE_POINT, 0},
+      {longest, DRIVE_FIXED, folder, 0},
+      {longest + L"y", DRIVE_FIXED, folder, ERROR_FILENAME_EXCED_RANGE},
+      {L"Z:\\temp\\", DRIVE_REMOTE, folder, ERROR_BAD_NETPATH},
+      {L"\\\\server\\share\\temp\\", DRIVE_UNKNOWN, folder, ERROR_BAD_NETPATH},
+      {L"", DRIVE_UNKNOWN, folder, ERROR_PATH_NOT_FOUND},
+      {L"C:\\gone\\", DRIVE_FIXED, INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {L"C:\\a-file\\", DRIVE_FIXED, FILE_ATTRIBUTE_ARCHIVE, ERROR_PATH_NOT_FOUND},
   };
   for (const auto& row : table)
-    EXPECT_EQ(WorkParentRefusal(row.parent.c_str(), row.driveType), row.refusal) << row.parent.size();
+    EXPECT_EQ(WorkParentRefusal(row.parent.c_str(), row.driveType, row.attributes), row.refusal) << row.parent.size();
+}
+
+TEST(WorkParentRefusalTest, OnlyTheLaunchersOwnNamesCountAsSiblings) {
+  for (const wchar_t* name : {L"unpack.0123abcd", L"unpack.ffffffff"}) EXPECT_TRUE(IsWorkDirSiblingName(name)) << name;
+  for (const wchar_t* name : {L"unpack", L"unpack.0123abc", L"unpack.0123abcde", L"unpack-0123abcd", L"UNPACK.0123abcd",
+                              L"unpack.0123abcg", L"other.0123abcd"})
+    EXPECT_FALSE(IsWorkDirSiblingName(name)) << name;
 }

@@ -39,7 +39,7 @@ const char* DescribeNameProblem(NameProblem problem) {
     case NameProblem::kTrailingDotOrSpace: return "ends with a dot or a space, which Windows drops";
     case NameProblem::kDeviceName: return "is a Windows device name";
     case NameProblem::kTooLong: return "is longer than 259 bytes";
-    case NameProblem::kPathTooLong: return "is too long: %TEMP%\\unpack\\ plus the name reaches 260 characters";
+    case NameProblem::kPathTooLong: return "is too long: %TEMP%\\unpack.0123abcd\\ plus the name reaches 260 characters";
   }
   return "is invalid";
 }

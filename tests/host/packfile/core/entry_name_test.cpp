@@ -28,8 +28,8 @@ TEST(EntryNameTest, ChecksEachRule) {
       {"a\"b", NameProblem::kReservedCharacter},
       {"name.", NameProblem::kTrailingDotOrSpace},
       {"name ", NameProblem::kTrailingDotOrSpace},
-      {std::string(210, 'x'), NameProblem::kNone},
-      {std::string(211, 'x'), NameProblem::kPathTooLong},
+      {std::string(201, 'x'), NameProblem::kNone},
+      {std::string(202, 'x'), NameProblem::kPathTooLong},
       {std::string(259, 'x'), NameProblem::kPathTooLong},
       {std::string(260, 'x'), NameProblem::kTooLong},
   };
