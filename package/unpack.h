@@ -3,6 +3,7 @@
 // again. The package is input that the elevated launcher must not trust.
 #pragma once
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "framework/cstring.h"
@@ -98,9 +99,10 @@ class CUnPack {
   // executable CImageFile::Open's.
   BOOL OpenSource(CFile& file, const CString& path, CFileException* error) const;
   // FALSE, with the file error line for path logged and ImageRefusal set,
-  // when the running image has a certificate table (certificateSize not 0)
-  // that its contents no longer match.
-  BOOL AcceptSignature(const CString& path, LONG certificateSize);
+  // when the running image (length bytes) has a certificate table
+  // (certificateSize not 0, at address) that does not end the file or that
+  // its contents no longer match.
+  BOOL AcceptSignature(const CString& path, int32_t certificateSize, uint32_t address, ULONGLONG length);
   // The folder that holds the work directory, with its trailing backslash.
   CString WorkParent() const;
 
