@@ -11,6 +11,10 @@ target_link_options(UnPackFile PRIVATE
   "SHELL:-Xlinker --stack -Xlinker 0x100000,0x1000"
   "SHELL:-Xlinker --heap -Xlinker 0x100000,0x1000")
 
+# The small data sections share one: each would take a file sector of its own.
+target_link_options(UnPackFile PRIVATE "-Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i686.ld")
+set_property(TARGET UnPackFile APPEND PROPERTY LINK_DEPENDS "${CMAKE_SOURCE_DIR}/cmake/launcher-i686.ld")
+
 # Size: the shipped image must stay within 48 KiB. Whole-program optimisation
 # drops and folds what a single file cannot see, and the 32-bit Windows ABI
 # needs only 4-byte stack alignment, which spares the realignment code.

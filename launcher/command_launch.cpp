@@ -1,7 +1,5 @@
 #include "launcher/command_launch.h"
 
-#include <shellapi.h>
-
 #include "diagnostics/utility.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
@@ -9,6 +7,7 @@
 #include "hardening/child_environment.h"
 #include "hardening/shared_folder_file.h"
 #include "launcher/command_line.h"
+#include "launcher/process_start.h"
 #include "package/unpack.h"
 
 namespace {
@@ -23,9 +22,22 @@ DWORD LastErrorOrDenied() {
 
 BOOL HasExtracted(void* unpack, const wchar_t* name) { return static_cast<CUnPack*>(unpack)->HasExtracted(name); }
 
-#if defined(_M_IX86) || defined(__i386__)
-static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the 32-bit launch record is 60 bytes");
-#endif
+// Folders are no program; nor is a name the system resolves to a device.
+int ProbePath(void*, const wchar_t* path) {
+  DWORD attributes = ::GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kNothing;
+  return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT) ? kOther
+                                                                                                       : kPlainFile;
+}
+
+// The program form's program was found nowhere it may be taken from: the
+// line names it, so that the log says the launcher refused it.
+void LogNotFound(const wchar_t* program) {
+  CFileException error;
+  error.SetOsError(ERROR_FILE_NOT_FOUND, program);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  CUtility::FileException(error);
+}
 
 }  // namespace
 
@@ -42,26 +54,16 @@ DWORD WaitForChild(HANDLE process, DWORD periodMilliseconds) {
   return exitCode;
 }
 
-BOOL StartAndWait(const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds, DWORD* exitCode) {
-  SHELLEXECUTEINFOW launch;
-  ::ZeroMemory(&launch, sizeof(launch));
-  launch.cbSize = sizeof(launch);
-  launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  launch.lpVerb = L"open";
-  launch.nShow = plan.batch ? SW_HIDE : SW_SHOWNORMAL;
-  launch.lpFile = plan.file;
-  launch.lpParameters = plan.parameters;
-  launch.lpDirectory = plan.directory;
+BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds,
+                  DWORD* exitCode) {
+  CHandle child;
   if (refusal) ::SetLastError(refusal);
-  const CSystemApi* api = refusal ? nullptr : SystemApi();
-  if (!api || !api->ShellExecuteExW(&launch)) {
+  if (refusal || !StartProcess(places, plan.file, plan.parameters, plan.directory, !plan.batch, &child)) {
     CUtility::Log(kExecuteFail, kLogSourceInitInstance);
     return FALSE;
   }
-  CHandle child(launch.hProcess);
   CUtility::Log(L"[%s] execute ok 0x%08X", kLogSourceInitInstance,
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(launch.hProcess)));
-  if (!child.IsValid()) return FALSE;
+                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(child.Get())));
   CUtility::Log(L"[%s] execute wait pid:%d", kLogSourceInitInstance, static_cast<int>(::GetProcessId(child.Get())));
   *exitCode = WaitForChild(child.Get(), periodMilliseconds);
   return TRUE;
@@ -73,6 +75,8 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   // Left empty (nothing system-wide starts) when it does not fit.
   wchar_t systemDir[MAX_PATH + 1] = {};
   ::GetSystemDirectoryW(systemDir, MAX_PATH);
+  wchar_t windowsDir[MAX_PATH + 1] = {};
+  ::GetSystemWindowsDirectoryW(windowsDir, MAX_PATH);
   CString logPath = CUtility::GetLogPath();
   CString workDir = unpack.GetUnPackDir();
   CSystemEnvironment system;
@@ -84,21 +88,25 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   CString heldDir = unpack.HeldDirPath(&pathError);
   in.heldDir = heldDir;
   in.systemDir = systemDir;
+  in.windowsDir = windowsDir;
   in.interpreter = interpreter;
   in.logPath = logPath;
   in.systemEnvironment = system.Load() ? system.Get() : nullptr;
-  in.refusal = unpack.LaunchRefusal() ? unpack.LaunchRefusal() : pathError;
+  in.machinePath = system.MachinePath();
+  // A program found elsewhere still runs when nothing was extracted; only
+  // what lies in the work directory needs the whole package.
+  DWORD dirRefusal = unpack.UnPackDirError() ? unpack.UnPackDirError() : pathError;
+  in.refusal = argc < 3 && unpack.LaunchRefusal() ? unpack.LaunchRefusal() : dirRefusal;
   in.extracted = HasExtracted;
+  in.probe = ProbePath;
   in.context = &unpack;
   CLaunchPlan plan;
   ComposeLaunch(in, &plan);
+  if (plan.notFound) LogNotFound(plan.shownFile);
 
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
                 plan.parameters.GetString());
   DWORD refusal = plan.refusal;
-  // Without the program the system would search on for one of that name.
-  if (!refusal && plan.systemProgram && ::GetFileAttributesW(plan.file) == INVALID_FILE_ATTRIBUTES)
-    refusal = LastErrorOrDenied();
   // The path came from the handle; it must still lead there as it is handed on.
   if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
   // The batch output file, held from its creation until the child has ended:
@@ -108,7 +116,7 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   if (!refusal && plan.batch && !CreateFreshFile(logPath + L".txt", &output)) refusal = LastErrorOrDenied();
   if (!refusal && !ApplyChildEnvironment(plan.environment)) refusal = LastErrorOrDenied();
   DWORD exitCode = 0;
-  BOOL waited = StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode);
+  BOOL waited = StartAndWait(ProgramPlaces(in), plan, refusal, kChildPollMilliseconds, &exitCode);
   // Nothing of a refused run's directory may run: it goes at once. A launch
   // the system failed leaves its files for the next run to clear.
   if (refusal) unpack.CleanUnPackDir();
