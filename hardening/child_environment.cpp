@@ -19,6 +19,9 @@ const wchar_t kSessionKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Mana
 const wchar_t kVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t kProfilesKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
+// Units for a Path: the longest value an environment holds.
+const DWORD kListUnits = 32768;
+
 // Where the machine keeps each variable after the kernel's three.
 const struct {
   const wchar_t* variable;
@@ -45,19 +48,12 @@ const wchar_t* ValueOf(const wchar_t* entry, const wchar_t* name) {
   return *entry == L'=' ? entry + 1 : nullptr;
 }
 
-// One folder of a list, without quotes and trailing backslashes.
-CString Folder(const wchar_t* first, const wchar_t* last) {
-  if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
-  while (last > first && last[-1] == L'\\') --last;
-  return CString(first, static_cast<int>(last - first));
-}
-
 // TRUE when list (';'-separated) holds folder.
 BOOL ListHas(const wchar_t* list, const CString& folder) {
   for (const wchar_t* part = list; part && *part;) {
     const wchar_t* end = part;
     while (*end && *end != L';') ++end;
-    if (::lstrcmpiW(Folder(part, end), folder) == 0) return TRUE;
+    if (::lstrcmpiW(ListFolder(part, end), folder) == 0) return TRUE;
     part = *end ? end + 1 : end;
   }
   return FALSE;
@@ -79,16 +75,13 @@ BOOL LookUpMachine(void* context, const CString& name, CString* value) {
   return ReadRegistryText(HKEY_LOCAL_MACHINE, kSessionKey, name, value);
 }
 
-// The user's own references expand as the user's block expanded them.
-BOOL LookUpInherited(void*, const CString& name, CString* value) {
-  wchar_t buffer[MAX_PATH] = {};
-  DWORD length = ::GetEnvironmentVariableW(name, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return FALSE;
-  *value = buffer;
-  return TRUE;
-}
-
 }  // namespace
+
+CString ListFolder(const wchar_t* first, const wchar_t* last) {
+  if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
+  while (last > first && (last[-1] == L'\\' || last[-1] == L'/')) --last;
+  return CString(first, static_cast<int>(last - first));
+}
 
 const wchar_t* FindVariable(const wchar_t* block, const wchar_t* name) {
   for (const wchar_t* entry = block; block && *entry; entry += ::lstrlenW(entry) + 1) {
@@ -134,7 +127,7 @@ CString ComposeChildPath(const wchar_t* machinePath, const wchar_t* inherited, c
   for (const wchar_t* part = inherited; part && *part;) {
     const wchar_t* end = part;
     while (*end && *end != L';') ++end;
-    CString folder = Folder(part, end);
+    CString folder = ListFolder(part, end);
     if (!folder.IsEmpty() && !ListHas(machinePath, folder) && !ListHas(userPath, folder)) {
       if (!path.IsEmpty()) path += L';';
       path.Append(part, static_cast<int>(end - part));
@@ -161,13 +154,16 @@ BOOL CSystemEnvironment::Load() {
   CString machinePath;
   if (ReadRegistryText(HKEY_LOCAL_MACHINE, kSessionKey, L"Path", &machinePath))
     machinePath = ExpandMachineText(machinePath, LookUpMachine, &kernel);
+  // Both as the user's own block has them: expanded with the user's values.
+  wchar_t* user = static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * kListUnits * 2));
+  if (!user) return FALSE;
+  wchar_t* inherited = user + kListUnits;
   CString userPath;
   if (ReadRegistryText(HKEY_CURRENT_USER, L"Environment", L"Path", &userPath))
-    userPath = ExpandMachineText(userPath, LookUpInherited, nullptr);
-  wchar_t* inherited = static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, 32768 * 2));
-  if (inherited) ::GetEnvironmentVariableW(L"Path", inherited, 32767);
-  AddVariable(&block, L"Path", ComposeChildPath(machinePath, inherited, userPath));
-  if (inherited) ::HeapFree(::GetProcessHeap(), 0, inherited);
+    ::ExpandEnvironmentStringsW(userPath, user, kListUnits - 1);
+  ::GetEnvironmentVariableW(L"Path", inherited, kListUnits - 1);
+  AddVariable(&block, L"Path", ComposeChildPath(machinePath, inherited, user));
+  ::HeapFree(::GetProcessHeap(), 0, user);
   m_block = block;
   m_machinePath = machinePath;
   return TRUE;

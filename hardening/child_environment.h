@@ -36,6 +36,10 @@ void ComposeChildEnvironment(const wchar_t* systemBlock, ChildEnvironment* envir
 // FALSE when the system refuses one.
 BOOL ApplyChildEnvironment(const ChildEnvironment& environment);
 
+// The folder of a ';'-separated list between first and last, without its
+// quotes and trailing backslashes.
+CString ListFolder(const wchar_t* first, const wchar_t* last);
+
 // Where %NAME% in a machine value finds its value: TRUE with *value set,
 // FALSE to leave the reference as it stands.
 typedef BOOL (*MachineLookupFn)(void* context, const CString& name, CString* value);

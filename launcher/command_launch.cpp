@@ -30,12 +30,13 @@ int ProbePath(void*, const wchar_t* path) {
                                                                                                        : kPlainFile;
 }
 
-// The program form's program was found nowhere it may be taken from: the
-// line names it, so that the log says the launcher refused it.
-void LogNotFound(const wchar_t* program) {
+// A program the launcher refuses itself (found nowhere it may be taken
+// from, or of a type the machine has no open command for): the line names
+// it, so that the log says why.
+void LogRefused(const wchar_t* program, DWORD reason) {
   CFileException error;
-  error.SetOsError(ERROR_FILE_NOT_FOUND, program);
-  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  error.SetOsError(static_cast<LONG>(reason), program);
+  ::SetLastError(reason);
   CUtility::FileException(error);
 }
 
@@ -59,6 +60,7 @@ BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD r
   CHandle child;
   if (refusal) ::SetLastError(refusal);
   if (refusal || !StartProcess(places, plan.file, plan.parameters, plan.directory, !plan.batch, &child)) {
+    if (!refusal && ::GetLastError() == ERROR_NO_ASSOCIATION) LogRefused(plan.file, ERROR_NO_ASSOCIATION);
     CUtility::Log(kExecuteFail, kLogSourceInitInstance);
     return FALSE;
   }
@@ -75,8 +77,6 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   // Left empty (nothing system-wide starts) when it does not fit.
   wchar_t systemDir[MAX_PATH + 1] = {};
   ::GetSystemDirectoryW(systemDir, MAX_PATH);
-  wchar_t windowsDir[MAX_PATH + 1] = {};
-  ::GetSystemWindowsDirectoryW(windowsDir, MAX_PATH);
   CString logPath = CUtility::GetLogPath();
   CString workDir = unpack.GetUnPackDir();
   CSystemEnvironment system;
@@ -88,7 +88,6 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   CString heldDir = unpack.HeldDirPath(&pathError);
   in.heldDir = heldDir;
   in.systemDir = systemDir;
-  in.windowsDir = windowsDir;
   in.interpreter = interpreter;
   in.logPath = logPath;
   in.systemEnvironment = system.Load() ? system.Get() : nullptr;
@@ -102,7 +101,7 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   in.context = &unpack;
   CLaunchPlan plan;
   ComposeLaunch(in, &plan);
-  if (plan.notFound) LogNotFound(plan.shownFile);
+  if (plan.notFound) LogRefused(plan.shownFile, ERROR_FILE_NOT_FOUND);
 
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
                 plan.parameters.GetString());

@@ -43,9 +43,11 @@ CProgramPlaces ProgramPlaces(const CLaunchInputs& in) {
   CProgramPlaces places;
   places.heldDir = in.heldDir;
   places.systemDir = in.systemDir;
-  places.windowsDir = in.windowsDir;
   places.machinePath = in.machinePath;
+  // The kernel's Windows directory and the machine's PATHEXT.
+  const wchar_t* windowsDir = FindVariable(in.systemEnvironment, L"windir");
   const wchar_t* pathExt = FindVariable(in.systemEnvironment, L"PATHEXT");
+  places.windowsDir = windowsDir ? windowsDir : L"";
   places.pathExt = pathExt ? pathExt : L"";
   places.extracted = in.extracted;
   places.probe = in.probe;

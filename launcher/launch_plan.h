@@ -18,7 +18,6 @@ struct CLaunchInputs {
   wchar_t** argv = nullptr;     // argv[0] is the launcher
   const wchar_t* heldDir = L"";  // the held work directory's own path, with its backslash
   const wchar_t* systemDir = L"";  // the system directory, without a backslash
-  const wchar_t* windowsDir = L"";  // the Windows directory, without a backslash
   const wchar_t* machinePath = L"";  // the machine's own PATH, expanded
   const wchar_t* interpreter = L"cmd.exe";  // as ComposeInterpreterPath gives it
   const wchar_t* logPath = L"";

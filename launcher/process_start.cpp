@@ -4,8 +4,6 @@
 
 namespace {
 
-const wchar_t kClasses[] = L"SOFTWARE\\Classes\\";
-
 // The machine's open command for file's type, expanded; FALSE when the
 // machine's classes give none.
 BOOL MachineOpenCommand(const wchar_t* file, CString* command) {
@@ -14,12 +12,12 @@ BOOL MachineOpenCommand(const wchar_t* file, CString* command) {
     if (*c == L'.') ext = c;
     if (*c == L'\\') ext = nullptr;
   }
+  CString key;
   CString type;
-  if (!ext || !ReadRegistryText(HKEY_LOCAL_MACHINE, CString(kClasses) + ext, nullptr, &type) || type.IsEmpty())
-    return FALSE;
   CString raw;
-  if (!ReadRegistryText(HKEY_LOCAL_MACHINE, CString(kClasses) + type.GetString() + L"\\shell\\open\\command", nullptr,
-                        &raw))
+  if (!ext || !key.Format(L"SOFTWARE\\Classes\\%s", ext) || !ReadRegistryText(HKEY_LOCAL_MACHINE, key, nullptr, &type) ||
+      type.IsEmpty() || !key.Format(L"SOFTWARE\\Classes\\%s\\shell\\open\\command", type.GetString()) ||
+      !ReadRegistryText(HKEY_LOCAL_MACHINE, key, nullptr, &raw))
     return FALSE;
   // The machine's variables: the launcher's own were set from them already.
   wchar_t expanded[2048] = {};

@@ -1,5 +1,7 @@
 #include "launcher/program_lookup.h"
 
+#include "hardening/child_environment.h"
+
 namespace {
 
 BOOL IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -18,48 +20,47 @@ BOOL IsAbsolute(const wchar_t* name) {
 }
 
 // The one file name a relative name reaches below the held directory: its
-// parts less any ".". Empty when it reaches a subfolder (entries are never
+// parts less any ".". FALSE when it reaches a subfolder (entries are never
 // in one), leaves the folder or names none.
-CString HeldFileName(const wchar_t* name) {
-  CString last;
+BOOL HeldFileName(const wchar_t* relative, wchar_t (&name)[MAX_PATH]) {
   int parts = 0;
-  for (const wchar_t* part = name; *part;) {
+  for (const wchar_t* part = relative; *part;) {
     const wchar_t* end = part;
     while (*end && !IsSeparator(*end)) ++end;
     int length = static_cast<int>(end - part);
-    if (length == 1 && part[0] == L'.') {
-      // the folder itself
-    } else if (length == 0 || IsDotsAndBlanks(part, length)) {
-      return CString();
-    } else {
-      last = CString(part, length);
-      ++parts;
+    if (length != 1 || *part != L'.') {
+      if (length == 0 || length >= MAX_PATH || IsDotsAndBlanks(part, length) || ++parts > 1) return FALSE;
+      ::lstrcpynW(name, part, length + 1);
     }
     part = *end ? end + 1 : end;
   }
-  return parts == 1 ? last : CString();
+  return parts == 1;
 }
 
-// Tries name in folder (folderLength units, no trailing backslash; or the
-// held directory when held), as given, then with each extension of pathExt.
+// Tries name in folder (folderLength units, with its backslash when held,
+// the held directory; else without), as given, then with each extension
+// of pathExt.
 BOOL FindIn(const CProgramPlaces& places, const wchar_t* folder, int folderLength, BOOL held, const wchar_t* name,
             CString* file) {
-  const wchar_t* ext = nullptr;  // null: the name as given
-  for (;;) {
-    const wchar_t* end = ext;
-    CString candidate(name);
-    if (ext) {
-      while (*end && *end != L';') ++end;
-      candidate.Append(ext, static_cast<int>(end - ext));
+  wchar_t path[MAX_PATH] = {};
+  const int nameAt = folderLength + (held ? 0 : 1);
+  const int end = nameAt + ::lstrlenW(name);
+  if (end >= MAX_PATH) return FALSE;
+  ::lstrcpynW(path, folder, folderLength + 1);
+  path[folderLength] = L'\\';
+  ::lstrcpynW(path + nameAt, name, MAX_PATH - nameAt);
+  for (const wchar_t* ext = nullptr;;) {
+    int extLength = 0;
+    while (ext && ext[extLength] && ext[extLength] != L';') ++extLength;
+    if (end + extLength < MAX_PATH) {
+      ::lstrcpynW(path + end, ext ? ext : L"", extLength + 1);
+      if (held ? places.extracted(places.context, path + nameAt) : places.probe(places.context, path) == kPlainFile) {
+        *file = path;
+        return TRUE;
+      }
     }
-    CString path = held ? CString(places.heldDir) : CString(folder, folderLength) + L"\\";
-    path += candidate;
-    if (held ? places.extracted(places.context, candidate) : places.probe(places.context, path) == kPlainFile) {
-      *file = path;
-      return TRUE;
-    }
-    if (ext && !*end) return FALSE;
-    ext = ext ? end + 1 : places.pathExt;
+    if (ext && !ext[extLength]) return FALSE;
+    ext = ext ? ext + extLength + 1 : places.pathExt;
     if (!*ext) return FALSE;
   }
 }
@@ -69,14 +70,10 @@ BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t
   for (const wchar_t* folder = list; *folder;) {
     const wchar_t* end = folder;
     while (*end && *end != L';') ++end;
-    const wchar_t* first = folder;
-    const wchar_t* last = end;
-    if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
-    while (last > first && IsSeparator(last[-1])) --last;
+    CString entry = ListFolder(folder, end);
     // A relative folder would be looked up from the current directory.
-    CString entry(first, static_cast<int>(last - first));
-    if (IsAbsolute(entry + L"\\") && FindIn(places, first, static_cast<int>(last - first), FALSE, name, file))
-      return TRUE;
+    BOOL absolute = entry[1] == L':' || (IsSeparator(entry[0]) && IsSeparator(entry[1]));
+    if (absolute && FindIn(places, entry, entry.GetLength(), FALSE, name, file)) return TRUE;
     folder = *end ? end + 1 : end;
   }
   return FALSE;
@@ -85,13 +82,11 @@ BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t
 }  // namespace
 
 BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* file) {
-  if (!name || IsDotsAndBlanks(name, ::lstrlenW(name))) return FALSE;
+  if (IsDotsAndBlanks(name, ::lstrlenW(name))) return FALSE;
   if (IsAbsolute(name)) {
-    wchar_t path[MAX_PATH] = {};
-    if (::lstrlenW(name) >= MAX_PATH) return FALSE;
-    for (int k = 0; name[k]; ++k) path[k] = name[k] == L'/' ? L'\\' : name[k];
-    if (places.probe(places.context, path) == kOther) return FALSE;
-    *file = path;
+    // The system takes either slash in an absolute path.
+    if (places.probe(places.context, name) == kOther) return FALSE;
+    *file = name;
     return TRUE;
   }
   BOOL bare = TRUE;
@@ -100,11 +95,10 @@ BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* fil
     if (IsSeparator(*c)) bare = FALSE;
   }
   if (IsSeparator(name[0])) return FALSE;  // the current drive's root
-  if (!bare) {
-    CString held = HeldFileName(name);
-    return !held.IsEmpty() && places.heldDir[0] && FindIn(places, nullptr, 0, TRUE, held, file);
-  }
-  if (places.heldDir[0] && FindIn(places, nullptr, 0, TRUE, name, file)) return TRUE;
+  wchar_t held[MAX_PATH] = {};
+  const int heldLength = ::lstrlenW(places.heldDir);
+  if (!bare) return heldLength && HeldFileName(name, held) && FindIn(places, places.heldDir, heldLength, TRUE, held, file);
+  if (heldLength && FindIn(places, places.heldDir, heldLength, TRUE, name, file)) return TRUE;
   if (places.systemDir[0] && FindIn(places, places.systemDir, ::lstrlenW(places.systemDir), FALSE, name, file))
     return TRUE;
   if (places.windowsDir[0] && FindIn(places, places.windowsDir, ::lstrlenW(places.windowsDir), FALSE, name, file))

@@ -204,7 +204,12 @@ TEST_F(RunTest, TheProgramIsFoundAsTheSystemFindsItButOnlyWhereNoNeighbourWrites
     bool typeWithoutCommand = row.args[0] == "doc.none";
     EXPECT_EQ(e2e::LogHas("[CUtility::FileException] " + row.args[0] + " was not found."), !typeWithoutCommand)
         << e2e::Dump(lines);
-    if (typeWithoutCommand) EXPECT_EQ(lines.back().error, 1155) << "no association";
+    if (typeWithoutCommand) {
+      EXPECT_EQ(lines.back().error, 1155) << "no association";
+      EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] An unknown error occurred while accessing " +
+                              e2e::WorkDirWindows() + "doc.none."))
+          << e2e::Dump(lines);
+    }
   }
   // The type's machine command got the file and the parameters.
   std::string recorded = e2e::ReadWholeFile(record);

@@ -13,7 +13,7 @@ namespace {
 // The machine's block as the system would give it (names in any case).
 const wchar_t kSystemBlock[] =
     L"SystemRoot=C:\\Windows\0WINDIR=C:\\Windows\0ComSpec=C:\\Windows\\system32\\cmd.exe\0"
-    L"PATHEXT=.COM;.EXE;.BAT\0PATH=C:\\Windows\\system32\0\0";
+    L"PATHEXT=.com;.exe;.bat\0PATH=C:\\Windows\\system32\0\0";
 
 // What exists where, as the launcher's probes would find it.
 struct CFakeDisk {
@@ -68,7 +68,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
       {"a program in a folder of the machine's PATH", {L"powershell.exe", L"-File"}, {}, 0,
        L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe", 0},
       {"a program in the machine's quoted PATH folder", {L"mytool", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
-      {"an absolute path with forward slashes", {L"C:/Tools/mytool.exe", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
+      {"an absolute path with forward slashes", {L"C:/Tools/mytool.exe", L"x"}, {}, 0, L"C:/Tools/mytool.exe", 0},
       {"a program in the user's own Path only", {L"usertool", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves the work directory", {L"..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves it on the way", {L".\\sub\\..\\..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
@@ -102,7 +102,6 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
     in.argv = argv.data();
     in.heldDir = L"C:\\T\\unpack\\";
     in.systemDir = L"C:\\Windows\\system32";
-    in.windowsDir = L"C:\\Windows";
     in.machinePath = L"relative;C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\;\"C:\\Tools\"";
     in.logPath = L"C:\\Windows\\Temp\\unpack.log";
     in.systemEnvironment = row.block;
@@ -133,7 +132,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
     EXPECT_EQ(set, (std::map<std::wstring, std::wstring>{{L"SystemRoot", L"C:\\Windows"},
                                                           {L"windir", L"C:\\Windows"},
                                                           {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
-                                                          {L"PATHEXT", L".COM;.EXE;.BAT"},
+                                                          {L"PATHEXT", L".com;.exe;.bat"},
                                                           {L"Path", L"C:\\Windows\\system32"}}))
         << row.what;
   }
