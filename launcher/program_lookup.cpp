@@ -84,9 +84,13 @@ BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t
 BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* file) {
   if (IsDotsAndBlanks(name, ::lstrlenW(name))) return FALSE;
   if (IsAbsolute(name)) {
-    // The system takes either slash in an absolute path.
-    if (places.probe(places.context, name) == kOther) return FALSE;
-    *file = name;
+    // Written with backslashes: a child that reads its own command line
+    // (the interpreter does) would take a forward slash for a switch.
+    wchar_t path[MAX_PATH] = {};
+    if (::lstrlenW(name) >= MAX_PATH) return FALSE;
+    for (int k = 0; name[k]; ++k) path[k] = IsSeparator(name[k]) ? L'\\' : name[k];
+    if (places.probe(places.context, path) == kOther) return FALSE;
+    *file = path;
     return TRUE;
   }
   BOOL bare = TRUE;

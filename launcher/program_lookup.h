@@ -24,8 +24,9 @@ struct CProgramPlaces {
 };
 
 // The full path of the program named name. An absolute path (either slash)
-// is taken as given unless it is something other than a file (a missing
-// one is left for the launch to fail on, as the system reports it). A name with a separator is taken below heldDir only,
+// is taken as given, with backslashes, unless it is something other than a
+// file (a missing one is left for the launch to fail on, as the system
+// reports it). A name with a separator is taken below heldDir only,
 // and a bare name in heldDir, systemDir, windowsDir and then each folder of
 // machinePath; in each place as given, then with each PATHEXT extension. A
 // name that leaves heldDir (..), is drive- or root-relative (C:x, \x), or is

@@ -135,29 +135,19 @@ TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
 
 // How the program form finds its program: each row names it one way, with
 // the program lying in one place, and either runs it (its exit code in the
-// done line) or refuses it with a line that names it. A machine PATH folder,
-// a user Path folder and a file type are set up in the test prefix's
-// registry for the table and removed after it.
+// done line) or refuses it with a line that names it. A folder of the
+// machine's own PATH (where a system's PowerShell lives), a user Path folder
+// and a file type are set up in the test prefix for the table.
 TEST_F(RunTest, TheProgramIsFoundAsTheSystemFindsItButOnlyWhereNoNeighbourWrites) {
-  std::string drive = e2e::WindowsDir() + "/..";
-  fs::create_directories(drive + "/e2e-machine-tools");
-  fs::create_directories(drive + "/e2e-user-tools");
-  fs::copy_file(e2e::TestChild(), drive + "/e2e-machine-tools/mtool.exe", fs::copy_options::overwrite_existing);
-  fs::copy_file(e2e::TestChild(), drive + "/e2e-user-tools/utool.exe", fs::copy_options::overwrite_existing);
-  const std::string session = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+  const std::string machineFolder = e2e::WindowsDir() + "/system32/WindowsPowerShell/v1.0";
+  const std::string userFolder = e2e::WindowsDir() + "/../e2e-user-tools";
+  fs::create_directories(machineFolder);
+  fs::create_directories(userFolder);
+  fs::copy_file(e2e::TestChild(), machineFolder + "/mtool.exe", fs::copy_options::overwrite_existing);
+  fs::copy_file(e2e::TestChild(), userFolder + "/utool.exe", fs::copy_options::overwrite_existing);
   auto reg = [](const std::vector<std::string>& args) { return e2e::RunWindows("reg", args).exitCode; };
   std::string record = scratch_ / "record.txt";
-  // The prefix's own machine PATH, put back after the table.
-  std::string query = scratch_ / "path.txt";
-  ASSERT_EQ(e2e::RunWindows("cmd", {"/c", "reg query \"" + session + "\" /v PATH > " + e2e::WindowsPath(query)}).exitCode, 0);
-  std::string listed = e2e::ReadWholeFile(query);
-  std::size_t at = listed.find("REG_EXPAND_SZ");
-  ASSERT_NE(at, std::string::npos) << listed;
-  std::string originalPath = listed.substr(listed.find_first_not_of(' ', at + 13));
-  originalPath = originalPath.substr(0, originalPath.find_first_of("\r\n"));
-  std::string machinePath = "C:\\windows\\system32;C:\\windows;C:\\e2e-machine-tools";
-  ASSERT_EQ(reg({"add", session, "/v", "PATH", "/t", "REG_EXPAND_SZ", "/d", machinePath, "/f"}), 0);
-  ASSERT_EQ(reg({"add", "HKCU\\Environment", "/v", "Path", "/d", "C:\\e2e-user-tools", "/f"}), 0);
+  ASSERT_EQ(e2e::SetUserVariable("Path", "C:\\e2e-user-tools"), 0);
   ASSERT_EQ(reg({"add", "HKLM\\Software\\Classes\\.e2edoc", "/ve", "/d", "e2edoc.file", "/f"}), 0);
   ASSERT_EQ(reg({"add", "HKLM\\Software\\Classes\\e2edoc.file\\shell\\open\\command", "/ve", "/d",
                  "\"" + e2e::WindowsPath(e2e::TestChild()) + "\" record \"" + e2e::WindowsPath(record) + "\" \"%1\" %*",
@@ -221,8 +211,8 @@ TEST_F(RunTest, TheProgramIsFoundAsTheSystemFindsItButOnlyWhereNoNeighbourWrites
   EXPECT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER, {"C:\\windows\\system32\\cmd.exe", "/c", "exit 3"}).exitCode, 0);
   EXPECT_TRUE(e2e::LogHas("[CUnPackFileApp::InitInstance] execute done code:3")) << e2e::Dump(e2e::LogMessages());
 
-  reg({"add", session, "/v", "PATH", "/t", "REG_EXPAND_SZ", "/d", originalPath, "/f"});
-  reg({"delete", "HKCU\\Environment", "/v", "Path", "/f"});
+  e2e::SetUserVariable("Path", "");
+  fs::remove(machineFolder + "/mtool.exe");
   reg({"delete", "HKLM\\Software\\Classes\\.e2edoc", "/f"});
   reg({"delete", "HKLM\\Software\\Classes\\e2edoc.file", "/f"});
 }

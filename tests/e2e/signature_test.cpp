@@ -73,8 +73,11 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
   EXPECT_TRUE(e2e::LogHas("UnPack count:1 len:5000 File:"));
   EXPECT_TRUE(e2e::LogHas("execute done code:0"));
   // The header offset line shows its own step's error, not the check's.
-  for (const auto& line : e2e::LogMessages())
-    if (line.message.find("] Header offset:") != std::string::npos) EXPECT_EQ(line.error, 0) << line.message;
+  for (const auto& line : e2e::LogMessages()) {
+    if (line.message.find("] Header offset:") != std::string::npos) {
+      EXPECT_EQ(line.error, 0) << line.message;
+    }
+  }
 
   std::string tampered = scratch / "tampered";
   fs::create_directories(tampered);

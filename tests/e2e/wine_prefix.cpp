@@ -110,4 +110,9 @@ void DeleteLog() {
   std::remove((LogPath() + ".txt").c_str());
 }
 
+int SetUserVariable(const std::string& name, const std::string& value) {
+  if (value.empty()) return RunWindows("reg", {"delete", "HKCU\\Environment", "/v", name, "/f"}).exitCode;
+  return RunWindows("reg", {"add", "HKCU\\Environment", "/v", name, "/d", value, "/f"}).exitCode;
+}
+
 }  // namespace e2e

@@ -68,7 +68,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
       {"a program in a folder of the machine's PATH", {L"powershell.exe", L"-File"}, {}, 0,
        L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe", 0},
       {"a program in the machine's quoted PATH folder", {L"mytool", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
-      {"an absolute path with forward slashes", {L"C:/Tools/mytool.exe", L"x"}, {}, 0, L"C:/Tools/mytool.exe", 0},
+      {"an absolute path with forward slashes", {L"C:/Tools/mytool.exe", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
       {"a program in the user's own Path only", {L"usertool", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves the work directory", {L"..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves it on the way", {L".\\sub\\..\\..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
