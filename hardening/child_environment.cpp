@@ -151,16 +151,17 @@ BOOL CSystemEnvironment::Load() {
     if (ReadRegistryText(HKEY_LOCAL_MACHINE, source.key, source.value, &text))
       AddVariable(&block, source.variable, ExpandMachineText(text, LookUpMachine, &kernel));
   }
-  CString machinePath;
-  if (ReadRegistryText(HKEY_LOCAL_MACHINE, kSessionKey, L"Path", &machinePath))
-    machinePath = ExpandMachineText(machinePath, LookUpMachine, &kernel);
-  // Both as the user's own block has them: expanded with the user's values.
+  CString rawPath;
+  ReadRegistryText(HKEY_LOCAL_MACHINE, kSessionKey, L"Path", &rawPath);
+  CString machinePath = ExpandMachineText(rawPath, LookUpMachine, &kernel);
+  // What the user's own block made of the user's Path and of the machine's
+  // (expanded with the user's SystemRoot, say): neither reaches the child.
   wchar_t* user = static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * kListUnits * 2));
   if (!user) return FALSE;
   wchar_t* inherited = user + kListUnits;
   CString userPath;
-  if (ReadRegistryText(HKEY_CURRENT_USER, L"Environment", L"Path", &userPath))
-    ::ExpandEnvironmentStringsW(userPath, user, kListUnits - 1);
+  ReadRegistryText(HKEY_CURRENT_USER, L"Environment", L"Path", &userPath);
+  ::ExpandEnvironmentStringsW(userPath + L";" + rawPath.GetString(), user, kListUnits - 1);
   ::GetEnvironmentVariableW(L"Path", inherited, kListUnits - 1);
   AddVariable(&block, L"Path", ComposeChildPath(machinePath, inherited, user));
   ::HeapFree(::GetProcessHeap(), 0, user);

@@ -49,10 +49,10 @@ typedef BOOL (*MachineLookupFn)(void* context, const CString& name, CString* val
 CString ExpandMachineText(const wchar_t* text, MachineLookupFn lookup, void* context);
 
 // The child's Path: the machine's own folders, then those of inherited (the
-// launcher's own Path) that neither the machine lists nor the user's own
-// Path (userPath, expanded) defines, so that what a calling script added
-// still reaches the child. Folders compare without case and without a
-// trailing backslash.
+// launcher's own Path) that neither the machine lists nor userPath defines
+// (the user's own Path and the machine's, as the user's values expand
+// them), so that what a calling script added still reaches the child.
+// Folders compare without case and without a trailing backslash.
 CString ComposeChildPath(const wchar_t* machinePath, const wchar_t* inherited, const wchar_t* userPath);
 
 // The machine's own block: SystemRoot and windir as the kernel answers,

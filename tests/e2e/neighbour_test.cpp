@@ -204,7 +204,9 @@ TEST_F(NeighbourTest, TheNeighboursEnvironmentNeverReachesTheChild) {
     EXPECT_TRUE(e2e::LogHas("execute done code:0")) << e2e::Dump(e2e::LogMessages());
     std::string env = lower("\n" + e2e::ReadWholeFile(record));
     for (const auto& value : row.values) {
-      if (row.removed) EXPECT_EQ(env.find("\n" + lower(value.first) + "="), std::string::npos) << value.first << env;
+      if (row.removed) {
+        EXPECT_EQ(env.find("\n" + lower(value.first) + "="), std::string::npos) << value.first << env;
+      }
     }
     EXPECT_EQ(env.find(lower(folder)), std::string::npos) << "the neighbour's folder: " << env;
     for (const auto& line : row.present) EXPECT_NE(env.find("\n" + line), std::string::npos) << line << env;

@@ -122,7 +122,7 @@ TEST_F(NamesTest, NamesEndingInDotsOrBlanksAreCreatedAsTheSystemOpensThem) {
   auto log = e2e::LogMessages();
   const std::string source = "[CUnPack::UnPackFiles] ";
   const std::vector<std::string> expected = {
-      source + "UnPack file name:" + dir + "run.bat.",      source + "UnPack count:1 len:28 File:" + dir + "run.bat",
+      source + "UnPack file name:" + dir + "run.bat.",      source + "UnPack count:1 len:27 File:" + dir + "run.bat",
       source + "UnPack file name:" + dir + "notes.txt .", source + "UnPack count:2 len:1 File:" + dir + "notes.txt",
   };
   ASSERT_GE(log.size(), 4 + expected.size()) << e2e::Dump(log);

@@ -121,7 +121,9 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
     auto lines = e2e::LogMessages();
     ASSERT_GE(lines.size(), 2u);
     long reason = row.reason ? row.reason : lines.back().error;
-    EXPECT_TRUE(SignatureAnswerRefuses(static_cast<std::uint32_t>(reason), 1)) << std::hex << reason;
+    if (!row.reason) {
+      EXPECT_TRUE(SignatureAnswerRefuses(static_cast<std::uint32_t>(reason), 1)) << std::hex << reason;
+    }
     ExpectRefused(tableSize, reason);
   }
   ASSERT_TRUE(e2e::WriteWholeFile(tampered, FlipPackageByte(setup, image)));
