@@ -92,10 +92,11 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   in.logPath = logPath;
   in.systemEnvironment = system.Load() ? system.Get() : nullptr;
   in.machinePath = system.MachinePath();
-  // A program found elsewhere still runs when nothing was extracted; only
-  // what lies in the work directory needs the whole package.
+  // A launcher that carries no package still runs a program found
+  // elsewhere; a package read only in part runs nothing.
   DWORD dirRefusal = unpack.UnPackDirError() ? unpack.UnPackDirError() : pathError;
-  in.refusal = argc < 3 && unpack.LaunchRefusal() ? unpack.LaunchRefusal() : dirRefusal;
+  BOOL needsPackage = argc < 3 || unpack.FoundPackage();
+  in.refusal = needsPackage && unpack.LaunchRefusal() ? unpack.LaunchRefusal() : dirRefusal;
   in.extracted = HasExtracted;
   in.probe = ProbePath;
   in.context = &unpack;

@@ -85,6 +85,8 @@ class CUnPack {
   // the extraction's (a package not found or not read to its end); 0 when
   // this run extracted it all into the directory it holds.
   DWORD LaunchRefusal() const { return m_dwUnPackDirError ? m_dwUnPackDirError : m_dwExtractError; }
+  // TRUE once the locator found a package (a header offset other than 0).
+  BOOL FoundPackage() const { return m_bFoundPackage; }
   // The held work directory's own path, from its handle (no link on it),
   // with its backslash; empty, with the reason in *error, when none.
   CString HeldDirPath(DWORD* error) const;
@@ -112,6 +114,7 @@ class CUnPack {
   DWORD m_dwUnPackDirError = ERROR_PATH_NOT_FOUND;
   DWORD m_dwImageRefusal = 0;
   DWORD m_dwExtractError = ERROR_FILE_NOT_FOUND;  // 0 once the package was read to its end
+  BOOL m_bFoundPackage = FALSE;
   CString m_strSource;      // empty: the running executable
   CString m_strWorkParent;  // empty: the temporary directory
 };

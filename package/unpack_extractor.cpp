@@ -129,6 +129,7 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* 
 int CUnPack::UnPackFiles() {
   m_dwExtractError = ERROR_INVALID_DATA;
   ULONGLONG headerOffset = FindHeader();
+  m_bFoundPackage = headerOffset != 0;
   if (headerOffset == 0) return 0;
 
   CFileException error;
