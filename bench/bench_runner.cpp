@@ -122,7 +122,7 @@ int Verify(const wchar_t* setup) {
   HANDLE file = OpenForReading(setup);
   if (file == INVALID_HANDLE_VALUE) return Fail("opening the installer");
   LONGLONG start = Now();
-  DWORD result = VerifyImageSignature(file, setup);
+  DWORD result = VerifyImageSignature(file, setup, 1);
   long long elapsed = Micros(Now() - start);
   CloseHandle(file);
   std::printf("%s %s\n", std::to_string(elapsed).c_str(), std::to_string(result).c_str());

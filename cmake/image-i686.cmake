@@ -11,7 +11,7 @@ target_link_options(UnPackFile PRIVATE
   "SHELL:-Xlinker --stack -Xlinker 0x100000,0x1000"
   "SHELL:-Xlinker --heap -Xlinker 0x100000,0x1000")
 
-# Size: the shipped image must stay within 48 KiB. Whole-program optimisation
+# Size: the shipped image must stay within 52 KiB. Whole-program optimisation
 # drops and folds what a single file cannot see, and the 32-bit Windows ABI
 # needs only 4-byte stack alignment, which spares the realignment code.
 set_property(TARGET UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_hardening unpack_framework
@@ -19,7 +19,7 @@ set_property(TARGET UnPackFile unpack_launcher unpack_extractor unpack_diagnosti
 foreach(target UnPackFile unpack_launcher unpack_extractor unpack_diagnostics unpack_hardening unpack_framework)
   target_compile_options(${target} PRIVATE -mpreferred-stack-boundary=2)
 endforeach()
-target_link_options(UnPackFile PRIVATE -mpreferred-stack-boundary=2)
+target_link_options(UnPackFile PRIVATE -mpreferred-stack-boundary=2 -Oz)
 # Fewer, fuller sections: see the script for what it changes and why.
 target_link_options(UnPackFile PRIVATE "-Wl,-T,${CMAKE_SOURCE_DIR}/cmake/launcher-i686.ld")
 set_property(TARGET UnPackFile APPEND PROPERTY LINK_DEPENDS "${CMAKE_SOURCE_DIR}/cmake/launcher-i686.ld")
@@ -28,7 +28,9 @@ set_property(TARGET UnPackFile APPEND PROPERTY LINK_DEPENDS "${CMAKE_SOURCE_DIR}
 target_link_options(UnPackFile PRIVATE -Wall -Wextra -Werror)
 
 # The limit is enforced, not only printed: a larger image fails the build.
+# Finding programs without the shell, the machine's associations and the
+# machine's own environment took it from 48 KiB to 52 KiB.
 add_custom_command(TARGET UnPackFile POST_BUILD
-  COMMAND "${CMAKE_COMMAND}" -DIMAGE=$<TARGET_FILE:UnPackFile> -DLIMIT=49152
+  COMMAND "${CMAKE_COMMAND}" -DIMAGE=$<TARGET_FILE:UnPackFile> -DLIMIT=53248
           -P "${CMAKE_SOURCE_DIR}/cmake/check-image-size.cmake"
   VERBATIM)

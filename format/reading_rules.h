@@ -155,6 +155,17 @@ EntryNameFault CheckEntryNameRules(const Char* name, size_t length) {
   return EntryNameFault::kNone;
 }
 
+// The length of the name a file gets when it is opened by name: the system
+// drops trailing dots and blanks from the last part of a path, so "run.bat."
+// and "run.bat " are opened as "run.bat". The launcher creates the file under
+// that name, as any other program opening the entry by name would find it.
+// A name of only dots and blanks is refused before this applies.
+template <typename Char>
+size_t CreatedNameLength(const Char* name, size_t length) {
+  while (length > 0 && (NameUnit(name[length - 1]) == '.' || NameUnit(name[length - 1]) == ' ')) --length;
+  return length;
+}
+
 // Bytes of the record's name before its terminator; kPackNameSize when the
 // field has none, which the launcher refuses.
 inline size_t RecordNameLength(const PACKFILE_HEADER& record) {

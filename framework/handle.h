@@ -25,6 +25,13 @@ struct CMappedViewTraits {
   static void Close(void* view) { ::UnmapViewOfFile(view); }
 };
 
+// Closes registry keys, through the ADVAPI32 the launcher loaded.
+struct CRegKeyTraits {
+  using Handle = HKEY;
+  static bool IsValid(HKEY key) { return key != nullptr; }
+  static void Close(HKEY key);
+};
+
 template <typename Traits>
 class CScopedHandle {
  public:
@@ -68,3 +75,4 @@ class CScopedHandle {
 using CHandle = CScopedHandle<CKernelHandleTraits>;
 using CModule = CScopedHandle<CModuleTraits>;
 using CMappedView = CScopedHandle<CMappedViewTraits>;
+using CRegKey = CScopedHandle<CRegKeyTraits>;

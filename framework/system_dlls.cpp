@@ -92,3 +92,8 @@ const CSystemApi* SystemApi() {
   }
   return g_apiLoaded ? &g_api : nullptr;
 }
+
+void CRegKeyTraits::Close(HKEY key) {
+  // A key exists only once the table was had.
+  if (const CSystemApi* api = SystemApi()) api->RegCloseKey(key);
+}

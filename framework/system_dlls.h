@@ -6,7 +6,6 @@
 #pragma once
 
 #include <windows.h>
-#include <shellapi.h>
 #include <ntsecapi.h>
 
 // Restricts where this process looks for DLLs, its own loads and those of
@@ -29,14 +28,14 @@ Fn FindFunction(HMODULE module, const char* name) {
 // cannot.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
-// The one list of the functions the launcher takes from USER32, SHELL32 and
+// The one list of the functions the launcher takes from USER32 and
 // ADVAPI32: DLL(file) opens each DLL's functions, FN(name) names one. The
 // table's slots and the names that fill them are both generated from it, so
 // that they cannot drift apart.
 #define UNPACK_SYSTEM_API(DLL, FN)                                                                      \
   DLL(user32) FN(LoadStringW) FN(MessageBoxW) FN(GetProcessWindowStation) FN(GetUserObjectInformationW) \
-  DLL(shell32) FN(ShellExecuteExW)                                                                      \
-  DLL(advapi32) FN(AddAccessAllowedAceEx) FN(CopySid) FN(CreateWellKnownSid) FN(EqualSid)               \
+  DLL(advapi32) FN(RegOpenKeyExW) FN(RegQueryValueExW) FN(RegCloseKey) FN(AddAccessAllowedAceEx)              \
+      FN(CopySid) FN(CreateWellKnownSid) FN(EqualSid)                                                   \
       FN(GetTokenInformation) FN(InitializeAcl) FN(InitializeSecurityDescriptor) FN(OpenProcessToken)   \
       FN(SetSecurityDescriptorControl) FN(SetSecurityDescriptorDacl) FN(GetKernelObjectSecurity)         \
       FN(GetSecurityDescriptorControl) FN(GetSecurityDescriptorOwner) FN(GetSecurityDescriptorDacl)     \

@@ -1,7 +1,5 @@
 #include "launcher/command_launch.h"
 
-#include <shellapi.h>
-
 #include "diagnostics/utility.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
@@ -9,6 +7,7 @@
 #include "hardening/child_environment.h"
 #include "hardening/shared_folder_file.h"
 #include "launcher/command_line.h"
+#include "launcher/process_start.h"
 #include "package/unpack.h"
 
 namespace {
@@ -21,9 +20,26 @@ DWORD LastErrorOrDenied() {
   return error ? error : ERROR_ACCESS_DENIED;
 }
 
-#if defined(_M_IX86) || defined(__i386__)
-static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the 32-bit launch record is 60 bytes");
-#endif
+// Folders are no program; nor is a name the system resolves to a device.
+class CFileSystemProbe : public CPathProbe {
+ public:
+  int KindOf(const wchar_t* path) const override {
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return kNothing;
+    return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT) ? kOther
+                                                                                                         : kPlainFile;
+  }
+};
+
+// A program the launcher refuses itself (found nowhere it may be taken
+// from, or of a type the machine has no open command for): the line names
+// it, so that the log says why.
+void LogRefused(const wchar_t* program, DWORD reason) {
+  CFileException error;
+  error.SetOsError(static_cast<LONG>(reason), program);
+  ::SetLastError(reason);
+  CUtility::FileException(error);
+}
 
 }  // namespace
 
@@ -40,26 +56,17 @@ DWORD WaitForChild(HANDLE process, DWORD periodMilliseconds) {
   return exitCode;
 }
 
-BOOL StartAndWait(const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds, DWORD* exitCode) {
-  SHELLEXECUTEINFOW launch;
-  ::ZeroMemory(&launch, sizeof(launch));
-  launch.cbSize = sizeof(launch);
-  launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-  launch.lpVerb = L"open";
-  launch.nShow = plan.batch ? SW_HIDE : SW_SHOWNORMAL;
-  launch.lpFile = plan.file;
-  launch.lpParameters = plan.parameters;
-  launch.lpDirectory = plan.directory;
+BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds,
+                  DWORD* exitCode) {
+  CHandle child;
   if (refusal) ::SetLastError(refusal);
-  const CSystemApi* api = refusal ? nullptr : SystemApi();
-  if (!api || !api->ShellExecuteExW(&launch)) {
+  if (refusal || !StartProcess(places, plan.file, plan.parameters, plan.directory, !plan.batch, &child)) {
+    if (!refusal && ::GetLastError() == ERROR_NO_ASSOCIATION) LogRefused(plan.file, ERROR_NO_ASSOCIATION);
     CUtility::Log(kExecuteFail, kLogSourceInitInstance);
     return FALSE;
   }
-  CHandle child(launch.hProcess);
   CUtility::Log(L"[%s] execute ok 0x%08X", kLogSourceInitInstance,
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(launch.hProcess)));
-  if (!child.IsValid()) return FALSE;
+                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(child.Get())));
   CUtility::Log(L"[%s] execute wait pid:%d", kLogSourceInitInstance, static_cast<int>(::GetProcessId(child.Get())));
   *exitCode = WaitForChild(child.Get(), periodMilliseconds);
   return TRUE;
@@ -101,23 +108,28 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   in.interpreter = interpreter;
   in.logPath = outputStem;
   in.systemEnvironment = system.Load() ? system.Get() : nullptr;
-  in.refusal = unpack.LaunchRefusal() ? unpack.LaunchRefusal() : pathError;
+  in.machinePath = system.MachinePath();
+  // A launcher that carries no package still runs a program found
+  // elsewhere; a package read only in part runs nothing.
+  DWORD dirRefusal = unpack.UnPackDirError() ? unpack.UnPackDirError() : pathError;
+  BOOL needsPackage = argc < 3 || unpack.FoundPackage();
+  in.refusal = needsPackage && unpack.LaunchRefusal() ? unpack.LaunchRefusal() : dirRefusal;
   in.extracted = &unpack;
+  CFileSystemProbe probe;
+  in.probe = &probe;
   CLaunchPlan plan;
   ComposeLaunch(in, &plan);
+  if (plan.notFound) LogRefused(plan.shownFile, ERROR_FILE_NOT_FOUND);
 
   CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
                 plan.parameters.GetString());
   DWORD refusal = plan.refusal;
-  // Without the program the system would search on for one of that name.
-  if (!refusal && plan.systemProgram && ::GetFileAttributesW(plan.file) == INVALID_FILE_ATTRIBUTES)
-    refusal = LastErrorOrDenied();
   // The path came from the handle; it must still lead there as it is handed on.
   if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
   if (!refusal && plan.batch && !output.IsValid()) refusal = outputError ? outputError : ERROR_ACCESS_DENIED;
   if (!refusal && !ApplyChildEnvironment(plan.environment)) refusal = LastErrorOrDenied();
   DWORD exitCode = 0;
-  BOOL waited = StartAndWait(plan, refusal, kChildPollMilliseconds, &exitCode);
+  BOOL waited = StartAndWait(ProgramPlaces(in), plan, refusal, kChildPollMilliseconds, &exitCode);
   output.Reset();
   // A launch the system failed, or one with nothing to wait for, keeps its
   // files; nothing of a refused run's directory may run, so it goes at once.

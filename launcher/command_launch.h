@@ -23,11 +23,13 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv);
 // line with reason as its error, and leaves the work directory untouched.
 void RefuseLaunch(DWORD reason);
 
-// Starts plan's file unless refusal (nonzero) says why not, logging the
+// Starts plan's file (StartProcess, looking up an open command's program in
+// places) unless refusal (nonzero) says why not, logging the
 // execute fail, ok and wait lines, then waits for the child, checking every
 // periodMilliseconds. TRUE, with the child's exit code, once it has ended;
 // FALSE when nothing was started or there is nothing to wait for.
-BOOL StartAndWait(const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds, DWORD* exitCode);
+BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD refusal, DWORD periodMilliseconds,
+                  DWORD* exitCode);
 
 // Sleeps a period, then checks; returns once the process has ended, with its
 // exit code (unchanged when the system cannot report it). Ends at the child's

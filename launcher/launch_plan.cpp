@@ -12,29 +12,6 @@ BOOL IsAbsolutePath(const wchar_t* path) {
   return path[0] && path[1] == L':' && path[2] == L'\\';
 }
 
-// A file name alone, which the system would otherwise search for.
-BOOL IsBareName(const wchar_t* name) {
-  if (!*name) return FALSE;
-  for (const wchar_t* c = name; *c; ++c)
-    if (*c == L'\\' || *c == L'/' || *c == L':') return FALSE;
-  return TRUE;
-}
-
-// The full path the program is started by; FALSE when there is none to trust.
-BOOL ResolveProgram(const CLaunchInputs& in, const wchar_t* name, CString* file, BOOL* systemProgram) {
-  if (IsAbsolutePath(name)) {
-    *file = name;
-  } else if (!IsBareName(name)) {
-    return FALSE;
-  } else if (in.extracted && in.extracted->HasExtracted(name)) {
-    file->Format(L"%s%s", in.heldDir, name);
-  } else {
-    file->Format(L"%s\\%s", in.systemDir, name);
-    *systemProgram = TRUE;
-  }
-  return TRUE;
-}
-
 }  // namespace
 
 void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {
@@ -53,11 +30,26 @@ void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {
   } else {
     plan->shownFile = in.argv[1] ? in.argv[1] : L"";
     plan->parameters = ComposeProgramParameters(in.argc, in.argv);
-    if (!ResolveProgram(in, plan->shownFile, &plan->file, &plan->systemProgram) && !plan->refusal)
-      plan->refusal = ERROR_FILE_NOT_FOUND;
+    plan->notFound = !FindProgram(ProgramPlaces(in), plan->shownFile, &plan->file);
+    if (plan->notFound && !plan->refusal) plan->refusal = ERROR_FILE_NOT_FOUND;
   }
   // Without the machine's own values the child would take the user's.
   if (!plan->refusal && !in.systemEnvironment) plan->refusal = ERROR_ENVVAR_NOT_FOUND;
   if (!plan->refusal && (plan->file.GetLength() >= MAX_PATH || plan->directory.GetLength() >= MAX_PATH))
     plan->refusal = ERROR_FILENAME_EXCED_RANGE;
+}
+
+CProgramPlaces ProgramPlaces(const CLaunchInputs& in) {
+  CProgramPlaces places;
+  places.heldDir = in.heldDir;
+  places.systemDir = in.systemDir;
+  places.machinePath = in.machinePath;
+  // The kernel's Windows directory and the machine's PATHEXT.
+  const wchar_t* windowsDir = FindVariable(in.systemEnvironment, L"windir");
+  const wchar_t* pathExt = FindVariable(in.systemEnvironment, L"PATHEXT");
+  places.windowsDir = windowsDir ? windowsDir : L"";
+  places.pathExt = pathExt ? pathExt : L"";
+  places.extracted = in.extracted;
+  places.probe = in.probe;
+  return places;
 }

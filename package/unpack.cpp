@@ -2,6 +2,7 @@
 
 #include "diagnostics/utility.h"
 #include "hardening/image_file.h"
+#include "pe/signature_answers.h"
 
 CUnPack::CUnPack() = default;
 
@@ -36,11 +37,16 @@ BOOL CUnPack::OpenSource(CFile& file, const CString& path, CFileException* error
   return file.Open(path, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone, error);
 }
 
-BOOL CUnPack::AcceptSignature(const CString& path, LONG certificateSize) {
+BOOL CUnPack::AcceptSignature(const CString& path, int32_t certificateSize, uint32_t address, ULONGLONG length) {
   // Only the running image answers for a signature; a file given by path is
   // read as it stands.
   if (!m_strSource.IsEmpty() || certificateSize == 0) return TRUE;
-  m_dwImageRefusal = CImageFile::VerifySignature(path);
+  // A table cut short or followed by more bytes moves the stub header away
+  // from where the signer left it; the system's answer to such a file is no
+  // refusal everywhere, so it is not asked.
+  m_dwImageRefusal = CertificateTableEndsFile(address, certificateSize, length)
+                         ? CImageFile::VerifySignature(path, certificateSize)
+                         : kCryptFileError;
   if (!m_dwImageRefusal) return TRUE;
   CFileException error;
   error.SetOsError(static_cast<LONG>(m_dwImageRefusal), path);

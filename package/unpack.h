@@ -3,6 +3,7 @@
 // again. The package is input that the elevated launcher must not trust.
 #pragma once
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "framework/cstring.h"
@@ -72,6 +73,8 @@ class CUnPack : public CExtractedFiles {
   // the extraction's (a package not found or not read to its end); 0 when
   // this run extracted it all into the directory it holds.
   DWORD LaunchRefusal() const { return UnPackDirError() ? UnPackDirError() : m_dwExtractError; }
+  // TRUE once the locator found a package (a header offset other than 0).
+  BOOL FoundPackage() const { return m_bFoundPackage; }
   // The held work directory's own path, from its handle (no link on it),
   // with its backslash; empty, with the reason in *error, when none.
   CString HeldDirPath(DWORD* error) const { return m_workDir.HeldPath(error); }
@@ -86,12 +89,14 @@ class CUnPack : public CExtractedFiles {
   // executable CImageFile::Open's.
   BOOL OpenSource(CFile& file, const CString& path, CFileException* error) const;
   // FALSE, with the file error line for path logged and ImageRefusal set,
-  // when the running image has a certificate table (certificateSize not 0)
-  // that its contents no longer match.
-  BOOL AcceptSignature(const CString& path, LONG certificateSize);
+  // when the running image (length bytes) has a certificate table
+  // (certificateSize not 0, at address) that does not end the file or that
+  // its contents no longer match.
+  BOOL AcceptSignature(const CString& path, int32_t certificateSize, uint32_t address, ULONGLONG length);
   CHandle m_hThread;
   DWORD m_dwImageRefusal = 0;
   DWORD m_dwExtractError = ERROR_FILE_NOT_FOUND;  // 0 once the package was read to its end
+  BOOL m_bFoundPackage = FALSE;
   CString m_strSource;  // empty: the running executable
   CWorkDirectory m_workDir;
 };

@@ -60,11 +60,14 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   // The log names the file by the work directory's path; the file itself is
   // made through the held directory's handle, which no link can redirect.
   CString target = dir + name;
+  // Created as an open by name would create it; the count line shows that.
+  name[CreatedNameLength(name, static_cast<size_t>(::lstrlenW(name)))] = L'\0';
+  CString created = dir + name;
   // A path that programs could not open by name is skipped like a bad name.
   BOOL tooLong = target.GetLength() >= MAX_PATH;
-  CHandle created;
+  CHandle file;
   // Made before its line is logged: whoever reads the line finds the file.
-  DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &created);
+  DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &file);
   CUtility::Log(L"[%s] UnPack file name:%s", kLogSourceUnPackFiles, target.GetString());
   if (tooLong) {
     *failed = FALSE;
@@ -81,7 +84,7 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
     return SkipEntryData(package, record.size, error);
   }
   ULONGLONG length = 0;
-  if (!out.AdoptForWriting(static_cast<CHandle&&>(created), target, &error) ||
+  if (!out.AdoptForWriting(static_cast<CHandle&&>(file), created, &error) ||
       !CopyEntryData(package, out, record.size, error) || !out.GetLength(&length, &error)) {
     CUtility::FileException(error);
     return FALSE;
@@ -89,7 +92,7 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   *failed = FALSE;
   ++*written;
   CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kLogSourceUnPackFiles, *written, static_cast<int>(length),
-                target.GetString());
+                created.GetString());
   return TRUE;
 }
 
@@ -126,6 +129,7 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* 
 int CUnPack::UnPackFiles() {
   m_dwExtractError = ERROR_INVALID_DATA;
   ULONGLONG headerOffset = FindHeader();
+  m_bFoundPackage = headerOffset != 0;
   if (headerOffset == 0) return 0;
 
   CFileException error;

@@ -4,6 +4,7 @@
 #include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/unpack.h"
+#include "pe/signature_answers.h"
 
 namespace {
 
@@ -61,7 +62,10 @@ ULONGLONG CUnPack::FindHeader() {
     return 0;
   }
   if (!ReadSome(file, &stub, sizeof(stub), error)) return 0;
-  if (!AcceptSignature(path, certificateSize)) return 0;
+  // The line shows the read's error, not what the signature check left.
+  DWORD readError = ::GetLastError();
+  if (!AcceptSignature(path, certificateSize, SecurityAddress(peHeaders), length)) return 0;
+  ::SetLastError(readError);
 
   CUtility::Log(L"[%s] Header offset:%d", kLogSourceFindHeader, static_cast<int>(stub.size));
   return stub.size;

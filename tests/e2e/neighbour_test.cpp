@@ -5,9 +5,12 @@
 // Windows process, and checks that the neighbour's code did not run, that
 // nothing outside the work directory changed, and that the exit code is 0.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -180,6 +183,59 @@ TEST_F(NeighbourTest, TheWorkDirectoryCannotBeRenamedAwayWhileTheChildRuns) {
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost())) << "cleaned after the child";
   std::error_code ignored;
   fs::remove_all(moved, ignored);
+}
+
+// The neighbour's values in HKCU\Environment, one class of variable per row:
+// the child of the batch form must see none of them, and what the caller set
+// in the launcher's own environment still reaches it.
+TEST_F(NeighbourTest, TheNeighboursEnvironmentNeverReachesTheChild) {
+  const std::string record = scratch_ / "env.txt";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_, {{"run.bat", "@echo off\r\nset > \"" + e2e::WindowsPath(record) + "\"\r\n"}},
+                                setup_),
+            0);
+  const std::string folder = e2e::WindowsPath(neighbour_);
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> values;  // set in HKCU\Environment
+    std::vector<std::string> present;                         // lines of the child's set output, lower case
+    bool removed;                                             // the names themselves are gone
+  } table[] = {
+      {"the system's own values",
+       {{"SystemRoot", folder}, {"windir", folder}, {"ComSpec", folder + "\\cmd.exe"}},
+       {"systemroot=c:\\windows", "windir=c:\\windows", "comspec=c:\\windows\\system32\\cmd.exe"}, false},
+      {"the user's own Path", {{"Path", folder}}, {"path=c:\\windows\\system32;c:\\windows"}, false},
+      {"variables that make a program load code",
+       {{"COR_ENABLE_PROFILING", "1"},
+        {"COR_PROFILER_PATH", folder + "\\hook.dll"},
+        {"CORECLR_PROFILER_PATH_64", folder + "\\hook.dll"},
+        {"DOTNET_STARTUP_HOOKS", folder + "\\hook.dll"}},
+       {},
+       true},
+  };
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  setenv("E2E_CALLER_VALUE", "kept", 1);
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.what);
+    for (const auto& value : row.values) ASSERT_EQ(e2e::SetUserVariable(value.first, value.second), 0);
+    std::remove(record.c_str());
+    auto run = Run({});
+    for (const auto& value : row.values) e2e::SetUserVariable(value.first, "");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(e2e::LogHas("execute done code:0")) << e2e::Dump(e2e::LogMessages());
+    std::string env = lower("\n" + e2e::ReadWholeFile(record));
+    for (const auto& value : row.values) {
+      if (row.removed) {
+        EXPECT_EQ(env.find("\n" + lower(value.first) + "="), std::string::npos) << value.first << env;
+      }
+    }
+    EXPECT_EQ(env.find(lower(folder)), std::string::npos) << "the neighbour's folder: " << env;
+    for (const auto& line : row.present) EXPECT_NE(env.find("\n" + line), std::string::npos) << line << env;
+    EXPECT_NE(env.find("\ne2e_caller_value=kept"), std::string::npos) << "the caller's own variable: " << env;
+  }
+  unsetenv("E2E_CALLER_VALUE");
 }
 
 }  // namespace

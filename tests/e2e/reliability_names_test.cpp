@@ -109,4 +109,25 @@ TEST_F(NamesTest, OutputPathsOf260CharactersOrMoreAreReportedAndSkipped) {
   EXPECT_EQ((dir + tooLong).size(), 260u);
 }
 
+// Proves that an entry named as another builder may name it ("run.bat.")
+// is created as the system's own open names it, so the batch form finds
+// run.bat; the name line shows the record's name, the count line the file.
+TEST_F(NamesTest, NamesEndingInDotsOrBlanksAreCreatedAsTheSystemOpensThem) {
+  const std::string dir = e2e::WorkDirWindows();
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_TRUE(e2e::WriteInstallerDirect(setup, {{"run.bat.", "@echo off\r\necho installed\r\n"}, {"notes.txt .", "n"}}));
+  auto run = e2e::RunWindows(setup, {});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(e2e::ReadWholeFile(e2e::LogPath() + ".txt").find("installed"), std::string::npos);
+  auto log = e2e::LogMessages();
+  const std::string source = "[CUnPack::UnPackFiles] ";
+  const std::vector<std::string> expected = {
+      source + "UnPack file name:" + dir + "run.bat.",      source + "UnPack count:1 len:27 File:" + dir + "run.bat",
+      source + "UnPack file name:" + dir + "notes.txt .", source + "UnPack count:2 len:1 File:" + dir + "notes.txt",
+  };
+  ASSERT_GE(log.size(), 4 + expected.size()) << e2e::Dump(log);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(log[4 + i].message, expected[i]) << "line " << 4 + i;
+  EXPECT_EQ(log.back().message, "[CUnPackFileApp::InitInstance] execute done code:0") << e2e::Dump(log);
+}
+
 }  // namespace

@@ -140,6 +140,90 @@ TEST_F(RunTest, AnEmptyPackageStillLaunchesTheCommand) {
   EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute done code:0");
 }
 
+// How the program form finds its program: each row names it one way, with
+// the program lying in one place, and either runs it (its exit code in the
+// done line) or refuses it with a line that names it. A folder of the
+// machine's own PATH (where a system's PowerShell lives), a user Path folder
+// and a file type are set up in the test prefix for the table.
+TEST_F(RunTest, TheProgramIsFoundAsTheSystemFindsItButOnlyWhereNoNeighbourWrites) {
+  const std::string machineFolder = e2e::WindowsDir() + "/system32/WindowsPowerShell/v1.0";
+  const std::string userFolder = e2e::WindowsDir() + "/../e2e-user-tools";
+  fs::create_directories(machineFolder);
+  fs::create_directories(userFolder);
+  fs::copy_file(e2e::TestChild(), machineFolder + "/mtool.exe", fs::copy_options::overwrite_existing);
+  fs::copy_file(e2e::TestChild(), userFolder + "/utool.exe", fs::copy_options::overwrite_existing);
+  auto reg = [](const std::vector<std::string>& args) { return e2e::RunWindows("reg", args).exitCode; };
+  std::string record = scratch_ / "record.txt";
+  ASSERT_EQ(e2e::SetUserVariable("Path", "C:\\e2e-user-tools"), 0);
+  ASSERT_EQ(reg({"add", "HKLM\\Software\\Classes\\.e2edoc", "/ve", "/d", "e2edoc.file", "/f"}), 0);
+  ASSERT_EQ(reg({"add", "HKLM\\Software\\Classes\\e2edoc.file\\shell\\open\\command", "/ve", "/d",
+                 "\"" + e2e::WindowsPath(e2e::TestChild()) + "\" record \"" + e2e::WindowsPath(record) + "\" \"%1\" %*",
+                 "/f"}),
+            0);
+
+  std::string setup = scratch_ / "setup.exe";
+  ASSERT_EQ(e2e::BuildInstaller(scratch_,
+                                {{"child.exe", e2e::ReadWholeFile(e2e::TestChild())}, {"doc.e2edoc", "d"},
+                                 {"doc.none", "n"}},
+                                setup, {"--no-run-bat"}),
+            0);
+  const struct {
+    std::vector<std::string> args;
+    const char* done;  // the done line's code; null: refused
+  } table[] = {
+      {{"child", "exit", "5"}, "5"},
+      {{".\\child.exe", "exit", "6"}, "6"},
+      {{"cmd", "/c", "exit 7"}, "7"},
+      {{"C:/windows/system32/cmd.exe", "/c", "exit 8"}, "8"},
+      {{"mtool", "exit", "9"}, "9"},
+      {{"utool", "exit", "10"}, nullptr},
+      {{"..\\child.exe", "exit", "11"}, nullptr},
+      {{".", "x"}, nullptr},
+      {{"C:\\windows", "x"}, nullptr},
+      {{"doc.e2edoc", "p1", "p2"}, "0"},
+      {{"doc.none", "x"}, nullptr},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.args[0]);
+    e2e::DeleteLog();
+    auto run = e2e::RunWindows(setup, row.args);
+    EXPECT_EQ(run.exitCode, 0);
+    auto lines = e2e::LogMessages();
+    ASSERT_FALSE(lines.empty());
+    if (row.done) {
+      EXPECT_EQ(lines.back().message, std::string("[CUnPackFileApp::InitInstance] execute done code:") + row.done)
+          << e2e::Dump(lines);
+      continue;
+    }
+    EXPECT_EQ(lines.back().message, "[CUnPackFileApp::InitInstance] execute fail") << e2e::Dump(lines);
+    EXPECT_NE(lines.back().error, 0);
+    // Refused by the launcher: the line says so and names the program.
+    bool typeWithoutCommand = row.args[0] == "doc.none";
+    EXPECT_EQ(e2e::LogHas("[CUtility::FileException] " + row.args[0] + " was not found."), !typeWithoutCommand)
+        << e2e::Dump(lines);
+    if (typeWithoutCommand) {
+      EXPECT_EQ(lines.back().error, 1155) << "no association";
+      EXPECT_TRUE(e2e::LogHas("[CUtility::FileException] An unknown error occurred while accessing " +
+                              e2e::WorkDirWindows() + "doc.none."))
+          << e2e::Dump(lines);
+    }
+  }
+  // The type's machine command got the file and the parameters.
+  std::string recorded = e2e::ReadWholeFile(record);
+  EXPECT_NE(recorded.find("arg:" + e2e::WorkDirWindows() + "doc.e2edoc\narg:p1\narg:p2\n"), std::string::npos)
+      << recorded;
+
+  // A launcher that carries no package still runs what it finds.
+  e2e::DeleteLog();
+  EXPECT_EQ(e2e::RunWindows(UNPACK_E2E_LAUNCHER, {"C:\\windows\\system32\\cmd.exe", "/c", "exit 3"}).exitCode, 0);
+  EXPECT_TRUE(e2e::LogHas("[CUnPackFileApp::InitInstance] execute done code:3")) << e2e::Dump(e2e::LogMessages());
+
+  e2e::SetUserVariable("Path", "");
+  fs::remove(machineFolder + "/mtool.exe");
+  reg({"delete", "HKLM\\Software\\Classes\\.e2edoc", "/f"});
+  reg({"delete", "HKLM\\Software\\Classes\\e2edoc.file", "/f"});
+}
+
 // packfile log on the log these runs really write: three runs in one file,
 // one whole batch run, one child failing with its own code, one failed launch.
 TEST_F(RunTest, PackfileLogTellsTheRunsApart) {

@@ -11,6 +11,7 @@
 #include "log_lines.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
+#include "pe/signature_answers.h"
 #include "tests/support/command_line.h"
 #include "tests/support/wait.h"
 #include "wine_prefix.h"
@@ -35,15 +36,16 @@ std::string FlipPackageByte(const std::string& setup, const CPeImage& image) {
 }
 
 // Nothing extracted or launched: the file error line for the installer and
-// the launch fail line, both with the verification's result.
-void ExpectRefused(std::uint32_t tableSize) {
+// the launch fail line, both with the reason (the verification's result, or
+// the table-end rule's).
+void ExpectRefused(std::uint32_t tableSize, long reason = kBadDigest) {
   auto lines = e2e::LogMessages();
   auto patterns = e2e::ExtractionPatterns({}, {false, std::to_string(tableSize)});
   patterns.resize(3);
   patterns.push_back(R"(\[CUtility::FileException\] An unknown error occurred while accessing Z:\\.*\\setup\.exe\.)");
   patterns.push_back(R"(\[CUnPackFileApp::InitInstance\] execute fail)");
   e2e::ExpectLines(lines, patterns);
-  for (std::size_t i = 3; i < lines.size(); ++i) EXPECT_EQ(lines[i].error, kBadDigest) << lines[i].message;
+  for (std::size_t i = 3; i < lines.size(); ++i) EXPECT_EQ(lines[i].error, reason) << lines[i].message;
   EXPECT_FALSE(fs::exists(e2e::WorkDirHost()));
 }
 
@@ -70,6 +72,12 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
   EXPECT_TRUE(e2e::LogHas("[CUnPack::FindHeader] Sign Size:" + std::to_string(tableSize) + "  "));
   EXPECT_TRUE(e2e::LogHas("UnPack count:1 len:5000 File:"));
   EXPECT_TRUE(e2e::LogHas("execute done code:0"));
+  // The header offset line shows its own step's error, not the check's.
+  for (const auto& line : e2e::LogMessages()) {
+    if (line.message.find("] Header offset:") != std::string::npos) {
+      EXPECT_EQ(line.error, 0) << line.message;
+    }
+  }
 
   std::string tampered = scratch / "tampered";
   fs::create_directories(tampered);
@@ -84,6 +92,41 @@ TEST(SignatureTest, ASignedInstallerRunsAndOneThatNoLongerMatchesItsSignatureIsR
   EXPECT_FALSE(unattended.timedOut) << "a box nobody can see held the run";
   EXPECT_EQ(unattended.exitCode, 0);
   ExpectRefused(tableSize);
+
+  // A damaged signature block: the table cut short (a broken download), or
+  // the signer's signature value changed (the last bytes of the signed data
+  // before the table's padding, as no timestamp follows it).
+  const std::string bytes = e2e::ReadWholeFile(setup);
+  const std::uint32_t tableAt = PeDirectory(image, kPeSecurityDirectory).virtualAddress;
+  std::uint32_t certificateLength = 0;
+  std::memcpy(&certificateLength, &bytes[tableAt], 4);
+  std::string signerFlipped = bytes;
+  signerFlipped.at(tableAt + certificateLength - 16) ^= 0x01;
+  const struct {
+    const char* what;
+    std::string bytes;
+    long reason;  // 0: any refusal the shared table names
+  } damaged[] = {
+      {"cut short by 1 byte", bytes.substr(0, bytes.size() - 1), static_cast<long>(static_cast<std::int32_t>(0x80092003u))},
+      {"cut short by 100 bytes", bytes.substr(0, bytes.size() - 100), static_cast<long>(static_cast<std::int32_t>(0x80092003u))},
+      {"a byte flipped in the signer's signature value", signerFlipped, 0},
+  };
+  for (const auto& row : damaged) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(e2e::WriteWholeFile(tampered, row.bytes));
+    e2e::DeleteLog();
+    auto refused = e2e::RunWindows(e2e::TestChild(), {"unseen", e2e::WindowsPath(tampered), args[0], "exit", "0"},
+                                   std::chrono::seconds(60));
+    EXPECT_EQ(refused.exitCode, 0);
+    auto lines = e2e::LogMessages();
+    ASSERT_GE(lines.size(), 2u);
+    long reason = row.reason ? row.reason : lines.back().error;
+    if (!row.reason) {
+      EXPECT_TRUE(SignatureAnswerRefuses(static_cast<std::uint32_t>(reason), 1)) << std::hex << reason;
+    }
+    ExpectRefused(tableSize, reason);
+  }
+  ASSERT_TRUE(e2e::WriteWholeFile(tampered, FlipPackageByte(setup, image)));
 
   // Double-clicked on the desktop: the person is told, in the product's box,
   // taken once it can be drawn.

@@ -115,4 +115,9 @@ void DeleteLog() {
     if (entry.path().filename().string().rfind("unpack.log.", 0) == 0) std::filesystem::remove(entry.path(), missing);
 }
 
+int SetUserVariable(const std::string& name, const std::string& value) {
+  if (value.empty()) return RunWindows("reg", {"delete", "HKCU\\Environment", "/v", name, "/f"}).exitCode;
+  return RunWindows("reg", {"add", "HKCU\\Environment", "/v", name, "/d", value, "/f"}).exitCode;
+}
+
 }  // namespace e2e

@@ -56,6 +56,10 @@ std::vector<std::wstring> LogLines();
 // Deletes the log file (and the batch output beside it).
 void DeleteLog();
 
+// Sets name in the prefix's HKCU\Environment as the user (the neighbour) can,
+// or deletes it when value is empty; reg's exit code.
+int SetUserVariable(const std::string& name, const std::string& value);
+
 using test_support::CaptureWindow;
 using test_support::DismissBox;
 using test_support::FindWindowsByCaption;

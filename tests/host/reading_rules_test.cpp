@@ -12,10 +12,14 @@ namespace {
 struct CNameCase {
   std::string name;
   EntryNameFault fault;
+  std::string created = "";  // the name the file gets, when not name itself
 };
 
 const CNameCase kNames[] = {
     {"run.bat", EntryNameFault::kNone},
+    {"run.bat.", EntryNameFault::kNone, "run.bat"},
+    {"notes.txt . ", EntryNameFault::kNone, "notes.txt"},
+    {". x", EntryNameFault::kNone},
     {".hidden", EntryNameFault::kNone},
     {"CONSOLE.txt", EntryNameFault::kNone},
     {"a.con", EntryNameFault::kNone},
@@ -48,6 +52,10 @@ TEST(ReadingRulesTest, EntryNamesGiveTheSameAnswerInBytesAndInUtf16) {
     for (char byte : c.name) wide += static_cast<wchar_t>(static_cast<unsigned char>(byte));
     EXPECT_EQ(CheckEntryNameRules(c.name.data(), c.name.size()), c.fault) << '"' << c.name << '"';
     EXPECT_EQ(CheckEntryNameRules(wide.data(), wide.size()), c.fault) << '"' << c.name << '"';
+    if (c.fault != EntryNameFault::kNone) continue;
+    const std::string created = c.created.empty() ? c.name : c.created;
+    EXPECT_EQ(CreatedNameLength(c.name.data(), c.name.size()), created.size()) << '"' << c.name << '"';
+    EXPECT_EQ(CreatedNameLength(wide.data(), wide.size()), created.size()) << '"' << c.name << '"';
   }
 }
 

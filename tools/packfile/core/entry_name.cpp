@@ -45,7 +45,8 @@ const char* DescribeNameProblem(NameProblem problem) {
 }
 
 std::string NameKey(const std::string& name) {
-  std::string key = name;
+  // Names the launcher creates as one file are one name.
+  std::string key = name.substr(0, CreatedNameLength(name.data(), name.size()));
   for (char& c : key) c = Cp1252Upper(c);
   return key;
 }
