@@ -140,7 +140,7 @@ TEST(VerifyTest, FindsHandBrokenFiles) {
 }
 
 TEST(VerifyTest, WarningsDoNotFail) {
-  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"setup.exe", 10}, {std::string(205, 'n'), 1}});
+  Bytes file = BuildPackage(MakePeImage(CPeImageShape()), {{"setup.exe", 10}, {std::string(201, 'n'), 1}});
   CMemorySource source(file);
   CVerifyReport report = VerifyPackage(source);
   EXPECT_TRUE(report.Passed()) << Describe(file);
