@@ -138,4 +138,5 @@ const CCommand kExtractCommand = {
     "extract takes FILE and DIR",
     RunExtract,
     nullptr,
+    {},
 };

@@ -76,4 +76,5 @@ const CCommand kSignCommand = {
     "sign takes one FILE",
     RunSign,
     nullptr,
+    SignAllowIds(),
 };

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr char kSchema[] = "packfile-verify/2";
+constexpr char kSchema[] = "packfile-verify/3";
 
 const char* Tag(Severity severity) {
   switch (severity) {
@@ -48,7 +48,8 @@ void PrintJson(const std::string& path, const CVerifyReport& report, bool isSign
                std::ostream& out) {
   out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path)
       << ",\"passed\":" << (report.Passed() ? "true" : "false") << ",\"signed\":" << (isSigned ? "true" : "false")
-      << ",\"launcherEntries\":" << report.launcherEntries << ",\"signature\":" << SignatureJson(signature)
+      << ",\"launcherEntries\":" << report.launcherEntries << LauncherJson(report.launcher)
+      << ",\"signature\":" << SignatureJson(signature)
       << ",\"checks\":[";
   for (std::size_t k = 0; k < report.findings.size(); ++k) {
     const CFinding& finding = report.findings[k];
@@ -81,7 +82,8 @@ int RunVerify(const CCommandRun& run) {
   if (!file.IsOpen()) run.diagnostics.CannotOpen(path, file.OpenError());
   if (run.diagnostics.HasErrors()) return Refuse(run, path);
 
-  CVerifyReport report = VerifyPackage(file);
+  std::vector<std::string> allowed = run.args.List("--allow");
+  CVerifyReport report = VerifyPackage(file, true, !allowed.empty());
   std::string error;
   CPeImage image;
   bool isImage = ReadPeImage(file, &image, &error);
@@ -134,10 +136,13 @@ const CCommand kVerifyCommand = {
     "or --ca unreadable, osslsigncode missing for a signed file).\n",
     {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
                                            "an unsigned file then fails"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/2, see the README)"}},
+     {"--allow", OptionKind::kRepeated, "ID",
+      "unknown-launcher: pass an image that is not this\nproject's launcher (a deliberate custom stub)"},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/3, see the README)"}},
     1,
     1,
     "verify takes one FILE",
     RunVerify,
     kSchema,
+    {kAllowUnknownLauncher},
 };

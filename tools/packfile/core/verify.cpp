@@ -22,8 +22,8 @@ using std::to_string;
 
 class CChecker {
  public:
-  CChecker(CByteSource& file, bool checkSum, CVerifyReport* report)
-      : file_(file), checkSum_(checkSum), report_(report) {}
+  CChecker(CByteSource& file, bool checkSum, bool allowUnknownLauncher, CVerifyReport* report)
+      : file_(file), checkSum_(checkSum), allowUnknownLauncher_(allowUnknownLauncher), report_(report) {}
 
   void Run();
 
@@ -47,9 +47,11 @@ class CChecker {
   void CheckNames();
   void CheckSequenceAndTotal();
   void CheckCheckSum();
+  void CheckLauncher();
 
   CByteSource& file_;
   bool checkSum_;
+  bool allowUnknownLauncher_;
   CVerifyReport* report_;
   CPeImage image_;
   CPackageFacts facts_;
@@ -313,6 +315,23 @@ void CChecker::CheckCheckSum() {
   }
 }
 
+// A package appended to another program is never extracted: whatever its
+// layout, such a file installs nothing.
+void CChecker::CheckLauncher() {
+  report_->launcher = IdentifyLauncher(file_, image_);
+  std::string text = DescribeLauncher(report_->launcher);
+  if (report_->launcher.ours) {
+    Add(CheckId::kLauncher, Severity::kOk, text);
+  } else if (allowUnknownLauncher_) {
+    Add(CheckId::kLauncher, Severity::kWarning,
+        text + ": accepted as a custom stub (--allow " + kAllowUnknownLauncher + ")");
+  } else {
+    Add(CheckId::kLauncher, Severity::kFailure,
+        text + ": a package appended to it is never extracted (--allow " + kAllowUnknownLauncher +
+            " accepts a custom stub)");
+  }
+}
+
 void CChecker::Run() {
   std::string error;
   if (!ReadPeImage(file_, &image_, &error)) {
@@ -322,6 +341,7 @@ void CChecker::Run() {
   Add(CheckId::kImage, Severity::kOk,
       std::string(image_.pe32plus ? "PE32+" : "PE32") + " image, its data ends at " +
           to_string(PeImageDataEnd(image_)));
+  CheckLauncher();
   facts_ = ReadPackageFacts(file_, image_);
   if (checkSum_) CheckCheckSum();
   if (!CheckCertificateTable() || !CheckStubHeader()) return;
@@ -370,6 +390,7 @@ bool IsLayoutCheck(CheckId check) {
 const char* CheckName(CheckId check) {
   switch (check) {
     case CheckId::kImage: return "image";
+    case CheckId::kLauncher: return "launcher";
     case CheckId::kCertificateTable: return "certificate-table";
     case CheckId::kStubHeader: return "stub-header";
     case CheckId::kLocator: return "locator";
@@ -392,8 +413,8 @@ const char* CheckName(CheckId check) {
   return "";
 }
 
-CVerifyReport VerifyPackage(CByteSource& file, bool checkSum) {
+CVerifyReport VerifyPackage(CByteSource& file, bool checkSum, bool allowUnknownLauncher) {
   CVerifyReport report;
-  CChecker(file, checkSum, &report).Run();
+  CChecker(file, checkSum, allowUnknownLauncher, &report).Run();
   return report;
 }

@@ -188,6 +188,12 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
 
 }  // namespace
 
+const std::vector<std::string>& SignAllowIds() {
+  static const std::vector<std::string> ids = {"certificate-expired", "certificate-not-yet-valid",
+                                               "certificate-purpose", "chain-incomplete"};
+  return ids;
+}
+
 bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
   CSignOptions& s = *options;
   s.certificate = parsed.Value("--cert");
