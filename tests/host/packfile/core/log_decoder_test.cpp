@@ -55,7 +55,7 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack file name:C:\\w\\caf\u00E9.txt") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack count:1 len:4 File:C:\\w\\caf\u00E9.txt") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack file name:C:\\w\\b.txt") +
-      Line(u"7", u"[CUtility::FileException] A sharing violation occurred while accessing C:\\w\\b.txt.", u"32") +
+      Line(u"7", u"[CUtility::FileException] Encountered a sharing violation while accessing C:\\w\\b.txt.", u"32") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack total 1 files.") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] dir:C:\\w\\ file:cmd.exe param:/c run.bat > C:\\T\\unpack.log.txt") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute ok 0x000000A4") +
@@ -76,7 +76,11 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
   EXPECT_EQ(first.written, std::vector<std::string>{"C:\\w\\caf\xC3\xA9.txt"});
   ASSERT_EQ(first.failed.size(), 1u);
   EXPECT_EQ(first.failed[0].file, "C:\\w\\b.txt");
-  EXPECT_EQ(first.failed[0].reason, "A sharing violation occurred while accessing C:\\w\\b.txt.");
+  EXPECT_EQ(first.failed[0].reason, "Encountered a sharing violation while accessing C:\\w\\b.txt.");
+  ASSERT_EQ(first.fileErrors.size(), 1u);
+  EXPECT_EQ(first.fileErrors[0].kind, FileErrorKind::kFile);
+  EXPECT_EQ(first.fileErrors[0].path, "C:\\w\\b.txt");
+  EXPECT_EQ(first.fileErrors[0].reason, "ERROR_SHARING_VIOLATION (32): another process holds it open");
   EXPECT_EQ(first.file, "cmd.exe");
   EXPECT_EQ(first.param, "/c run.bat > C:\\T\\unpack.log.txt");
   EXPECT_EQ(first.childPid, 99);
