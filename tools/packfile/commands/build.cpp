@@ -37,11 +37,6 @@ constexpr std::size_t kManyEntries = 1000;
 // block gives one: the name the launcher is shipped under.
 constexpr char kDefaultStubName[] = "UnPackFile.exe";
 
-struct CWarning {
-  std::string id;
-  std::string text;
-};
-
 struct CBuildRequest {
   std::string launcher;
   std::string out;
@@ -353,6 +348,7 @@ int RunBuild(const CCommandRun& run) {
     diagnostics.Error(error, Fault::kCannotCheck);
   }
   bool complete = CollectInputs(request.items, run.args.List("--exclude"), &inputs.collected, diagnostics);
+  warnings.insert(warnings.end(), inputs.collected.warnings.begin(), inputs.collected.warnings.end());
   CheckOutput(request, run.args.List("--exclude"), inputs.collected, diagnostics);
   CheckEntries(request, inputs.collected.files, complete, diagnostics, &warnings);
   if (request.sign) CheckSignInputs(request.signing, diagnostics);

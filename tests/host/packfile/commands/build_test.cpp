@@ -1,4 +1,6 @@
 // packfile build through its command line, on real files in a scratch folder.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -108,10 +110,26 @@ TEST_F(PackfileBuildTest, RefusesBadInputsBeforeWritingAnything) {
          WriteLauncher(d / "UnPackFile.exe", other);
        },
        {"files"}, {}, "not an UnPackFile launcher (it has no version block), 32-bit x86"},
+      {"link leading nowhere", [](const CScratchFolder& d) { fs::create_symlink(d / "gone.txt", d / "files/a.txt"); },
+       {"files"}, {}, "files/a.txt: a symbolic link that leads nowhere (to "},
+      {"link out of the folders given, strict",
+       [](const CScratchFolder& d) {
+         WriteWholeFile(d / "elsewhere.txt", "x");
+         fs::create_symlink(d / "elsewhere.txt", d / "files/a.txt");
+       },
+       {"files"}, {"--strict"}, "files/a.txt: a symbolic link leading outside the folders given, to "},
+      {"unreadable input",
+       [](const CScratchFolder& d) {
+         WriteWholeFile(d / "files/secret.txt", "x");
+         fs::permissions(d / "files/secret.txt", fs::perms::none);
+       },
+       {"files"}, {}, "files/secret.txt: cannot open: Permission denied"},
       {"unknown --allow id", [](const CScratchFolder&) {}, {"files"}, {"--allow", "not-launcher"},
        "--allow not-launcher is not an id build accepts: unknown-launcher "},
   };
   for (const CRefusal& c : cases) {
+    // Permissions do not keep root out.
+    if (geteuid() == 0 && std::string(c.what) == "unreadable input") continue;
     CScratchFolder scratch;
     WriteLauncher(scratch / "UnPackFile.exe");
     fs::create_directory(scratch / "files");
@@ -138,11 +156,24 @@ TEST_F(PackfileBuildTest, ReportsEveryProblemOnItsOwnLine) {
   ExpectNothingWritten();
 }
 
-TEST_F(PackfileBuildTest, WarnsAboutLongNamesButBuilds) {
+// A link is packed as the file it leads to; one leading out of the folders
+// given is named with where it leads.
+TEST_F(PackfileBuildTest, WarnsAboutLongNamesAndOutsideLinksButBuilds) {
   WriteWholeFile(dir_ / ("files/" + std::string(201, 'w')), "x");
+  WriteWholeFile(dir_ / "elsewhere.txt", "outside");
+  fs::create_symlink(dir_ / "elsewhere.txt", dir_ / "files/passwd");
+  fs::create_symlink("setup.exe", dir_ / "files/copy.exe");
   CRun run = Build({dir_ / "files"});
-  EXPECT_EQ(run.code, 0);
-  EXPECT_NE(run.err.find("warning"), std::string::npos) << run.err;
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find("warning [long-name]"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("warning [outside-link]: " + dir_ / "files/passwd" +
+                         ": a symbolic link leading outside the folders given, to " + dir_ / "elsewhere.txt"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("copy.exe"), std::string::npos) << run.err;
+  std::string json = ListJson(dir_ / "setup.exe");
+  EXPECT_NE(json.find("\"name\":\"passwd\",\"size\":7"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"name\":\"copy.exe\",\"size\":5000"), std::string::npos) << json;
 }
 
 TEST_F(PackfileBuildTest, RefusesAPackagedOrSignedLauncherUnlessReplacing) {
