@@ -116,8 +116,9 @@ int RunVerify(const CCommandRun& run) {
   } else {
     run.out << ShownText(path)
             << (code == kExitCannotCheck          ? ": NOT CHECKED\n"
-                : signature.launcherRefuses ? ": FAILED: a launcher refuses it, as it no longer matches its signature\n"
-                                            : ": FAILED\n");
+                : report.tableNotAtEnd ? ": FAILED: " + LauncherRefusalText(SignatureDamage::kTableNotAtEnd) + "\n"
+                : signature.launcherRefuses ? ": FAILED: " + LauncherRefusalText(signature.damage) + "\n"
+                                            : std::string(": FAILED\n"));
   }
   return code;
 }

@@ -6,6 +6,8 @@
 #include "format/package_reader.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
+#include "pe/signature_answers.h"
+#include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/package_facts.h"
 #include "tools/packfile/core/shown_name.h"
@@ -79,12 +81,13 @@ bool CChecker::CheckCertificateTable() {
     Add(CheckId::kCertificateTable, Severity::kOk, "unsigned: no certificate table");
     return true;
   }
-  std::uint64_t end = std::uint64_t{table.virtualAddress} + table.size;
   std::string where = "the certificate table (offset " + to_string(table.virtualAddress) + ", " +
                       to_string(table.size) + " bytes)";
-  if (end != facts_.fileLength) {
+  if (!CertificateTableEndsFile(table.virtualAddress, static_cast<std::int32_t>(table.size), facts_.fileLength)) {
+    report_->tableNotAtEnd = true;
     Add(CheckId::kCertificateTable, Severity::kFailure,
-        where + " does not end the file (" + to_string(facts_.fileLength) + " bytes)");
+        where + " does not end the file (" + to_string(facts_.fileLength) + " bytes): " +
+            LauncherRefusalText(SignatureDamage::kTableNotAtEnd));
     return false;
   }
   if (table.virtualAddress % 8 != 0) {

@@ -45,6 +45,7 @@ struct CVerifyReport {
   std::vector<CFinding> findings;
   std::size_t launcherEntries = 0;  // entries a launcher would write
   CLauncherIdentity launcher;       // what the image is, from its version block
+  bool tableNotAtEnd = false;       // a signed file whose certificate table does not end it
   // True when no check failed.
   bool Passed() const;
   // True when `check` reported a failure.

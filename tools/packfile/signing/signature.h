@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/verify.h"
 
 // What is known of the signature, for verify's report and its JSON.
@@ -19,7 +20,9 @@ struct CSignatureFacts {
   std::string signingTime;     // as OpenSSL prints it, e.g. "Jan  1 00:00:00 2024 GMT"
   std::string digestAlgorithm; // e.g. "SHA256"
   bool digestMatches = false;
+  SignatureDamage damage = SignatureDamage::kNone;  // what was found wrong with the signature
   bool launcherRefuses = false;  // a launcher checks this too, and extracts and runs nothing
+  bool signerSignatureHolds = true;  // the signer's signature over its attributes verifies
   bool timestamped = false;
   std::string timestampTime;   // when osslsigncode shows it
   int chainVerified = -1;      // -1 not checked (no --ca), 0 no, 1 yes
