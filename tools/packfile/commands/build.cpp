@@ -300,7 +300,7 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
   *length = PackageFileLength(contents);
   {
     std::string error;
-    CFileSink sink(temp.Path());
+    CFileSink sink(temp.Path(), CFileSink::CExistingEmpty());
     CProgress shown(*length, progress);
     bool written = sink.IsOpen() && WritePackage(contents, sink, shown.Callback(), &error);
     std::string reason = written ? "" : SystemReason();
