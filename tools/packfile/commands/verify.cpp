@@ -114,11 +114,14 @@ int RunVerify(const CCommandRun& run) {
     run.out << ShownText(path) << ": a launcher extracts exactly its " << report.launcherEntries << " entries"
             << (isSigned ? ", and the signature matches the file" : "") << "\n";
   } else {
+    // A file a launcher refuses says so first: it installs nothing at all.
+    SignatureDamage damage = report.tableDamage != SignatureDamage::kNone ? report.tableDamage
+                             : signature.launcherRefuses                  ? signature.damage
+                                                                          : SignatureDamage::kNone;
     run.out << ShownText(path)
-            << (code == kExitCannotCheck          ? ": NOT CHECKED\n"
-                : report.tableNotAtEnd ? ": FAILED: " + LauncherRefusalText(SignatureDamage::kTableNotAtEnd) + "\n"
-                : signature.launcherRefuses ? ": FAILED: " + LauncherRefusalText(signature.damage) + "\n"
-                                            : std::string(": FAILED\n"));
+            << (code == kExitCannotCheck           ? std::string(": NOT CHECKED\n")
+                : damage != SignatureDamage::kNone ? ": FAILED: " + LauncherRefusalText(damage) + "\n"
+                                                   : std::string(": FAILED\n"));
   }
   return code;
 }

@@ -84,7 +84,7 @@ bool CChecker::CheckCertificateTable() {
   std::string where = "the certificate table (offset " + to_string(table.virtualAddress) + ", " +
                       to_string(table.size) + " bytes)";
   if (!CertificateTableEndsFile(table.virtualAddress, static_cast<std::int32_t>(table.size), facts_.fileLength)) {
-    report_->tableNotAtEnd = true;
+    report_->tableDamage = SignatureDamage::kTableNotAtEnd;
     Add(CheckId::kCertificateTable, Severity::kFailure,
         where + " does not end the file (" + to_string(facts_.fileLength) + " bytes): " +
             LauncherRefusalText(SignatureDamage::kTableNotAtEnd));
@@ -102,7 +102,9 @@ bool CChecker::CheckCertificateTable() {
     std::memcpy(&type, header + 6, 2);
   }
   if (length < 8 || length > table.size) {
-    Add(CheckId::kCertificateTable, Severity::kFailure, where + ": its first certificate's length does not fit");
+    report_->tableDamage = SignatureDamage::kUnreadable;
+    Add(CheckId::kCertificateTable, Severity::kFailure,
+        where + ": its first certificate's length does not fit: " + LauncherRefusalText(report_->tableDamage));
     return false;
   }
   if (revision != kCertificateRevision || type != kCertificateTypePkcs7) {

@@ -8,6 +8,7 @@
 
 #include "bytes/byte_stream.h"
 #include "tools/packfile/core/launcher_image.h"
+#include "tools/packfile/core/launcher_refusal.h"
 
 enum class CheckId {
   kImage,             // a PE image
@@ -45,7 +46,9 @@ struct CVerifyReport {
   std::vector<CFinding> findings;
   std::size_t launcherEntries = 0;  // entries a launcher would write
   CLauncherIdentity launcher;       // what the image is, from its version block
-  bool tableNotAtEnd = false;       // a signed file whose certificate table does not end it
+  // What the layout checks found wrong with a certificate table that a
+  // launcher refuses (see launcher_refusal.h).
+  SignatureDamage tableDamage = SignatureDamage::kNone;
   // True when no check failed.
   bool Passed() const;
   // True when `check` reported a failure.
