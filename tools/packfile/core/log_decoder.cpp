@@ -88,6 +88,7 @@ const struct {
     {183, "ERROR_ALREADY_EXISTS", "something is already there"},
     {206, "ERROR_FILENAME_EXCED_RANGE", "the path is too long"},
     {267, "ERROR_DIRECTORY", "not a folder"},
+    {1155, "ERROR_NO_ASSOCIATION", "no program is associated with this kind of file"},
     {1920, "ERROR_CANT_ACCESS_FILE", "the system cannot open it (a link it will not follow)"},
 };
 
@@ -163,6 +164,9 @@ void Classify(const CLogRun& run, CFileError* error) {
     error->meaning = "the program " + error->path +
                      " was not found where no other user can write (the work directory, the system and Windows "
                      "directories, the machine's PATH): not started";
+  } else if (error->lastError == 1155 && !error->path.empty()) {
+    error->kind = FileErrorKind::kProgram;
+    error->meaning = "the machine's own associations have no open command for " + error->path + ": not started";
   }
 }
 

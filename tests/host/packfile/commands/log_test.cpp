@@ -59,8 +59,10 @@ TEST(PackfileLogTest, CheckFailsWhenTheLastRunsCommandFailed) {
       {FileError(image, "-2146885629"), 1, "the certificate table does not end the file (CRYPT_E_FILE_ERROR)"},
       {FileError(image, "-2146762487") + done, 0, "", "CERT_E_UNTRUSTEDROOT (0x800B0109): the signature check's answer "
                                                       "on trust, which refuses nothing"},
-      {FileError("python was not found.", "2") + fail, 1,
-       "the last run was refused: the program python was not found where no other user can write"},
+      {fail, 1, "the last run was refused: the program python was not found where no other user can write",
+       FileError("python was not found.", "2")},
+      {FileError("C:\\w\\notes.xyz was not found.", "1155") + fail, 1,
+       "the machine's own associations have no open command for C:\\w\\notes.xyz"},
       {done, 0, "", FileError("Access to C:\\T\\unpack was denied.", "183"),
        "  stepped:   C:\\T\\unpack was in the way (ERROR_ALREADY_EXISTS): the launcher left it alone"},
       {done, 0, "", FileError("Access to C:\\T\\unpack.0badf00d was denied.", "0"),
