@@ -61,7 +61,7 @@ TEST(PackfileLogTest, CheckFailsWhenTheLastRunsCommandFailed) {
                                                       "on trust, which refuses nothing"},
       {fail, 1, "the last run was refused: the program python was not found where no other user can write",
        FileError("python was not found.", "2")},
-      {FileError("C:\\w\\notes.xyz was not found.", "1155") + fail, 1,
+      {FileError("An unknown error occurred while accessing C:\\w\\notes.xyz.", "1155") + fail, 1,
        "the machine's own associations have no open command for C:\\w\\notes.xyz"},
       {done, 0, "", FileError("Access to C:\\T\\unpack was denied.", "183"),
        "  stepped:   C:\\T\\unpack was in the way (ERROR_ALREADY_EXISTS): the launcher left it alone"},
