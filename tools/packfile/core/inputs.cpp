@@ -1,9 +1,7 @@
 #include "tools/packfile/core/inputs.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -70,12 +68,11 @@ struct CCollector {
       return;
     }
     // Found now, not halfway through writing the installer.
-    int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      diagnostics.CannotOpen(file.path, SystemReason());
+    errno = 0;
+    if (!std::ifstream(file.path, std::ios::binary)) {
+      diagnostics.CannotOpen(file.path, errno != 0 ? SystemReason() : "cannot be opened");
       return;
     }
-    close(fd);
     if (!Utf8ToCp1252(name, &file.name)) {
       diagnostics.Error(file.path + ": the name " + name + " is not UTF-8 text that Windows-1252 can hold");
       return;

@@ -97,7 +97,7 @@ std::string ErrorName(std::int64_t value) {
     if (known.code == value) return known.name;
   }
   const char* answer = SignatureAnswerName(static_cast<std::uint32_t>(value));
-  return answer != nullptr ? answer : "";
+  return answer != nullptr ? answer : "error " + std::to_string(value);
 }
 
 std::string ErrorWords(std::int64_t value, std::int32_t signSize) {
@@ -140,7 +140,9 @@ bool SameWindowsPath(const std::string& a, const std::string& b) {
 void Classify(const CLogRun& run, CFileError* error) {
   auto answer = static_cast<std::uint32_t>(error->lastError);
   auto signSize = static_cast<std::int32_t>(run.certificateSize);
-  bool expected = !run.expected.empty() && SameWindowsPath(error->path, run.expected.back());
+  // A file being written, or the launcher's own image (which the locator failed to open), is no program.
+  bool expected = (!run.expected.empty() && SameWindowsPath(error->path, run.expected.back())) ||
+                  SameWindowsPath(error->path, run.executable);
   const char* name = SignatureAnswerName(answer);
   std::string named = error->lastError < 0 && name != nullptr ? std::string(" (") + name + ")" : "";
   // Only the launcher's check of its own signature logs such answers.

@@ -62,6 +62,8 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute wait pid:99") +
       Line(u"9", u"[CUtility::OSInfo] OS 10.0(19045)  x64:1") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute done code:1603", u"18") +
+      Line(u"9", u"[CUnPack::FindHeader] Name:C:\\d\\Setup.exe") +
+      Line(u"9", u"[CUtility::FileException] C:\\d\\setup.exe was not found.", u"2") +
       Line(u"9", u"[CUnPack::FindHeader] Fail") +
       Line(u"7", u"[CUtility::OSInfo] OS 10.0(19045)  x64:1") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute fail", u"2");
@@ -88,6 +90,9 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
   EXPECT_EQ(first.childExitCode, 1603);
   EXPECT_EQ(decoded.runs[1].pid, "9");
   EXPECT_FALSE(decoded.runs[1].packageFound);
+  // The locator could not open its own image: no program was refused.
+  EXPECT_EQ(decoded.runs[1].fileErrors.at(0).kind, FileErrorKind::kFile);
+  EXPECT_EQ(decoded.runs[1].refusal, "");
   EXPECT_TRUE(decoded.runs[2].executeFailed);
   EXPECT_FALSE(decoded.runs[2].childDone);
 
