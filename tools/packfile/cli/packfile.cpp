@@ -49,8 +49,9 @@ std::string OverallHelp() {
   }
   return text +
          "\n"
-         "packfile COMMAND --help describes each command; packfile --version prints\n"
-         "the tool's version and the commit it was built from.\n"
+         "packfile COMMAND --help (or -h, or packfile help COMMAND) describes each\n"
+         "command; packfile --version prints the tool's version and the commit it was\n"
+         "built from.\n"
          "\n" +
          kExitCodesHelp;
 }
