@@ -252,7 +252,9 @@ extraction_note="time until the child starts, minus the same for the empty packa
   folder, each after a \`sync\`, five rounds; the ratio is taken per round.
   Both read the payload from the page cache. packfile reads and writes each
   byte once and sums the PE CheckSum as it writes (the field patched in place
-  at the end); \`cat\` copies inside the kernel where it can.
+  at the end); \`cat\` copies inside the kernel where it can
+  (\`copy_file_range\`), so the same bytes piped through \`dd bs=128k\` are
+  shown too: what a copy through user space costs.
 - Peak working set: GetProcessMemoryInfo, sampled every 10 ms while the
   launcher runs. Under Wine it is the peak resident size of the whole
   process, Wine's own libraries included, so the difference between the
