@@ -38,16 +38,26 @@ CFileSource::CFileSource(const std::string& path) {
 std::size_t CFileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
   if (!open_ || offset >= size_) return 0;
   in_.clear();
-  in_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+  // Reading on from where the last read ended needs no seek: a copy reads
+  // the file in order.
+  if (offset != next_) in_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
+  next_ = UINT64_MAX;
   if (!in_) return 0;
   in_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(length));
-  return static_cast<std::size_t>(in_.gcount());
+  auto got = static_cast<std::size_t>(in_.gcount());
+  if (got == length) next_ = offset + got;
+  return got;
 }
 
 CFileSink::CFileSink(const std::string& path)
     : out_(path, std::ios::binary | std::ios::out | std::ios::trunc) {
   open_ = static_cast<bool>(out_);
   if (!open_) errno_ = errno;
+}
+
+CFileSink::CFileSink(const std::string& path, CExistingEmpty)
+    : out_(path, std::ios::binary | std::ios::in | std::ios::out) {
+  open_ = static_cast<bool>(out_);
 }
 
 bool CFileSink::Write(const void* data, std::size_t length) {

@@ -22,6 +22,7 @@ class CFileSource : public CByteSource {
   std::ifstream in_;
   bool open_ = false;
   std::uint64_t size_ = 0;
+  std::uint64_t next_ = UINT64_MAX;  // where the stream stands after the last read; a seek otherwise
   std::string openError_;
 };
 
@@ -29,6 +30,11 @@ class CFileSource : public CByteSource {
 class CFileSink : public CByteSink {
  public:
   explicit CFileSink(const std::string& path);
+  // Writes an existing empty file, such as a fresh temporary file, without
+  // truncating it: on some file systems (ext4) truncation makes closing the
+  // file wait until its data is on disk.
+  struct CExistingEmpty {};
+  CFileSink(const std::string& path, CExistingEmpty);
   // True when the file was opened and no write has failed.
   bool IsOpen() const { return open_; }
   bool Write(const void* data, std::size_t length) override;

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::size_t kCopyChunk = 1 << 20;
+constexpr std::size_t kCopyChunk = 1 << 17;
 
 // The sink seen by the writer: sums what passes for the CheckSum and reports
 // progress.

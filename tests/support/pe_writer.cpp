@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -34,6 +35,77 @@ void PutCommonOptionalFields(std::vector<std::uint8_t>& b, std::size_t o, const 
   Put<std::uint32_t>(b, o + 60, kHeadersSize);
   Put<std::uint16_t>(b, o + 68, shape.subsystem);
   Put<std::uint16_t>(b, o + 70, 0x8000);                 // terminal-server aware
+}
+
+void PutUtf16(std::vector<std::uint8_t>& b, const std::u16string& text) {
+  for (char16_t unit : text + u'\0') {
+    b.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    b.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+}
+
+void Pad4(std::vector<std::uint8_t>& b) {
+  while (b.size() % 4 != 0) b.push_back(0);
+}
+
+// One node of a version block: lengths, type, key, then `value` (already laid
+// out) and the children, each 4-byte aligned; its length patched at the end.
+std::vector<std::uint8_t> VersionNode(const std::u16string& key, const std::vector<std::uint8_t>& value,
+                                      std::uint16_t valueLength, bool text,
+                                      const std::vector<std::vector<std::uint8_t>>& children) {
+  std::vector<std::uint8_t> b(6, 0);
+  Put<std::uint16_t>(b, 2, valueLength);
+  Put<std::uint16_t>(b, 4, text ? 1 : 0);
+  PutUtf16(b, key);
+  Pad4(b);
+  b.insert(b.end(), value.begin(), value.end());
+  for (const auto& child : children) {
+    Pad4(b);
+    b.insert(b.end(), child.begin(), child.end());
+  }
+  Put<std::uint16_t>(b, 0, static_cast<std::uint16_t>(b.size()));
+  return b;
+}
+
+std::vector<std::uint8_t> StringNode(const std::u16string& key, const std::u16string& value) {
+  std::vector<std::uint8_t> text;
+  PutUtf16(text, value);
+  return VersionNode(key, text, static_cast<std::uint16_t>(value.size() + 1), true, {});
+}
+
+// VS_VERSIONINFO with the fixed part (version 2.0.9.1) and the strings
+// packfile reads: the product's name and the launcher's original file name.
+std::vector<std::uint8_t> VersionBlock() {
+  std::vector<std::uint8_t> fixed(52, 0);
+  Put<std::uint32_t>(fixed, 0, 0xFEEF04BD);
+  Put<std::uint32_t>(fixed, 4, 0x00010000);
+  Put<std::uint32_t>(fixed, 8, 0x00020000);   // 2.0
+  Put<std::uint32_t>(fixed, 12, 0x00090001);  // .9.1
+  std::vector<std::uint8_t> table =
+      VersionNode(u"040904b0", {}, 0, true,
+                  {StringNode(u"ProductName", u"Quillon\u00AE Vantor"), StringNode(u"OriginalFilename", u"UnPackFile.exe")});
+  std::vector<std::uint8_t> strings = VersionNode(u"StringFileInfo", {}, 0, true, {table});
+  return VersionNode(u"VS_VERSION_INFO", fixed, 52, false, {strings});
+}
+
+// A resource tree of one leaf, type 16 / id 1 / language 1033, laid at `rva`
+// and followed by the block; returns the tree's size.
+std::uint32_t PutVersionResource(std::vector<std::uint8_t>& b, std::size_t offset, std::uint32_t rva) {
+  std::vector<std::uint8_t> block = VersionBlock();
+  constexpr std::uint32_t kLevel = 24, kTree = 3 * kLevel + 16;
+  std::vector<std::uint8_t> tree(kTree, 0);
+  const std::uint32_t names[] = {16, 1, 1033};
+  for (std::uint32_t level = 0; level < 3; ++level) {
+    std::size_t at = level * kLevel;
+    Put<std::uint16_t>(tree, at + 14, 1);  // one entry with an id
+    Put<std::uint32_t>(tree, at + 16, names[level]);
+    Put<std::uint32_t>(tree, at + 20, level < 2 ? 0x80000000u | (at + kLevel) : at + kLevel);
+  }
+  Put<std::uint32_t>(tree, 3 * kLevel, rva + kTree);
+  Put<std::uint32_t>(tree, 3 * kLevel + 4, static_cast<std::uint32_t>(block.size()));
+  tree.insert(tree.end(), block.begin(), block.end());
+  std::memcpy(b.data() + offset, tree.data(), tree.size());
+  return kTree;
 }
 
 }  // namespace
@@ -76,9 +148,18 @@ std::vector<std::uint8_t> MakePeImage(const CPeImageShape& shape) {
     Put<std::uint32_t>(b, o + 92, 16);
     directories = o + kDirectoriesAtPe32;
   }
-  if (shape.resourceSize != 0) {
-    Put<std::uint32_t>(b, directories + 8 * kPeResourceDirectory, kSectionAlignment);
-    Put<std::uint32_t>(b, directories + 8 * kPeResourceDirectory + 4, shape.resourceSize);
+  // The version block follows the code's one byte; a given resource size
+  // stands in the entry whatever the tree's own size.
+  constexpr std::uint32_t kResourcesAt = 0x10;
+  std::uint32_t resourceSize = shape.resourceSize;
+  if (shape.versionBlock) {
+    std::uint32_t tree = PutVersionResource(b, kHeadersSize + kResourcesAt, kSectionAlignment + kResourcesAt);
+    if (resourceSize == 0) resourceSize = tree;
+  }
+  if (resourceSize != 0) {
+    Put<std::uint32_t>(b, directories + 8 * kPeResourceDirectory,
+                       kSectionAlignment + (shape.versionBlock ? kResourcesAt : 0));
+    Put<std::uint32_t>(b, directories + 8 * kPeResourceDirectory + 4, resourceSize);
   }
 
   std::size_t s = o + optionalSize;

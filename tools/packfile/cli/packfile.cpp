@@ -22,7 +22,7 @@ namespace {
 const CCommand* const kCommands[] = {&kBuildCommand,   &kSignCommand,    &kListCommand,
                                      &kVerifyCommand,  &kExtractCommand, &kLogCommand};
 
-const COptionDecl kHelpOption = {"--help", OptionKind::kFlag, "", "show this help"};
+const COptionDecl kHelpOption = {"--help", OptionKind::kFlag, "", "show this help (also -h)"};
 
 std::vector<COptionDecl> Options(const CCommand& command) {
   std::vector<COptionDecl> options = command.options;
@@ -49,8 +49,9 @@ std::string OverallHelp() {
   }
   return text +
          "\n"
-         "packfile COMMAND --help describes each command; packfile --version prints\n"
-         "the tool's version and the commit it was built from.\n"
+         "packfile COMMAND --help (or -h, or packfile help COMMAND) describes each\n"
+         "command; packfile --version prints the tool's version and the commit it was\n"
+         "built from.\n"
          "\n" +
          kExitCodesHelp;
 }
@@ -64,6 +65,11 @@ const CCommand* Find(const std::string& name) {
 
 int RunCommand(const CCommand& command, const std::vector<std::string>& args, std::istream& in, std::ostream& out,
                CDiagnostics& diagnostics) {
+  // -h anywhere before "--" asks for help, as --help does.
+  if (std::find(args.begin(), std::find(args.begin(), args.end(), "--"), "-h") != args.end()) {
+    out << CommandHelp(command);
+    return kExitOk;
+  }
   CParsedArgs parsed;
   std::string error;
   bool parsedOk = ParseOptions(args, Options(command), &parsed, &error);
@@ -73,6 +79,13 @@ int RunCommand(const CCommand& command, const std::vector<std::string>& args, st
   }
   std::size_t count = parsed.operands.size();
   if (parsedOk && (count < command.minOperands || count > command.maxOperands)) error = command.operands;
+  for (const std::string& id : parsed.List("--allow")) {
+    if (!error.empty() || std::find(command.allowIds.begin(), command.allowIds.end(), id) != command.allowIds.end()) {
+      continue;
+    }
+    error = "--allow " + id + " is not an id " + command.name + " accepts:";
+    for (const std::string& known : command.allowIds) error += " " + known;
+  }
   if (!error.empty()) {
     // A --json run still prints its one document.
     if (command.jsonSchema != nullptr && std::find(args.begin(), args.end(), "--json") != args.end()) {
@@ -99,9 +112,13 @@ int PackfileMain(const std::vector<std::string>& args, std::ostream& out, std::o
     out << "packfile " PACKFILE_VERSION " (commit " PACKFILE_COMMIT ")\n";
     return kExitOk;
   }
-  if (name == "--help" || name == "-h" || name == "help") {
+  if (name == "help" && args.size() == 2 && Find(args[1]) != nullptr) {
+    out << CommandHelp(*Find(args[1]));
+    return kExitOk;
+  }
+  if (name == "--help" || name == "-h" || (name == "help" && args.size() == 1)) {
     out << OverallHelp();
     return kExitOk;
   }
-  return diagnostics.Usage("unknown command " + name, "");
+  return diagnostics.Usage("unknown command " + (name == "help" && args.size() > 1 ? args[1] : name), "");
 }

@@ -37,11 +37,6 @@ constexpr std::size_t kManyEntries = 1000;
 // block gives one: the name the launcher is shipped under.
 constexpr char kDefaultStubName[] = "UnPackFile.exe";
 
-struct CWarning {
-  std::string id;
-  std::string text;
-};
-
 struct CBuildRequest {
   std::string launcher;
   std::string out;
@@ -60,6 +55,14 @@ struct CBuildInputs {
   CCollectedInputs collected;
 };
 
+// Every warning's id, and the refusals --allow may accept on purpose.
+std::vector<std::string> BuildAllowIds() {
+  std::vector<std::string> ids = {kAllowUnknownLauncher, "run-bat-bom", "run-bat-lf", "long-name",
+                                  "non-ascii-name", "short-name-alias", "many-entries", "outside-link"};
+  ids.insert(ids.end(), SignAllowIds().begin(), SignAllowIds().end());
+  return ids;
+}
+
 std::vector<COptionDecl> BuildCommandOptions() {
   std::vector<COptionDecl> decls = {
       {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or\nsignature)"},
@@ -72,8 +75,9 @@ std::vector<COptionDecl> BuildCommandOptions() {
        "the name in the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe), never the\n"
        "launcher file's own name"},
       {"--allow", OptionKind::kRepeated, "ID",
-       "accept warning ID (shown with it), even with --strict;\nwith --sign also a certificate refusal: "
-       "certificate-\nexpired, certificate-not-yet-valid, certificate-purpose"},
+       "accept warning ID (shown with it), even with --strict;\nunknown-launcher: build on an image that is not\n"
+       "this project's launcher (a custom stub); with --sign\nalso a certificate refusal: certificate-expired,\n"
+       "certificate-not-yet-valid, certificate-purpose"},
       {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
       {"--progress", OptionKind::kFlag, "",
        "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)"},
@@ -201,7 +205,7 @@ void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& f
 
 // Reads and checks the launcher; the stub name never comes from its file name.
 void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSource& file, CBuildInputs* inputs,
-                  CDiagnostics& diagnostics, std::vector<CWarning>* warnings) {
+                  CDiagnostics& diagnostics) {
   std::string error;
   if (!file.IsOpen()) {
     diagnostics.CannotOpen(request.launcher, file.OpenError());
@@ -213,8 +217,14 @@ void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSo
   }
   inputs->identity = IdentifyLauncher(file, inputs->launcher.pe);
   if (!inputs->identity.ours) {
-    warnings->push_back({"not-launcher", request.launcher + ": not an UnPackFile launcher (" + inputs->identity.why +
-                                             "): a package appended to it would never be extracted"});
+    std::string text = request.launcher + ": " + DescribeLauncher(inputs->identity) +
+                       ": a package appended to it is never extracted";
+    std::vector<std::string> allowed = args.List("--allow");
+    if (std::find(allowed.begin(), allowed.end(), kAllowUnknownLauncher) != allowed.end()) {
+      diagnostics.Note(text + "; built all the same for a custom stub (--allow " + kAllowUnknownLauncher + ")");
+    } else {
+      diagnostics.Error(text + "; --allow " + kAllowUnknownLauncher + " builds on a deliberate custom stub");
+    }
   }
   std::string name = args.Value("--stub-name", inputs->identity.originalName);
   if (name.empty()) name = kDefaultStubName;
@@ -285,7 +295,7 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
   *length = PackageFileLength(contents);
   {
     std::string error;
-    CFileSink sink(temp.Path());
+    CFileSink sink(temp.Path(), CFileSink::CExistingEmpty());
     CProgress shown(*length, progress);
     bool written = sink.IsOpen() && WritePackage(contents, sink, shown.Callback(), &error);
     written = sink.Close() && written;
@@ -325,13 +335,14 @@ int RunBuild(const CCommandRun& run) {
   std::vector<CWarning> warnings;
   CBuildInputs inputs;
   CFileSource launcherFile(request.launcher);
-  ReadLauncher(request, run.args, launcherFile, &inputs, diagnostics, &warnings);
+  ReadLauncher(request, run.args, launcherFile, &inputs, diagnostics);
   std::string error;
   if (run.args.Has("--files-from") &&
       !ReadFileList(run.args.Value("--files-from"), run.in, &request.items, &error)) {
     diagnostics.Error(error, Fault::kCannotCheck);
   }
   bool complete = CollectInputs(request.items, run.args.List("--exclude"), &inputs.collected, diagnostics);
+  warnings.insert(warnings.end(), inputs.collected.warnings.begin(), inputs.collected.warnings.end());
   CheckOutput(request, run.args.List("--exclude"), inputs.collected, diagnostics);
   CheckEntries(request, inputs.collected.files, complete, diagnostics, &warnings);
   if (request.sign) CheckSignInputs(request.signing, diagnostics);
@@ -363,4 +374,5 @@ const CCommand kBuildCommand = {
     "",
     RunBuild,
     kSchema,
+    BuildAllowIds(),
 };

@@ -33,6 +33,9 @@ struct CCommand {
   const char* operands;     // the usage error for a wrong count, e.g. "list takes one FILE"
   int (*run)(const CCommandRun& run);
   const char* jsonSchema;   // the schema of its --json document; nullptr without --json
+  // What its --allow accepts; any other id is a usage error, so that a
+  // misspelt id cannot pass for an accepted one.
+  std::vector<std::string> allowIds;
 };
 
 extern const CCommand kBuildCommand;

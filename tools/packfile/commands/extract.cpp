@@ -4,15 +4,20 @@
 
 #include "bytes/file_bytes.h"
 #include "format/package_layout.h"
+#include "pe/pe_image.h"
 #include "tools/packfile/commands/commands.h"
 #include "tools/packfile/core/cp1252.h"
 #include "tools/packfile/core/exit_codes.h"
+#include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/locate_package.h"
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/shown_name.h"
 #include "tools/packfile/output/extract_output.h"
+#include "tools/packfile/signing/signature.h"
 
 namespace {
+
+constexpr char kSchema[] = "packfile-extract/1";
 
 // Names already standing in the folder are listed up to this many, then counted.
 constexpr std::size_t kShownExisting = 5;
@@ -74,7 +79,43 @@ bool WriteEntry(CByteSource& file, const CWalkEntry& entry, int fd) {
   return true;
 }
 
-int RunExtract(const CCommandRun& run) {
+// A launcher checks its own signature before it extracts anything: what it
+// refuses is refused here too, unless --force, and said either way. A
+// signature that cannot be checked is not taken for a good one.
+void CheckSignatureLikeLauncher(const std::string& path, CByteSource& file, bool force, CDiagnostics& diagnostics) {
+  CPeImage image;
+  std::string error;
+  if (!ReadPeImage(file, &image, &error)) return;
+  CPeDataDirectory table = PeDirectory(image, kPeSecurityDirectory);
+  if (table.size == 0) return;
+  CSignatureFacts facts = CheckSignature(path, table.virtualAddress, table.size, "");
+  std::string why;
+  for (const CFinding& finding : facts.findings) {
+    if (why.empty() && finding.severity == Severity::kFailure && (facts.launcherRefuses || facts.toolMissing)) {
+      why = finding.text;
+    }
+  }
+  if (why.empty()) return;
+  if (force) {
+    diagnostics.Note(path + ": " + why + "; extracted all the same (--force)");
+  } else {
+    diagnostics.Error(path + ": " + why + "; --force extracts it all the same",
+                      facts.toolMissing ? Fault::kCannotCheck : Fault::kBad);
+  }
+}
+
+std::string JsonReport(const std::string& path, const std::string& dir, const CLauncherWalk& walk) {
+  std::string text = "{\"schema\":\"" + std::string(kSchema) + "\",\"file\":" + JsonString(path) +
+                     ",\"directory\":" + JsonString(dir) + ",\"entries\":[";
+  for (std::size_t k = 0; k < walk.entries.size(); ++k) {
+    const CWalkEntry& entry = walk.entries[k];
+    text += std::string(k ? "," : "") + "\n  {\"name\":" + JsonString(Cp1252ToUtf8(RecordName(entry.record))) +
+            ",\"size\":" + std::to_string(entry.record.size) + "}";
+  }
+  return text + "]}\n";
+}
+
+int Extract(const CCommandRun& run, CLauncherWalk* walk) {
   const std::string& path = run.args.operands[0];
   const std::string& dir = run.args.operands[1];
   CDiagnostics& diagnostics = run.diagnostics;
@@ -86,8 +127,9 @@ int RunExtract(const CCommandRun& run) {
   // Headers and records only: the data is read once, when it is written.
   CLocatorRead located;
   if (!LocatePackageOrSay(file, path, diagnostics, &located)) return diagnostics.ExitCode();
-  CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
-  for (const std::string& line : CheckEntries(walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
+  *walk = WalkLikeLauncher(file, located.headerOffset);
+  for (const std::string& line : CheckEntries(*walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
+  CheckSignatureLikeLauncher(path, file, run.args.Has("--force"), diagnostics);
   if (diagnostics.HasErrors()) return diagnostics.ExitCode();
   CExtractOutput output(dir, run.args.Has("--force"));
   if (!output.Ok()) {
@@ -95,11 +137,11 @@ int RunExtract(const CCommandRun& run) {
     return diagnostics.ExitCode();
   }
   if (!run.args.Has("--force")) {
-    for (const std::string& line : ExistingNames(walk, output, dir)) diagnostics.Error(line);
+    for (const std::string& line : ExistingNames(*walk, output, dir)) diagnostics.Error(line);
     if (diagnostics.HasErrors()) return diagnostics.ExitCode();
   }
-  for (std::size_t k = 0; k < walk.entries.size(); ++k) {
-    const CWalkEntry& entry = walk.entries[k];
+  for (std::size_t k = 0; k < walk->entries.size(); ++k) {
+    const CWalkEntry& entry = walk->entries[k];
     int fd = output.Create(Cp1252ToUtf8(RecordName(entry.record)));
     bool written = fd >= 0 && WriteEntry(file, entry, fd);
     std::string reason = written ? "" : SystemReason();
@@ -117,7 +159,23 @@ int RunExtract(const CCommandRun& run) {
     diagnostics.Error(output.Error() + "; nothing was extracted");
     return diagnostics.ExitCode();
   }
-  run.out << walk.entries.size() << " entries written to " << ShownText(dir) << "\n";
+  return kExitOk;
+}
+
+int RunExtract(const CCommandRun& run) {
+  CLauncherWalk walk;
+  int code = Extract(run, &walk);
+  bool json = run.args.Has("--json");
+  const std::string& dir = run.args.operands[1];
+  if (code != kExitOk) {
+    if (json) run.out << JsonErrorDocument(kSchema, run.args.operands[0], run.diagnostics.Errors());
+    return code;
+  }
+  if (json) {
+    run.out << JsonReport(run.args.operands[0], dir, walk);
+  } else {
+    run.out << walk.entries.size() << " entries written to " << ShownText(dir) << "\n";
+  }
   return kExitOk;
 }
 
@@ -126,16 +184,21 @@ int RunExtract(const CCommandRun& run) {
 const CCommand kExtractCommand = {
     "extract",
     "write the entries into a folder",
-    "extract [--force] FILE DIR",
+    "extract [--force] [--json] FILE DIR",
     "Writes the entries a launcher would extract from FILE into DIR (created if\n"
     "missing). Names are checked as build checks them; nothing is written when\n"
     "one is unsafe, an entry is cut short or the layout fails verify. Entries are\n"
     "written into a private folder inside DIR and moved into place only when all\n"
-    "are complete; a link in DIR is never followed. FILE's data is read once.\n",
-    {{"--force", OptionKind::kFlag, "", "replace files or links that already stand at an entry's name"}},
+    "are complete; a link in DIR is never followed. FILE's data is read once.\n"
+    "A signed FILE that a launcher refuses (changed after signing, a damaged\n"
+    "signature block) is refused too, saying why.\n",
+    {{"--force", OptionKind::kFlag, "", "replace files or links that already stand at an entry's\n"
+                                        "name, and extract a file a launcher refuses (saying so)"},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-extract/1, see the README)"}},
     2,
     2,
     "extract takes FILE and DIR",
     RunExtract,
-    nullptr,
+    kSchema,
+    {},
 };

@@ -7,12 +7,13 @@
 #include "tools/packfile/core/entry_digest.h"
 #include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/json_text.h"
+#include "tools/packfile/core/launcher_image.h"
 #include "tools/packfile/core/locate_package.h"
 #include "tools/packfile/core/shown_name.h"
 
 namespace {
 
-constexpr char kSchema[] = "packfile-list/2";
+constexpr char kSchema[] = "packfile-list/3";
 
 std::string Row(unsigned long long offset, unsigned long long size, const std::string& name) {
   char numbers[64];
@@ -25,8 +26,8 @@ std::string DataSha256(CByteSource& file, const CWalkEntry& entry) {
 }
 
 void PrintJson(CByteSource& file, const std::string& path, const CLocatorRead& located, const CLauncherWalk& walk,
-               bool sha256, std::ostream& out) {
-  out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path)
+               const CLauncherIdentity& launcher, bool sha256, std::ostream& out) {
+  out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path) << LauncherJson(launcher)
       << ",\"headerOffset\":" << located.headerOffset
       << ",\"certificateTableSize\":" << (located.certificateSize > 0 ? located.certificateSize : 0)
       << ",\"entries\":[";
@@ -41,9 +42,10 @@ void PrintJson(CByteSource& file, const std::string& path, const CLocatorRead& l
   out << "],\n \"stopOffset\":" << walk.stopOffset << "}\n";
 }
 
-void PrintText(CByteSource& file, const CLocatorRead& located, const CLauncherWalk& walk, bool sha256,
-               std::ostream& out) {
-  out << "header offset: " << located.headerOffset << "\n"
+void PrintText(CByteSource& file, const CLocatorRead& located, const CLauncherWalk& walk,
+               const CLauncherIdentity& launcher, bool sha256, std::ostream& out) {
+  out << "launcher: " << DescribeLauncher(launcher) << "\n"
+      << "header offset: " << located.headerOffset << "\n"
       << "certificate table: " << (located.certificateSize > 0 ? located.certificateSize : 0) << " bytes\n"
       << "entries: " << walk.entries.size() << "\n"
       << "        offset            size  name" << (sha256 ? "  (sha256)" : "") << "\n";
@@ -65,10 +67,14 @@ int RunList(const CCommandRun& run) {
   } else if (LocatePackageOrSay(file, path, run.diagnostics, &located)) {
     // Headers and records only: the entries' data is read for --sha256 alone.
     CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
+    CPeImage image;
+    std::string error;
+    CLauncherIdentity launcher;
+    if (ReadPeImage(file, &image, &error)) launcher = IdentifyLauncher(file, image);
     if (json) {
-      PrintJson(file, path, located, walk, run.args.Has("--sha256"), run.out);
+      PrintJson(file, path, located, walk, launcher, run.args.Has("--sha256"), run.out);
     } else {
-      PrintText(file, located, walk, run.args.Has("--sha256"), run.out);
+      PrintText(file, located, walk, launcher, run.args.Has("--sha256"), run.out);
     }
     return kExitOk;
   }
@@ -82,19 +88,21 @@ const CCommand kListCommand = {
     "list",
     "show the package as a launcher reads it",
     "list [--json] [--sha256] FILE",
-    "Shows the header offset, the certificate table size and one row per entry\n"
-    "(record offset, data size, name), read the way the launcher reads them:\n"
+    "Shows the launcher (version, architecture), the header offset, the\n"
+    "certificate table size and one row per entry (record offset, data size,\n"
+    "name), read the way the launcher reads them:\n"
     "the certificate size from byte 156 of the PE headers (byte 172 in a PE32+\n"
     "image), the stub header before that table, then the records until one's\n"
     "count stops the walk. Only headers and records are read. A file whose\n"
     "layout verify would fail (a cut download, say) is refused with the reasons\n"
     "and exit code 1.\n",
     {{"--sha256", OptionKind::kFlag, "", "add each entry's SHA-256 (reads the data)"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-list/2, see the README),\n"
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-list/3, see the README),\n"
                                        "with an \"error\" member when the file is refused"}},
     1,
     1,
     "list takes one FILE",
     RunList,
     kSchema,
+    {},
 };

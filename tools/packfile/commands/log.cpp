@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr char kSchema[] = "packfile-log/2";
+constexpr char kSchema[] = "packfile-log/3";
 
 constexpr char kErrNote[] =
     "Err:n at the end of every log line is the thread's last system error when the line\n"
@@ -54,6 +54,13 @@ void PrintText(const std::string& path, const CLogDecoded& log, std::ostream& ou
       out << "  failed:    " << ShownText(failed.file)
           << (failed.reason.empty() ? "" : ": " + ShownText(failed.reason)) << "\n";
     }
+    for (const CFileError& error : run.fileErrors) {
+      out << "  error:     " << ShownText(error.message) << " [Err " << ShownText(error.reason) << "]\n";
+      if (error.kind == FileErrorKind::kLeftover) out << "  stepped:   " << ShownText(error.meaning) << "\n";
+      if (!error.meaning.empty() && error.kind != FileErrorKind::kLeftover) {
+        out << "  refused:   " << ShownText(error.meaning) << "\n";
+      }
+    }
     if (run.commandLogged) {
       out << "  command:   " << ShownText(run.file) << " " << ShownText(run.param) << "\n"
           << "  work dir:  " << ShownText(run.dir) << "\n";
@@ -89,7 +96,16 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
       out << (f ? "," : "") << "{\"file\":" << JsonString(run.failed[f].file)
           << ",\"reason\":" << JsonString(run.failed[f].reason) << "}";
     }
-    out << "],\"command\":";
+    out << "],\"fileErrors\":[";
+    for (std::size_t f = 0; f < run.fileErrors.size(); ++f) {
+      const CFileError& error = run.fileErrors[f];
+      out << (f ? "," : "") << "{\"message\":" << JsonString(error.message)
+          << ",\"path\":" << JsonString(error.path) << ",\"lastError\":" << error.lastError
+          << ",\"reason\":" << JsonString(error.reason) << ",\"kind\":\"" << FileErrorKindName(error.kind)
+          << "\",\"meaning\":" << (error.meaning.empty() ? std::string("null") : JsonString(error.meaning)) << "}";
+    }
+    out << "],\"refusal\":" << (run.refusal.empty() ? std::string("null") : JsonString(run.refusal));
+    out << ",\"command\":";
     if (run.commandLogged) {
       out << "{\"dir\":" << JsonString(run.dir) << ",\"file\":" << JsonString(run.file)
           << ",\"param\":" << JsonString(run.param) << "}";
@@ -108,6 +124,7 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
 // Why the last run's command counts as failed for --check; empty when it ran and exited 0.
 std::string LastRunFailure(const CLogDecoded& log) {
   const CLogRun& run = log.runs.back();
+  if (!run.refusal.empty()) return "the last run was refused: " + run.refusal;
   if (!run.packageFound) return "the last run found no package";
   if (run.executeFailed) return "the last run's command did not start";
   if (!run.childDone) return "the last run logged no exit code for its command (" + Child(run) + ")";
@@ -156,16 +173,21 @@ const CCommand kLogCommand = {
     "Decodes the launcher's log (C:\\Windows\\Temp\\unpack.log: UTF-16LE, appended\n"
     "run after run; a byte-order mark added by an editor is skipped) and prints\n"
     "one summary per run: the system, the launcher and its package, the files\n"
-    "expected, written and failed (with the file error), the command, and the\n"
-    "child's exit code. Exits 3 when FILE cannot be read, 1 when it holds no\n"
+    "expected, written and failed (with the file error), every file error line\n"
+    "with its Err value in words and what the launcher did about it (refused a\n"
+    "damaged signature, stepped around a leftover, found no program), the\n"
+    "command, and the child's exit code. Exits 3 when FILE cannot be read, 1 when it holds no\n"
     "launcher line.\n",
-    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: no package, a file\n"
-                                        "not written, its command did not start, exited\n"
+    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: the launcher refused\n"
+                                        "it (a signature that no longer matches, a damaged\n"
+                                        "signature block, a program not found), no package, a\n"
+                                        "file not written, its command did not start, exited\n"
                                         "non-zero or was not waited for"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-log/2, see the README)"}},
+     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-log/3, see the README)"}},
     1,
     1,
     "log takes one FILE",
     RunLog,
     kSchema,
+    {},
 };

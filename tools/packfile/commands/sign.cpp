@@ -113,4 +113,5 @@ const CCommand kSignCommand = {
     "sign takes one FILE",
     RunSign,
     kSchema,
+    SignAllowIds(),
 };

@@ -44,7 +44,8 @@ void PrintJson(const std::string& path, const CVerifyReport& report, bool isSign
                std::ostream& out) {
   out << "{\"schema\":\"" << kSchema << "\",\"file\":" << JsonString(path)
       << ",\"passed\":" << (report.Passed() ? "true" : "false") << ",\"signed\":" << (isSigned ? "true" : "false")
-      << ",\"launcherEntries\":" << report.launcherEntries << ",\"signature\":" << SignatureJson(signature)
+      << ",\"launcherEntries\":" << report.launcherEntries << LauncherJson(report.launcher)
+      << ",\"signature\":" << SignatureJson(signature)
       << ",\"checks\":[";
   for (std::size_t k = 0; k < report.findings.size(); ++k) {
     const CFinding& finding = report.findings[k];
@@ -69,7 +70,8 @@ int RunVerify(const CCommandRun& run) {
   if (!file.IsOpen()) run.diagnostics.CannotOpen(path, file.OpenError());
   if (run.diagnostics.HasErrors()) return Refuse(run, path);
 
-  CVerifyReport report = VerifyPackage(file);
+  std::vector<std::string> allowed = run.args.List("--allow");
+  CVerifyReport report = VerifyPackage(file, true, !allowed.empty());
   std::string error;
   CPeImage image;
   bool isImage = ReadPeImage(file, &image, &error);
@@ -100,10 +102,14 @@ int RunVerify(const CCommandRun& run) {
     run.out << ShownText(path) << ": a launcher extracts exactly its " << report.launcherEntries << " entries"
             << (isSigned ? ", and the signature matches the file" : "") << "\n";
   } else {
+    // A file a launcher refuses says so first: it installs nothing at all.
+    SignatureDamage damage = report.tableDamage != SignatureDamage::kNone ? report.tableDamage
+                             : signature.launcherRefuses                  ? signature.damage
+                                                                          : SignatureDamage::kNone;
     run.out << ShownText(path)
-            << (code == kExitCannotCheck          ? ": NOT CHECKED\n"
-                : signature.launcherRefuses ? ": FAILED: a launcher refuses it, as it no longer matches its signature\n"
-                                            : ": FAILED\n");
+            << (code == kExitCannotCheck           ? std::string(": NOT CHECKED\n")
+                : damage != SignatureDamage::kNone ? ": FAILED: " + LauncherRefusalText(damage) + "\n"
+                                                   : std::string(": FAILED\n"));
   }
   return code;
 }
@@ -122,10 +128,13 @@ const CCommand kVerifyCommand = {
     "or --ca unreadable, osslsigncode missing for a signed file).\n",
     {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
                                            "an unsigned file then fails"},
+     {"--allow", OptionKind::kRepeated, "ID",
+      "unknown-launcher: pass an image that is not this\nproject's launcher (a deliberate custom stub)"},
      {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/3, see the README)"}},
     1,
     1,
     "verify takes one FILE",
     RunVerify,
     kSchema,
+    {kAllowUnknownLauncher},
 };

@@ -15,6 +15,13 @@ enum class Fault {
   kCannotCheck,  // a file missing or unreadable, a tool missing (exit code 3)
 };
 
+// A warning kept until every check has run: --strict may make it an error,
+// and --allow ID accept it.
+struct CWarning {
+  std::string id;    // e.g. "run-bat-lf"
+  std::string text;
+};
+
 class CDiagnostics {
  public:
   explicit CDiagnostics(std::ostream& err) : err_(err) {}

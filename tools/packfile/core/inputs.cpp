@@ -1,6 +1,7 @@
 #include "tools/packfile/core/inputs.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -13,10 +14,37 @@ namespace {
 
 struct CCollector {
   const std::vector<std::string>& excludes;
-  std::vector<CInputFile>* files;
-  std::size_t* excluded;
-  std::vector<std::string>* folders;
+  CCollectedInputs* inputs;
+  std::vector<fs::path> roots;  // the folders given, resolved
   CDiagnostics& diagnostics;
+
+  // True when `path` lies in one of the folders given (compared resolved).
+  bool InsideRoots(const fs::path& path) const {
+    for (const fs::path& root : roots) {
+      auto mismatch = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+      if (mismatch.first == root.end()) return true;
+    }
+    return false;
+  }
+
+  // A link is packed as what it leads to; false after reporting one that
+  // leads nowhere. One that leads out of the folders given is named, since
+  // it packs a file nobody put in the product (a system file, say).
+  bool CheckLink(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) return true;
+    fs::path target = fs::read_symlink(path, ec);
+    fs::path resolved = fs::canonical(path, ec);
+    if (ec) {
+      diagnostics.Error(path.string() + ": a symbolic link that leads nowhere (to " + target.string() + ")");
+      return false;
+    }
+    if (!InsideRoots(resolved)) {
+      inputs->warnings.push_back({"outside-link", path.string() + ": a symbolic link leading outside the folders "
+                                                  "given, to " + resolved.string() + ": packed as that file"});
+    }
+    return true;
+  }
 
   bool Excluded(const std::string& name) const {
     for (const std::string& glob : excludes) {
@@ -27,9 +55,10 @@ struct CCollector {
 
   void AddFile(const fs::path& path, const std::string& name) {
     if (Excluded(name)) {
-      ++*excluded;
+      ++inputs->excluded;
       return;
     }
+    if (!CheckLink(path)) return;
     std::error_code ec;
     CInputFile file;
     file.path = path.string();
@@ -38,11 +67,17 @@ struct CCollector {
       diagnostics.Error(file.path + ": " + ec.message(), Fault::kCannotCheck);
       return;
     }
+    // Found now, not halfway through writing the installer.
+    errno = 0;
+    if (!std::ifstream(file.path, std::ios::binary)) {
+      diagnostics.CannotOpen(file.path, errno != 0 ? SystemReason() : "cannot be opened");
+      return;
+    }
     if (!Utf8ToCp1252(name, &file.name)) {
       diagnostics.Error(file.path + ": the name " + name + " is not UTF-8 text that Windows-1252 can hold");
       return;
     }
-    files->push_back(file);
+    inputs->files.push_back(file);
   }
 
   void AddFolder(const fs::path& folder) {
@@ -66,7 +101,7 @@ struct CCollector {
         }
       } else if (fs::is_regular_file(status)) {
         AddFile(child, child.filename().string());
-      } else {
+      } else if (fs::exists(status) || CheckLink(child)) {
         diagnostics.Error(child.string() + ": not a regular file");
       }
     }
@@ -82,13 +117,12 @@ struct CCollector {
       status = fs::status(fs::path(path), ec);
       if (fs::is_regular_file(status)) {
         AddFile(path, name);
-      } else {
+      } else if (CheckLink(path)) {
         diagnostics.Error(path + ": no such file (for the entry " + name + ")", Fault::kCannotCheck);
       }
     } else if (!fs::exists(status)) {
-      diagnostics.Error(text + ": no such file or folder", Fault::kCannotCheck);
+      if (CheckLink(text)) diagnostics.Error(text + ": no such file or folder", Fault::kCannotCheck);
     } else if (fs::is_directory(status)) {
-      folders->push_back(text);
       AddFolder(text);
     } else if (fs::is_regular_file(status)) {
       AddFile(text, fs::path(text).filename().string());
@@ -178,7 +212,15 @@ bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vec
 bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
                    CCollectedInputs* inputs, CDiagnostics& diagnostics) {
   std::size_t errorsBefore = diagnostics.Errors().size();
-  CCollector collector{excludes, &inputs->files, &inputs->excluded, &inputs->folders, diagnostics};
+  CCollector collector{excludes, inputs, {}, diagnostics};
+  // Every folder first: a link named before its folder may lead into it.
+  for (const std::string& item : items) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::status(item, ec))) continue;
+    inputs->folders.push_back(item);
+    fs::path resolved = fs::canonical(item, ec);
+    if (!ec) collector.roots.push_back(resolved);
+  }
   for (const std::string& item : items) collector.AddItem(item);
   return diagnostics.Errors().size() == errorsBefore;
 }

@@ -26,6 +26,7 @@ bool MatchesGlob(const std::string& glob, const std::string& name);
 
 struct CCollectedInputs {
   std::vector<CInputFile> files;
+  std::vector<CWarning> warnings;    // e.g. a link leading out of the folders given
   std::size_t excluded = 0;          // files left out by an exclusion
   std::vector<std::string> folders;  // the folders named as items
 };
@@ -33,9 +34,11 @@ struct CCollectedInputs {
 // Expands `items` in order: a file stands for itself, a folder for its files
 // sorted by name, NAME=PATH for the file PATH stored as NAME (an item that
 // exists as a path is always a path). Files whose entry name matches one of
-// `excludes` (shell globs) are left out and counted. Returns false after
-// reporting each problem (a path that is missing or unreadable: kCannotCheck;
-// a folder inside a folder, neither file nor folder, a name that
-// Windows-1252 cannot hold: kBad); `inputs` then holds the rest.
+// `excludes` (shell globs) are left out and counted. A symbolic link is
+// packed as the file it leads to; one leading out of every folder given gets
+// warning outside-link. Returns false after reporting each problem (a path
+// that is missing or cannot be opened for reading: kCannotCheck; a folder
+// inside a folder, neither file nor folder, a link that leads nowhere, a
+// name that Windows-1252 cannot hold: kBad); `inputs` then holds the rest.
 bool CollectInputs(const std::vector<std::string>& items, const std::vector<std::string>& excludes,
                    CCollectedInputs* inputs, CDiagnostics& diagnostics);

@@ -5,6 +5,7 @@
 
 #include "pe/pe_resources.h"
 #include "tools/packfile/core/cp1252.h"
+#include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/package_facts.h"
 
 using std::to_string;
@@ -107,9 +108,24 @@ CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe) {
   if (identity.fileVersion.empty()) {
     identity.why = "its version block has no fixed part";
   } else if (!HoldsUtf16(data, kProductName)) {
-    identity.why = "its version block does not name the product";
+    // What it is instead, so that a wrong file given by mistake is recognised.
+    std::string product = VersionString(data, u"ProductName");
+    identity.why = "its version block names " + (product.empty() ? std::string("no product") : "product " + product) +
+                   (identity.originalName.empty() ? "" : ", file " + identity.originalName) + ", version " +
+                   identity.fileVersion;
   } else {
     identity.ours = true;
   }
   return identity;
+}
+
+std::string LauncherJson(const CLauncherIdentity& identity) {
+  return std::string(",\"launcherKnown\":") + (identity.ours ? "true" : "false") + ",\"launcherVersion\":" +
+         (identity.fileVersion.empty() ? std::string("null") : JsonString(identity.fileVersion)) +
+         ",\"launcherArchitecture\":" + JsonString(identity.architecture);
+}
+
+std::string DescribeLauncher(const CLauncherIdentity& identity) {
+  if (!identity.ours) return "not an UnPackFile launcher (" + identity.why + "), " + identity.architecture;
+  return "UnPackFile launcher " + identity.fileVersion + ", " + identity.architecture;
 }

@@ -40,3 +40,16 @@ std::string VersionString(const std::vector<std::uint8_t>& block, const std::u16
 // product, is some other program, and a package appended to it would never
 // be extracted.
 CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe);
+
+// The identity as one phrase for reports: "UnPackFile launcher 2.0.3.352,
+// 32-bit x86", or "not an UnPackFile launcher (why), 32-bit x86".
+std::string DescribeLauncher(const CLauncherIdentity& identity);
+
+// The identity as JSON members for list and verify, each led by a comma:
+// "launcherKnown", "launcherVersion" (null without a version block) and
+// "launcherArchitecture".
+std::string LauncherJson(const CLauncherIdentity& identity);
+
+// The --allow id that accepts an image which is not this project's launcher
+// (a deliberate custom stub).
+constexpr char kAllowUnknownLauncher[] = "unknown-launcher";

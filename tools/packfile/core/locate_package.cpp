@@ -26,15 +26,8 @@ bool LocatePackageOrSay(CByteSource& file, const std::string& path, CDiagnostics
   *located = LocatePackage(file, &note);
   if (!note.empty()) diagnostics.Note(note);
   CVerifyReport report = VerifyPackage(file, false);
-  if (!located->found) {
-    // A launcher with nothing appended says so rather than what its last bytes hold.
-    std::string why = "no package: " + located->failure;
-    for (const CFinding& finding : report.findings) {
-      if (finding.check == CheckId::kStubHeader && finding.text.rfind("no package", 0) == 0) why = finding.text;
-    }
-    diagnostics.Error(path + ": " + why);
-    return false;
-  }
+  // verify's reasons first: a cut file is named by its certificate table, not
+  // by whatever its last bytes hold where the stub header should be.
   bool holds = true;
   for (const CFinding& finding : report.findings) {
     if (finding.severity != Severity::kFailure || !IsLayoutCheck(finding.check)) continue;
@@ -42,6 +35,10 @@ bool LocatePackageOrSay(CByteSource& file, const std::string& path, CDiagnostics
     holds = false;
     // Without a package the layout rules after it say nothing more.
     if (finding.text.rfind("no package", 0) == 0) return false;
+  }
+  if (!located->found) {
+    if (holds) diagnostics.Error(path + ": no package: " + located->failure);
+    return false;
   }
   if (!holds) diagnostics.Error(path + ": the package is not laid out as a launcher reads it");
   return holds;

@@ -1,8 +1,10 @@
 #include "tools/packfile/core/log_decoder.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
+#include "pe/signature_answers.h"
 #include "tools/packfile/core/cp1252.h"
 
 namespace {
@@ -33,14 +35,140 @@ bool StartsWith(const std::string& text, const std::string& prefix, std::string*
 
 std::int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
-// Files set out to write but never finished, with the file error logged after each.
-void CloseFiles(CLogRun* run) {
-  std::map<std::string, int> done;
-  for (const std::string& file : run->written) ++done[file];
-  std::size_t error = 0;
-  for (const std::string& file : run->expected) {
-    if (done[file]-- > 0) continue;
-    run->failed.push_back(CFailedFile{file, error < run->errors.size() ? run->errors[error++] : ""});
+// The launcher's file error sentences around the name they are about
+// (its string resources, cause 1 to 14).
+const struct {
+  const char* before;
+  const char* after;
+} kSentences[] = {
+    {"An unknown error occurred while accessing ", "."},
+    {"", " was not found."},
+    {"", " contains an incorrect path."},
+    {"Could not open ", " because there are too many open files."},
+    {"Access to ", " was denied."},
+    {"An incorrect file handle was associated with ", "."},
+    {"Could not remove ", " because it is the current directory."},
+    {"Could not create ", " because the directory is full."},
+    {"Seek failed on ", ""},
+    {"Encountered a hardware I/O error while accessing ", "."},
+    {"Encountered a sharing violation while accessing ", "."},
+    {"Encountered a locking violation while accessing ", "."},
+    {"Disk full while accessing ", "."},
+    {"Attempted to access ", " past its end."},
+};
+
+std::string SentencePath(const std::string& message) {
+  for (const auto& sentence : kSentences) {
+    std::string before = sentence.before, after = sentence.after;
+    if (message.size() > before.size() + after.size() && message.compare(0, before.size(), before) == 0 &&
+        message.compare(message.size() - after.size(), after.size(), after) == 0) {
+      return message.substr(before.size(), message.size() - before.size() - after.size());
+    }
+  }
+  return "";
+}
+
+// The system errors a launcher's file error lines carry, in words.
+const struct {
+  std::int64_t code;
+  const char* name;
+  const char* words;
+} kSystemErrors[] = {
+    {0, "ERROR_SUCCESS", "no error"},
+    {2, "ERROR_FILE_NOT_FOUND", "not found"},
+    {3, "ERROR_PATH_NOT_FOUND", "its folder does not exist"},
+    {5, "ERROR_ACCESS_DENIED", "access denied"},
+    {32, "ERROR_SHARING_VIOLATION", "another process holds it open"},
+    {33, "ERROR_LOCK_VIOLATION", "another process has locked part of it"},
+    {39, "ERROR_HANDLE_DISK_FULL", "the disk is full"},
+    {80, "ERROR_FILE_EXISTS", "something is already there"},
+    {112, "ERROR_DISK_FULL", "the disk is full"},
+    {123, "ERROR_INVALID_NAME", "not a valid name"},
+    {145, "ERROR_DIR_NOT_EMPTY", "the folder is not empty"},
+    {183, "ERROR_ALREADY_EXISTS", "something is already there"},
+    {206, "ERROR_FILENAME_EXCED_RANGE", "the path is too long"},
+    {267, "ERROR_DIRECTORY", "not a folder"},
+    {1155, "ERROR_NO_ASSOCIATION", "no program is associated with this kind of file"},
+    {1920, "ERROR_CANT_ACCESS_FILE", "the system cannot open it (a link it will not follow)"},
+};
+
+std::string ErrorName(std::int64_t value) {
+  for (const auto& known : kSystemErrors) {
+    if (known.code == value) return known.name;
+  }
+  const char* answer = SignatureAnswerName(static_cast<std::uint32_t>(value));
+  return answer != nullptr ? answer : "error " + std::to_string(value);
+}
+
+std::string ErrorWords(std::int64_t value, std::int32_t signSize) {
+  char number[32];
+  std::snprintf(number, sizeof(number), value < 0 ? "0x%08llX" : "%lld",
+                static_cast<long long>(value < 0 ? static_cast<std::uint32_t>(value) : value));
+  for (const auto& known : kSystemErrors) {
+    if (known.code == value) return std::string(known.name) + " (" + number + "): " + known.words;
+  }
+  auto answer = static_cast<std::uint32_t>(value);
+  if (const char* name = SignatureAnswerName(answer)) {
+    return std::string(name) + " (" + number + "): " +
+           (SignatureAnswerRefuses(answer, signSize) || answer == kCryptFileError
+                ? "the signature check's answer that refuses the image"
+                : "the signature check's answer on trust, which refuses nothing");
+  }
+  return std::string("system error ") + number;
+}
+
+// "unpack" or "unpack.XXXXXXXX", the names a launcher gives its work directory.
+bool IsWorkDirectoryName(std::string path) {
+  while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  std::string name = path.substr(path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1);
+  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return name == "unpack" || name.rfind("unpack.", 0) == 0;
+}
+
+// Windows compares names without regard to case.
+bool SameWindowsPath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[k]) != lower(b[k])) return false;
+  }
+  return true;
+}
+
+// What a file error line stands for, by the name it is about, its Err value
+// and where in the run it comes.
+void Classify(const CLogRun& run, CFileError* error) {
+  auto answer = static_cast<std::uint32_t>(error->lastError);
+  auto signSize = static_cast<std::int32_t>(run.certificateSize);
+  // A file being written, or the launcher's own image (which the locator failed to open), is no program.
+  bool expected = (!run.expected.empty() && SameWindowsPath(error->path, run.expected.back())) ||
+                  SameWindowsPath(error->path, run.executable);
+  const char* name = SignatureAnswerName(answer);
+  std::string named = error->lastError < 0 && name != nullptr ? std::string(" (") + name + ")" : "";
+  // Only the launcher's check of its own signature logs such answers.
+  if (error->lastError < 0 && answer == kCryptFileError) {
+    error->kind = FileErrorKind::kSignature;
+    error->meaning = "the certificate table does not end the file" + named +
+                     ": the launcher refused its own image, extracted nothing and ran nothing";
+  } else if (error->lastError < 0 && SignatureAnswerRefuses(answer, signSize)) {
+    error->kind = FileErrorKind::kSignature;
+    bool digest = answer == kTrustBadDigest || answer == kNteBadSignature;
+    error->meaning = std::string(digest ? "the signature no longer matches the file" : "the signature block is damaged") +
+                     named + ": the launcher refused its own image, extracted nothing and ran nothing";
+  } else if (!expected && !run.commandLogged && IsWorkDirectoryName(error->path)) {
+    error->kind = FileErrorKind::kLeftover;
+    error->meaning = error->lastError == 0
+                         ? error->path + " was a launcher's own leftover and was cleared"
+                         : error->path + " was in the way (" + ErrorName(error->lastError) +
+                               "): the launcher left it alone and worked in the directory of the dir line";
+  } else if (!expected && error->lastError == 2 && !error->path.empty()) {
+    error->kind = FileErrorKind::kProgram;
+    error->meaning = "the program " + error->path +
+                     " was not found where no other user can write (the work directory, the system and Windows "
+                     "directories, the machine's PATH): not started";
+  } else if (error->lastError == 1155 && !error->path.empty()) {
+    error->kind = FileErrorKind::kProgram;
+    error->meaning = "the machine's own associations have no open command for " + error->path + ": not started";
   }
 }
 
@@ -65,7 +193,16 @@ void Apply(const CLogLine& line, CLogRun* run) {
   } else if (line.source == "CUnPack::UnPackFiles" && StartsWith(m, "UnPack total ", &rest)) {
     run->totalLogged = Number(rest);
   } else if (line.source == "CUtility::FileException") {
-    run->errors.push_back(m);
+    CFileError error;
+    error.message = m;
+    error.path = SentencePath(m);
+    error.lastError = line.lastError;
+    error.reason = ErrorWords(line.lastError, static_cast<std::int32_t>(run->certificateSize));
+    Classify(*run, &error);
+    if (error.kind == FileErrorKind::kSignature || error.kind == FileErrorKind::kProgram) {
+      if (run->refusal.empty()) run->refusal = error.meaning;
+    }
+    run->fileErrors.push_back(error);
   } else if (line.source == "CUnPackFileApp::InitInstance" && StartsWith(m, "dir:", &rest)) {
     // "dir:%s file:%s param:%s": the last " file:" and " param:" split it.
     std::string::size_type param = rest.rfind(" param:");
@@ -90,7 +227,32 @@ void Apply(const CLogLine& line, CLogRun* run) {
   }
 }
 
+// Files set out to write but never finished, with the file error logged after each.
+void CloseFiles(CLogRun* run) {
+  std::map<std::string, int> done;
+  for (const std::string& file : run->written) ++done[file];
+  std::vector<const CFileError*> errors;
+  for (const CFileError& error : run->fileErrors) {
+    if (error.kind == FileErrorKind::kFile) errors.push_back(&error);
+  }
+  std::size_t error = 0;
+  for (const std::string& file : run->expected) {
+    if (done[file]-- > 0) continue;
+    run->failed.push_back(CFailedFile{file, error < errors.size() ? errors[error++]->message : ""});
+  }
+}
+
 }  // namespace
+
+const char* FileErrorKindName(FileErrorKind kind) {
+  switch (kind) {
+    case FileErrorKind::kFile: return "file";
+    case FileErrorKind::kSignature: return "signature";
+    case FileErrorKind::kLeftover: return "leftover";
+    case FileErrorKind::kProgram: return "program";
+  }
+  return "";
+}
 
 bool ParseLogLine(const std::string& text, CLogLine* line) {
   // "[pid]" then the timestamp (19 characters or none), two blanks, the

@@ -22,6 +22,26 @@ struct CFailedFile {
   std::string reason;     // the file error's message, when one was logged
 };
 
+// What a file error line of a run stands for.
+enum class FileErrorKind {
+  kFile,       // a file the extractor could not write (or another file error)
+  kSignature,  // the launcher refused its own image: the signature check's answer
+  kLeftover,   // something in the way of the work directory, stepped around or cleared
+  kProgram,    // the program to run was not found where no neighbour writes
+};
+
+struct CFileError {
+  std::string message;        // the sentence as logged
+  std::string path;           // the name the sentence is about; empty when no sentence matched
+  std::int64_t lastError = 0; // the line's Err value: the system error or the signature answer
+  std::string reason;         // that value in words, e.g. "ERROR_ALREADY_EXISTS (183): something is already there"
+  FileErrorKind kind = FileErrorKind::kFile;
+  std::string meaning;        // what the launcher did, for every kind but kFile
+};
+
+// The name of a file error kind in JSON: "file", "signature", "leftover", "program".
+const char* FileErrorKindName(FileErrorKind kind);
+
 struct CLogRun {
   std::string pid;
   std::string start, end;             // times of the first and last line
@@ -33,7 +53,8 @@ struct CLogRun {
   std::vector<std::string> expected;  // files the extractor set out to write
   std::vector<std::string> written;   // files it finished
   std::vector<CFailedFile> failed;    // expected but not written
-  std::vector<std::string> errors;    // file-error messages of the run
+  std::vector<CFileError> fileErrors; // every file error line of the run, in order
+  std::string refusal;                // why the launcher refused to go on (signature, program); empty when it did not
   std::int64_t totalLogged = -1;      // the extractor's own total line
   std::string dir, file, param;       // the composed command
   bool commandLogged = false;

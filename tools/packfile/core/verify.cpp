@@ -6,6 +6,8 @@
 #include "format/package_reader.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
+#include "pe/signature_answers.h"
+#include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/package_facts.h"
 #include "tools/packfile/core/shown_name.h"
@@ -22,8 +24,8 @@ using std::to_string;
 
 class CChecker {
  public:
-  CChecker(CByteSource& file, bool checkSum, CVerifyReport* report)
-      : file_(file), checkSum_(checkSum), report_(report) {}
+  CChecker(CByteSource& file, bool checkSum, bool allowUnknownLauncher, CVerifyReport* report)
+      : file_(file), checkSum_(checkSum), allowUnknownLauncher_(allowUnknownLauncher), report_(report) {}
 
   void Run();
 
@@ -47,9 +49,11 @@ class CChecker {
   void CheckNames();
   void CheckSequenceAndTotal();
   void CheckCheckSum();
+  void CheckLauncher();
 
   CByteSource& file_;
   bool checkSum_;
+  bool allowUnknownLauncher_;
   CVerifyReport* report_;
   CPeImage image_;
   CPackageFacts facts_;
@@ -77,12 +81,13 @@ bool CChecker::CheckCertificateTable() {
     Add(CheckId::kCertificateTable, Severity::kOk, "unsigned: no certificate table");
     return true;
   }
-  std::uint64_t end = std::uint64_t{table.virtualAddress} + table.size;
   std::string where = "the certificate table (offset " + to_string(table.virtualAddress) + ", " +
                       to_string(table.size) + " bytes)";
-  if (end != facts_.fileLength) {
+  if (!CertificateTableEndsFile(table.virtualAddress, static_cast<std::int32_t>(table.size), facts_.fileLength)) {
+    report_->tableDamage = SignatureDamage::kTableNotAtEnd;
     Add(CheckId::kCertificateTable, Severity::kFailure,
-        where + " does not end the file (" + to_string(facts_.fileLength) + " bytes)");
+        where + " does not end the file (" + to_string(facts_.fileLength) + " bytes): " +
+            LauncherRefusalText(SignatureDamage::kTableNotAtEnd));
     return false;
   }
   if (table.virtualAddress % 8 != 0) {
@@ -97,7 +102,9 @@ bool CChecker::CheckCertificateTable() {
     std::memcpy(&type, header + 6, 2);
   }
   if (length < 8 || length > table.size) {
-    Add(CheckId::kCertificateTable, Severity::kFailure, where + ": its first certificate's length does not fit");
+    report_->tableDamage = SignatureDamage::kUnreadable;
+    Add(CheckId::kCertificateTable, Severity::kFailure,
+        where + ": its first certificate's length does not fit: " + LauncherRefusalText(report_->tableDamage));
     return false;
   }
   if (revision != kCertificateRevision || type != kCertificateTypePkcs7) {
@@ -313,6 +320,23 @@ void CChecker::CheckCheckSum() {
   }
 }
 
+// A package appended to another program is never extracted: whatever its
+// layout, such a file installs nothing.
+void CChecker::CheckLauncher() {
+  report_->launcher = IdentifyLauncher(file_, image_);
+  std::string text = DescribeLauncher(report_->launcher);
+  if (report_->launcher.ours) {
+    Add(CheckId::kLauncher, Severity::kOk, text);
+  } else if (allowUnknownLauncher_) {
+    Add(CheckId::kLauncher, Severity::kWarning,
+        text + ": accepted as a custom stub (--allow " + kAllowUnknownLauncher + ")");
+  } else {
+    Add(CheckId::kLauncher, Severity::kFailure,
+        text + ": a package appended to it is never extracted (--allow " + kAllowUnknownLauncher +
+            " accepts a custom stub)");
+  }
+}
+
 void CChecker::Run() {
   std::string error;
   if (!ReadPeImage(file_, &image_, &error)) {
@@ -322,6 +346,7 @@ void CChecker::Run() {
   Add(CheckId::kImage, Severity::kOk,
       std::string(image_.pe32plus ? "PE32+" : "PE32") + " image, its data ends at " +
           to_string(PeImageDataEnd(image_)));
+  CheckLauncher();
   facts_ = ReadPackageFacts(file_, image_);
   if (checkSum_) CheckCheckSum();
   if (!CheckCertificateTable() || !CheckStubHeader()) return;
@@ -370,6 +395,7 @@ bool IsLayoutCheck(CheckId check) {
 const char* CheckName(CheckId check) {
   switch (check) {
     case CheckId::kImage: return "image";
+    case CheckId::kLauncher: return "launcher";
     case CheckId::kCertificateTable: return "certificate-table";
     case CheckId::kStubHeader: return "stub-header";
     case CheckId::kLocator: return "locator";
@@ -392,8 +418,8 @@ const char* CheckName(CheckId check) {
   return "";
 }
 
-CVerifyReport VerifyPackage(CByteSource& file, bool checkSum) {
+CVerifyReport VerifyPackage(CByteSource& file, bool checkSum, bool allowUnknownLauncher) {
   CVerifyReport report;
-  CChecker(file, checkSum, &report).Run();
+  CChecker(file, checkSum, allowUnknownLauncher, &report).Run();
   return report;
 }

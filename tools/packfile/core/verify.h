@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "bytes/byte_stream.h"
+#include "tools/packfile/core/launcher_image.h"
+#include "tools/packfile/core/launcher_refusal.h"
 
 enum class CheckId {
   kImage,             // a PE image
+  kLauncher,          // the image is this project's launcher (its version block says so)
   kCertificateTable,  // last in the file, 8-aligned, a valid certificate header
   kStubHeader,        // directly before the table, a non-zero header offset
   kLocator,           // the launcher's read of the certificate size finds the same stub header
@@ -42,6 +45,10 @@ struct CFinding {
 struct CVerifyReport {
   std::vector<CFinding> findings;
   std::size_t launcherEntries = 0;  // entries a launcher would write
+  CLauncherIdentity launcher;       // what the image is, from its version block
+  // What the layout checks found wrong with a certificate table that a
+  // launcher refuses (see launcher_refusal.h).
+  SignatureDamage tableDamage = SignatureDamage::kNone;
   // True when no check failed.
   bool Passed() const;
   // True when `check` reported a failure.
@@ -50,8 +57,10 @@ struct CVerifyReport {
 
 // Runs every check on `file`; never fails itself, whatever the bytes.
 // Without `checkSum` the PE CheckSum, the one check that reads every byte,
-// is left out: list and extract read headers and records only.
-CVerifyReport VerifyPackage(CByteSource& file, bool checkSum = true);
+// is left out: list and extract read headers and records only. An image
+// that is not this project's launcher fails, or with `allowUnknownLauncher`
+// (a deliberate custom stub) is a warning.
+CVerifyReport VerifyPackage(CByteSource& file, bool checkSum = true, bool allowUnknownLauncher = false);
 
 // True for the checks of where the package lies and what a launcher walks:
 // a file failing one of them is not the package it claims to be (a cut

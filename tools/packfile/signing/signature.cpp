@@ -1,6 +1,7 @@
 #include "tools/packfile/signing/signature.h"
 
 #include <openssl/bio.h>
+#include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
@@ -21,9 +22,6 @@
 namespace {
 
 constexpr char kBy[] = " (osslsigncode verify)";
-// What the launcher does with such a file: it checks its own signature before
-// extracting anything.
-constexpr char kLauncherRefuses[] = "; a launcher refuses it: it extracts and runs nothing";
 // Where Authenticode keeps an RFC 3161 time-stamp token.
 constexpr char kRfc3161TokenOid[] = "1.3.6.1.4.1.311.3.3.1";
 
@@ -112,6 +110,25 @@ void JudgeSigner(X509* signer, bool stamped, bool stampTimeKnown, std::int64_t s
   for (const CCertificateRefusal& refusal : refusals) facts->signerRefusals.push_back(refusal.text);
 }
 
+// True unless the signer's signature over its authenticated attributes
+// fails with the signer's own key: a changed byte in the signature block
+// that leaves the file's digest alone.
+bool SignerSignatureHolds(PKCS7_SIGNER_INFO* info, X509* signer) {
+  EVP_PKEY* key = signer != nullptr ? X509_get0_pubkey(signer) : nullptr;
+  const EVP_MD* md = EVP_get_digestbyobj(info->digest_alg->algorithm);
+  if (key == nullptr || md == nullptr || info->auth_attr == nullptr || info->enc_digest == nullptr) return true;
+  unsigned char* attributes = nullptr;
+  int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(info->auth_attr), &attributes,
+                             ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+  if (length <= 0) return true;
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  bool holds = context && EVP_DigestVerifyInit(context.get(), nullptr, md, nullptr, key) == 1 &&
+               EVP_DigestVerify(context.get(), info->enc_digest->data, static_cast<std::size_t>(info->enc_digest->length),
+                                attributes, static_cast<std::size_t>(length)) == 1;
+  OPENSSL_free(attributes);
+  return holds;
+}
+
 }  // namespace
 
 void ReadSignatureFacts(const std::string& path, std::uint64_t tableOffset, std::uint32_t tableSize,
@@ -139,6 +156,7 @@ void ReadSignatureFacts(const std::string& path, std::uint64_t tableOffset, std:
     facts->issuer = name;
     JudgeSigner(signer, facts->timestamped, stampTimeKnown, stampTime, facts);
   }
+  facts->signerSignatureHolds = SignerSignatureHolds(info, signer);
   ASN1_TYPE* time = PKCS7_get_signed_attribute(info, NID_pkcs9_signingTime);
   std::int64_t signingTime = 0;
   if (time != nullptr && (time->type == V_ASN1_UTCTIME || time->type == V_ASN1_GENERALIZEDTIME) &&
@@ -182,19 +200,23 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
   if (parsed.current.empty() || parsed.calculated.empty()) {
     std::string why;
     for (const std::string& line : ToolMessages(output)) why += (why.empty() ? "" : "; ") + line;
-    facts.launcherRefuses = true;
+    facts.damage = SignatureDamage::kUnreadable;
+    facts.launcherRefuses = LauncherRefuses(facts.damage, static_cast<std::int32_t>(tableSize));
     add(CheckId::kSignature, Severity::kFailure,
-        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why) + kLauncherRefuses);
+        std::string("the signature cannot be read") + kBy + (why.empty() ? "" : ": " + why) +
+            (facts.launcherRefuses ? "; " + LauncherRefusalText(facts.damage) : ""));
     return facts;
   }
   facts.checked = true;
   facts.digestAlgorithm = parsed.algorithm;
   facts.digestMatches = parsed.current == parsed.calculated;
   if (!facts.digestMatches) {
-    facts.launcherRefuses = true;
+    facts.damage = SignatureDamage::kDigestMismatch;
+    facts.launcherRefuses = LauncherRefuses(facts.damage, static_cast<std::int32_t>(tableSize));
     add(CheckId::kSignatureDigest, Severity::kFailure,
         "the file's " + parsed.algorithm + " digest " + parsed.calculated + " does not match the signed digest " +
-            parsed.current + ": the file was changed after it was signed" + kBy + kLauncherRefuses);
+            parsed.current + ": the file was changed after it was signed" + kBy + "; " +
+            LauncherRefusalText(facts.damage));
   } else {
     add(CheckId::kSignatureDigest, Severity::kOk, parsed.algorithm + " digest matches the file" + kBy);
   }
@@ -203,6 +225,13 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
         "SHA-1 digest: certificate authorities no longer issue code-signing certificates for it");
   }
   ReadSignatureFacts(path, tableOffset, tableSize, &facts);
+  if (!facts.signerSignatureHolds && facts.damage == SignatureDamage::kNone) {
+    facts.damage = SignatureDamage::kSignerSignature;
+    facts.launcherRefuses = LauncherRefuses(facts.damage, static_cast<std::int32_t>(tableSize));
+    add(CheckId::kSigner, Severity::kFailure,
+        "the signer's signature over its attributes does not verify with its own key: the signature block was "
+        "changed; " + LauncherRefusalText(facts.damage));
+  }
   add(CheckId::kSigner, Severity::kOk,
       "signed by " +
           (facts.subject.empty() ? std::string("a signer whose certificate is not in the table") : facts.subject) +
@@ -216,7 +245,7 @@ CSignatureFacts CheckSignature(const std::string& path, std::uint64_t tableOffse
     add(CheckId::kTimestamp, Severity::kWarning,
         "no time stamp: the signature is trusted only while the certificate is valid");
   }
-  if (!facts.digestMatches) return facts;
+  if (facts.damage != SignatureDamage::kNone) return facts;
   if (caFile.empty()) {
     add(CheckId::kCertificateChain, Severity::kOk, "certificate chain not checked (--ca FILE checks it)");
   } else if (parsed.chainOk) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/verify.h"
 
 // What is known of the signature, for verify's report and its JSON.
@@ -22,7 +23,9 @@ struct CSignatureFacts {
   std::string signingTime;
   std::string digestAlgorithm; // e.g. "SHA256"
   bool digestMatches = false;
+  SignatureDamage damage = SignatureDamage::kNone;  // what was found wrong with the signature
   bool launcherRefuses = false;  // a launcher checks this too, and extracts and runs nothing
+  bool signerSignatureHolds = true;  // the signer's signature over its attributes verifies
   bool timestamped = false;
   std::string timestampTime;   // ISO 8601 UTC, read from the time-stamp token
   // Why Windows rejects the signer's certificate (judged now, or at the time

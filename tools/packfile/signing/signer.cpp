@@ -320,6 +320,12 @@ bool ChainVerifies(const CSignOptions& options, const std::string& path, const s
 
 }  // namespace
 
+const std::vector<std::string>& SignAllowIds() {
+  static const std::vector<std::string> ids = {"certificate-expired", "certificate-not-yet-valid",
+                                               "certificate-purpose", "chain-incomplete"};
+  return ids;
+}
+
 bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
   CSignOptions& s = *options;
   s.certificate = parsed.Value("--cert");

@@ -29,6 +29,9 @@ struct CSignOptions {
   std::int64_t signingTime = -1;  // seconds since 1970; -1: now
 };
 
+// The --allow ids of the signing certificate's refusals, for build and sign.
+const std::vector<std::string>& SignAllowIds();
+
 // The signing options, declared once for build and sign.
 const std::vector<COptionDecl>& SignOptionDecls();
 

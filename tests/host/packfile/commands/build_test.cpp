@@ -1,4 +1,6 @@
 // packfile build through its command line, on real files in a scratch folder.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -101,8 +103,33 @@ TEST_F(PackfileBuildTest, RefusesBadInputsBeforeWritingAnything) {
       {"launcher not a PE image", [](const CScratchFolder& d) { WriteWholeFile(d / "UnPackFile.exe", "MZ not really"); },
        {"files"}, {}, "UnPackFile.exe"},
       {"sign without a key", [](const CScratchFolder&) {}, {"files"}, {"--sign", "--cert", "c.pem"}, "--key"},
+      {"launcher is another program",
+       [](const CScratchFolder& d) {
+         CPeImageShape other;
+         other.versionBlock = false;
+         WriteLauncher(d / "UnPackFile.exe", other);
+       },
+       {"files"}, {}, "not an UnPackFile launcher (it has no version block), 32-bit x86"},
+      {"link leading nowhere", [](const CScratchFolder& d) { fs::create_symlink(d / "gone.txt", d / "files/a.txt"); },
+       {"files"}, {}, "files/a.txt: a symbolic link that leads nowhere (to "},
+      {"link out of the folders given, strict",
+       [](const CScratchFolder& d) {
+         WriteWholeFile(d / "elsewhere.txt", "x");
+         fs::create_symlink(d / "elsewhere.txt", d / "files/a.txt");
+       },
+       {"files"}, {"--strict"}, "files/a.txt: a symbolic link leading outside the folders given, to "},
+      {"unreadable input",
+       [](const CScratchFolder& d) {
+         WriteWholeFile(d / "files/secret.txt", "x");
+         fs::permissions(d / "files/secret.txt", fs::perms::none);
+       },
+       {"files"}, {}, "files/secret.txt: cannot open: Permission denied"},
+      {"unknown --allow id", [](const CScratchFolder&) {}, {"files"}, {"--allow", "not-launcher"},
+       "--allow not-launcher is not an id build accepts: unknown-launcher "},
   };
   for (const CRefusal& c : cases) {
+    // Permissions do not keep root out.
+    if (geteuid() == 0 && std::string(c.what) == "unreadable input") continue;
     CScratchFolder scratch;
     WriteLauncher(scratch / "UnPackFile.exe");
     fs::create_directory(scratch / "files");
@@ -129,11 +156,24 @@ TEST_F(PackfileBuildTest, ReportsEveryProblemOnItsOwnLine) {
   ExpectNothingWritten();
 }
 
-TEST_F(PackfileBuildTest, WarnsAboutLongNamesButBuilds) {
+// A link is packed as the file it leads to; one leading out of the folders
+// given is named with where it leads.
+TEST_F(PackfileBuildTest, WarnsAboutLongNamesAndOutsideLinksButBuilds) {
   WriteWholeFile(dir_ / ("files/" + std::string(201, 'w')), "x");
+  WriteWholeFile(dir_ / "elsewhere.txt", "outside");
+  fs::create_symlink(dir_ / "elsewhere.txt", dir_ / "files/passwd");
+  fs::create_symlink("setup.exe", dir_ / "files/copy.exe");
   CRun run = Build({dir_ / "files"});
-  EXPECT_EQ(run.code, 0);
-  EXPECT_NE(run.err.find("warning"), std::string::npos) << run.err;
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find("warning [long-name]"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("warning [outside-link]: " + dir_ / "files/passwd" +
+                         ": a symbolic link leading outside the folders given, to " + dir_ / "elsewhere.txt"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("copy.exe"), std::string::npos) << run.err;
+  std::string json = ListJson(dir_ / "setup.exe");
+  EXPECT_NE(json.find("\"name\":\"passwd\",\"size\":7"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"name\":\"copy.exe\",\"size\":5000"), std::string::npos) << json;
 }
 
 TEST_F(PackfileBuildTest, RefusesAPackagedOrSignedLauncherUnlessReplacing) {
@@ -185,13 +225,15 @@ TEST_F(PackfileBuildTest, APe32PlusLauncherWithResourcesBuildsListsVerifiesAndEx
   WriteLauncher(dir_ / "UnPackFile.exe", wide);
   CRun run = Build({dir_ / "files"});
   ASSERT_EQ(run.code, 0) << run.err;
-  // The synthetic image has no version block; nothing else may be warned about.
-  std::string::size_type launcherWarning = run.err.find("not an UnPackFile launcher");
-  EXPECT_NE(launcherWarning, std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find("warning", run.err.find('\n', launcherWarning)), std::string::npos) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  EXPECT_NE(run.out.find(std::string("; launcher ") + kTestLauncherVersion + ", 64-bit x64\n"), std::string::npos)
+      << run.out;
   CRun list = RunPackfile({"list", dir_ / "setup.exe"});
   EXPECT_EQ(list.code, 0) << list.err;
   EXPECT_NE(list.out.find("entries: 2"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(std::string("launcher: UnPackFile launcher ") + kTestLauncherVersion + ", 64-bit x64\n"),
+            std::string::npos)
+      << list.out;
   EXPECT_TRUE(list.err.empty()) << list.err;
   CRun verify = RunPackfile({"verify", dir_ / "setup.exe"});
   EXPECT_EQ(verify.code, 0) << verify.out;
@@ -273,7 +315,7 @@ TEST_F(PackfileBuildTest, StrictTurnsEveryWarningIntoAnError) {
   WriteWholeFile(dir_ / "files/SETUP~1.EXE", "x");
   CRun lenient = RunPackfile(BuildArgs(dir_ / "setup.exe", {dir_ / "files"}));
   EXPECT_EQ(lenient.code, 0) << lenient.err;
-  for (const char* warning : {"not an UnPackFile launcher", "byte-order mark", "LF alone", "short-name alias"}) {
+  for (const char* warning : {"byte-order mark", "LF alone", "short-name alias"}) {
     EXPECT_NE(lenient.err.find(warning), std::string::npos) << warning << "\n" << lenient.err;
   }
   fs::remove(dir_ / "setup.exe");
@@ -287,7 +329,7 @@ TEST_F(PackfileBuildTest, StrictTurnsEveryWarningIntoAnError) {
   // Each warning has its id; --allow accepts one at a time, the others still refuse.
   EXPECT_NE(lenient.err.find("packfile: warning [run-bat-lf]: "), std::string::npos) << lenient.err;
   CRun allowed = RunPackfile(BuildArgs(dir_ / "setup.exe", {"--strict", "--allow", "run-bat-bom", "--allow",
-                                                            "run-bat-lf", "--allow", "not-launcher", dir_ / "files"}));
+                                                            "run-bat-lf", dir_ / "files"}));
   EXPECT_EQ(allowed.code, 1);
   EXPECT_EQ(allowed.err.find("byte-order mark"), std::string::npos) << allowed.err;
   EXPECT_NE(allowed.err.find("(--strict; --allow short-name-alias accepts it)"), std::string::npos) << allowed.err;
@@ -301,6 +343,35 @@ TEST_F(PackfileBuildTest, TheRealLauncherIsRecognisedWithVersionAndArchitecture)
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_TRUE(run.err.empty()) << run.err;
   EXPECT_NE(run.out.find("unsigned; launcher 2.0.3.352, 32-bit x86\n"), std::string::npos) << run.out;
+}
+
+// A deliberate custom stub builds with --allow unknown-launcher, and verify
+// then fails it unless given the same; list and verify name what it is.
+TEST_F(PackfileBuildTest, AnImageThatIsNotTheLauncherBuildsOnlyWhenAllowed) {
+  CPeImageShape other;
+  other.versionBlock = false;
+  WriteLauncher(dir_ / "UnPackFile.exe", other);
+  CRun built = Build({"--allow", "unknown-launcher", dir_ / "files"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_NE(built.err.find("packfile: note: "), std::string::npos) << built.err;
+  EXPECT_NE(built.out.find("; launcher of unknown version, 32-bit x86\n"), std::string::npos) << built.out;
+  CRun refused = RunPackfile({"verify", dir_ / "setup.exe"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.out.find("FAIL  not an UnPackFile launcher (it has no version block), 32-bit x86: a package "
+                             "appended to it is never extracted"),
+            std::string::npos)
+      << refused.out;
+  CRun allowed = RunPackfile({"verify", "--json", "--allow", "unknown-launcher", dir_ / "setup.exe"});
+  EXPECT_EQ(allowed.code, 0) << allowed.out;
+  for (const char* part : {"\"launcherKnown\":false,\"launcherVersion\":null,\"launcherArchitecture\":\"32-bit x86\"",
+                           "{\"id\":\"launcher\",\"status\":\"warn\"", "accepted as a custom stub"}) {
+    EXPECT_NE(allowed.out.find(part), std::string::npos) << part << "\n" << allowed.out;
+  }
+  std::string why;
+  EXPECT_TRUE(MatchesJsonSchema(allowed.out, std::string(PACKFILE_SCHEMAS) + "/verify.schema.json", &why)) << why;
+  EXPECT_EQ(RunPackfile({"verify", "--allow", "run-bat-lf", dir_ / "setup.exe"}).code, 2);
+  std::string list = ListJson(dir_ / "setup.exe");
+  EXPECT_NE(list.find("\"launcherKnown\":false"), std::string::npos) << list;
 }
 
 // A list far longer than a command line can hold goes in one build, by file

@@ -135,11 +135,15 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
 }
 
 TEST_F(PackfileCliTest, EveryCommandHasHelp) {
-  for (const char* command : {"build", "list", "verify", "extract"}) {
-    CRun run = RunPackfile({command, "--help"});
-    EXPECT_EQ(run.code, 0) << command;
-    EXPECT_EQ(run.out.rfind(std::string("usage: packfile ") + command, 0), 0u) << run.out;
+  for (const char* command : {"build", "list", "verify", "extract", "sign", "log"}) {
+    for (std::vector<std::string> args : {std::vector<std::string>{command, "--help"}, {command, "-h"},
+                                          {"help", command}, {command, "--json", "-h", "x"}}) {
+      CRun run = RunPackfile(args);
+      EXPECT_EQ(run.code, 0) << args[0] << " " << args[1];
+      EXPECT_EQ(run.out.rfind(std::string("usage: packfile ") + command, 0), 0u) << run.out;
+    }
   }
+  EXPECT_EQ(RunPackfile({"help", "pack"}).err, "packfile: unknown command pack\nsee `packfile --help`\n");
   EXPECT_EQ(RunPackfile({"--help"}).code, 0);
   EXPECT_EQ(RunPackfile({"pack"}).code, 2);
   EXPECT_EQ(RunPackfile({"list"}).code, 2);

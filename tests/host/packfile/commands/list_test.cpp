@@ -38,7 +38,7 @@ TEST(PackfileListTest, JsonOnACutFileIsOneDocumentWithTheError) {
   WriteWholeFile(dir_ / "cut.exe", file);
   CRun list = RunPackfile({"list", "--json", dir_ / "cut.exe"});
   EXPECT_EQ(list.code, 1);
-  EXPECT_NE(list.out.find("{\"schema\":\"packfile-list/2\",\"file\":"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("{\"schema\":\"packfile-list/3\",\"file\":"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("\"error\":\"" + dir_ / "cut.exe" + ": "), std::string::npos) << list.out;
   std::string why;
   EXPECT_TRUE(MatchesJsonSchema(list.out, std::string(PACKFILE_SCHEMAS) + "/list.schema.json", &why)) << why;

@@ -1,5 +1,7 @@
 // packfile verify on signed installers: the signature's digest, signer,
 // time stamp and chain, as text and as JSON.
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "gtest/gtest.h"
@@ -31,7 +33,7 @@ TEST_F(PackfileVerifyTest, VerifyChecksTheSignatureOfASignedInstaller) {
   EXPECT_EQ(tampered.code, 1);
   EXPECT_NE(tampered.out.find("FAIL  the file's SHA256 digest "), std::string::npos) << tampered.out;
   EXPECT_NE(tampered.out.find("does not match the signed digest"), std::string::npos) << tampered.out;
-  EXPECT_NE(tampered.out.find("FAILED: a launcher refuses it"), std::string::npos) << tampered.out;
+  EXPECT_NE(tampered.out.find("FAILED: a launcher refuses it (TRUST_E_BAD_DIGEST)"), std::string::npos) << tampered.out;
   EXPECT_NE(tampered.out.find("ok    signed by /CN=packfile-test, signing time "), std::string::npos) << tampered.out;
   // Every layout line, the CheckSum's included, is that of the untouched file.
   EXPECT_NE(tampered.out.find("ok    PE CheckSum"), std::string::npos) << tampered.out;
@@ -97,6 +99,59 @@ TEST_F(PackfileVerifyTest, VerifyJsonDescribesTheSignature) {
                            "{\"id\":\"timestamp\",\"status\":\"warn\"", "{\"id\":\"certificate-chain\",\"status\":"}) {
     EXPECT_NE(verify.out.find(part), std::string::npos) << part << "\n" << verify.out;
   }
+}
+
+// verify fails, list names and extract refuses (unless --force) exactly what
+// a launcher refuses, each damage by the answer the launcher's check gets.
+TEST_F(PackfileVerifyTest, VerifyListAndExtractRefuseWhatALauncherRefuses) {
+  ASSERT_EQ(BuildSigned({"--cert", dir_ / "cert.pem", "--key", dir_ / "key.pem"}).code, 0);
+  const Bytes good = ReadFile(dir_ / "setup.exe");
+  std::uint32_t table = 0;
+  std::memcpy(&table, good.data() + 0x40 + 24 + 128, 4);  // the PE32 security entry's address
+  // The blob's outer SEQUENCE has a two-byte length; the signer's signature value ends it.
+  const std::size_t blobEnd = table + 8 + 4 + (good[table + 10] << 8 | good[table + 11]);
+  struct {
+    const char* what;
+    void (*edit)(Bytes*, std::size_t, std::size_t);
+    const char* answer;
+  } cases[] = {
+      {"a changed entry", [](Bytes* f, std::size_t, std::size_t) { std::swap((*f)[1024 + 284], (*f)[1024 + 286]); },
+       "TRUST_E_BAD_DIGEST"},
+      {"a changed signature value", [](Bytes* f, std::size_t, std::size_t end) { (*f)[end - 100] ^= 1; },
+       "TRUST_E_CERT_SIGNATURE"},
+      {"a table of no signature", [](Bytes* f, std::size_t at, std::size_t) { std::fill_n(f->begin() + at + 8, 32, 0xFF); },
+       "TRUST_E_NOSIGNATURE"},
+      {"cut by 1,000 bytes", [](Bytes* f, std::size_t, std::size_t) { f->resize(f->size() - 1000); },
+       "CRYPT_E_FILE_ERROR"},
+  };
+  for (const auto& c : cases) {
+    Bytes file = good;
+    c.edit(&file, table, blobEnd);
+    WriteWholeFile(dir_ / "bad.exe", file);
+    const std::string refused = std::string("a launcher refuses it (") + c.answer + "): it extracts and runs nothing";
+    CRun verify = RunPackfile({"verify", dir_ / "bad.exe"});
+    EXPECT_EQ(verify.code, 1) << c.what;
+    EXPECT_NE(verify.out.find("bad.exe: FAILED: " + refused), std::string::npos) << c.what << "\n" << verify.out;
+    CRun extract = RunPackfile({"extract", "--json", dir_ / "bad.exe", dir_ / "out"});
+    EXPECT_EQ(extract.code, 1) << c.what;
+    EXPECT_NE(extract.err.find(refused), std::string::npos) << c.what << "\n" << extract.err;
+    EXPECT_NE(extract.out.find("\"error\":"), std::string::npos) << extract.out;
+    EXPECT_FALSE(fs::exists(dir_ / "out")) << c.what;
+    // A cut file's stub header is not where its signer put it: nothing to extract, --force or not.
+    if (std::string(c.answer) == "CRYPT_E_FILE_ERROR") {
+      CRun list = RunPackfile({"list", dir_ / "bad.exe"});
+      EXPECT_EQ(list.err.find("packfile: " + dir_ / "bad.exe" + ": the certificate table (offset "), 0u) << list.err;
+      continue;
+    }
+    CRun forced = RunPackfile({"extract", "--force", "--json", dir_ / "bad.exe", dir_ / "out"});
+    EXPECT_EQ(forced.code, 0) << c.what << "\n" << forced.err;
+    EXPECT_NE(forced.err.find("; extracted all the same (--force)"), std::string::npos) << forced.err;
+    std::string why;
+    EXPECT_TRUE(MatchesJsonSchema(forced.out, std::string(PACKFILE_SCHEMAS) + "/extract.schema.json", &why)) << why;
+    EXPECT_EQ(ReadFile(dir_ / "out/data.bin"), ReadFile(dir_ / "data.bin"));
+    fs::remove_all(dir_ / "out");
+  }
+  EXPECT_EQ(RunPackfile({"extract", dir_ / "setup.exe", dir_ / "out"}).code, 0);
 }
 
 }  // namespace

@@ -55,13 +55,15 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack file name:C:\\w\\caf\u00E9.txt") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack count:1 len:4 File:C:\\w\\caf\u00E9.txt") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack file name:C:\\w\\b.txt") +
-      Line(u"7", u"[CUtility::FileException] A sharing violation occurred while accessing C:\\w\\b.txt.", u"32") +
+      Line(u"7", u"[CUtility::FileException] Encountered a sharing violation while accessing C:\\w\\b.txt.", u"32") +
       Line(u"7", u"[CUnPack::UnPackFiles] UnPack total 1 files.") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] dir:C:\\w\\ file:cmd.exe param:/c run.bat > C:\\T\\unpack.log.txt") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute ok 0x000000A4") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute wait pid:99") +
       Line(u"9", u"[CUtility::OSInfo] OS 10.0(19045)  x64:1") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute done code:1603", u"18") +
+      Line(u"9", u"[CUnPack::FindHeader] Name:C:\\d\\Setup.exe") +
+      Line(u"9", u"[CUtility::FileException] C:\\d\\setup.exe was not found.", u"2") +
       Line(u"9", u"[CUnPack::FindHeader] Fail") +
       Line(u"7", u"[CUtility::OSInfo] OS 10.0(19045)  x64:1") +
       Line(u"7", u"[CUnPackFileApp::InitInstance] execute fail", u"2");
@@ -76,7 +78,11 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
   EXPECT_EQ(first.written, std::vector<std::string>{"C:\\w\\caf\xC3\xA9.txt"});
   ASSERT_EQ(first.failed.size(), 1u);
   EXPECT_EQ(first.failed[0].file, "C:\\w\\b.txt");
-  EXPECT_EQ(first.failed[0].reason, "A sharing violation occurred while accessing C:\\w\\b.txt.");
+  EXPECT_EQ(first.failed[0].reason, "Encountered a sharing violation while accessing C:\\w\\b.txt.");
+  ASSERT_EQ(first.fileErrors.size(), 1u);
+  EXPECT_EQ(first.fileErrors[0].kind, FileErrorKind::kFile);
+  EXPECT_EQ(first.fileErrors[0].path, "C:\\w\\b.txt");
+  EXPECT_EQ(first.fileErrors[0].reason, "ERROR_SHARING_VIOLATION (32): another process holds it open");
   EXPECT_EQ(first.file, "cmd.exe");
   EXPECT_EQ(first.param, "/c run.bat > C:\\T\\unpack.log.txt");
   EXPECT_EQ(first.childPid, 99);
@@ -84,6 +90,9 @@ TEST(LogDecoderTest, GroupsRunsAndFindsWhatFailed) {
   EXPECT_EQ(first.childExitCode, 1603);
   EXPECT_EQ(decoded.runs[1].pid, "9");
   EXPECT_FALSE(decoded.runs[1].packageFound);
+  // The locator could not open its own image: no program was refused.
+  EXPECT_EQ(decoded.runs[1].fileErrors.at(0).kind, FileErrorKind::kFile);
+  EXPECT_EQ(decoded.runs[1].refusal, "");
   EXPECT_TRUE(decoded.runs[2].executeFailed);
   EXPECT_FALSE(decoded.runs[2].childDone);
 
