@@ -6,15 +6,6 @@
 
 #include "pe/pe_layout.h"
 
-// The launcher's copy of the PE facts (reading_rules.h) and the PE reader's
-// must describe the same headers.
-static_assert(kDosHeaderBytes == pe::kDosHeaderBytes && kPeOffsetAt == pe::kPeOffsetAt &&
-                  kOptionalHeaderAt == pe::kOptionalHeaderAt && kPe32Magic == pe::kPe32Magic &&
-                  kPe32PlusMagic == pe::kPe32PlusMagic && kDirectoriesAtPe32 == pe::kDirectoriesAtPe32 &&
-                  kDirectoriesAtPe32Plus == pe::kDirectoriesAtPe32Plus && kDirectoryBytes == pe::kDirectoryBytes &&
-                  kSecurityDirectory == pe::kSecurityDirectory,
-              "format/reading_rules.h and pe/pe_layout.h agree");
-
 namespace {
 
 // The launcher's read: bytes the file cannot supply keep what the buffer held.
@@ -30,11 +21,11 @@ std::size_t ReadUpTo(CByteSource& file, std::uint64_t offset, void* buffer, std:
 }
 
 bool ReadPeOffset(CByteSource& file, CLocatorRead* result) {
-  std::uint8_t dos[kDosHeaderBytes] = {};
+  std::uint8_t dos[pe::kDosHeaderBytes] = {};
   ReadUpTo(file, 0, dos, sizeof(dos));
   result->peOffset = PeOffset(dos);
   if (!PeOffsetInFile(result->peOffset, file.Size())) {
-    result->failure = "the PE header offset at byte " + std::to_string(kPeOffsetAt) + " lies outside the file";
+    result->failure = "the PE header offset at byte " + std::to_string(pe::kPeOffsetAt) + " lies outside the file";
     return false;
   }
   return true;
@@ -85,12 +76,9 @@ std::string DescribeWalkStop(const CLauncherWalk& walk) {
 bool LauncherWritesName(const PACKFILE_HEADER& record) {
   std::size_t length = RecordNameLength(record);
   if (length >= kPackNameSize || CheckEntryNameRules(record.name, length) != EntryNameFault::kNone) return false;
-  // The launcher tries these names as well, but the system creates no file
-  // whose name holds a character it reserves for wildcards, redirection or
-  // quoting: the open fails, and the walk goes on past the data.
-  static const char kReserved[] = "<>\"|?*";
-  return std::find_first_of(record.name, record.name + length, kReserved, kReserved + sizeof(kReserved) - 1) ==
-         record.name + length;
+  // The launcher tries these names as well, but the open fails, and the walk
+  // goes on past the data.
+  return !HasReservedNameUnit(record.name, length);
 }
 
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {

@@ -13,7 +13,7 @@
 
 struct CLocatorRead {
   bool found = false;                 // false: no package, or the reads failed
-  std::int32_t peOffset = 0;          // the int32 at kPeOffsetAt
+  std::int32_t peOffset = 0;          // the int32 at pe::kPeOffsetAt
   std::uint16_t magic = 0;            // the optional header's magic
   std::size_t certificateSizeAt = kSecuritySizeAtPe32;  // or kSecuritySizeAtPe32Plus, after the PE offset
   std::int32_t certificateSize = 0;   // the int32 read there

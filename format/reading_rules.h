@@ -9,33 +9,19 @@
 #include <stdint.h>
 
 #include "format/packfile_header.h"
+#include "pe/pe_layout.h"
 
-// --- PE facts the locator uses -------------------------------------------
-
-// The DOS header, whose int32 at byte 60 is the PE header's file offset.
-constexpr size_t kDosHeaderBytes = 64;
-constexpr size_t kPeOffsetAt = 60;
-
-// After the PE offset: the signature (4) and the file header (20), then the
-// optional header, which starts with its magic.
-constexpr size_t kOptionalHeaderAt = 4 + 20;
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-// Where the data directories start inside the optional header.
-constexpr size_t kDirectoriesAtPe32 = 96;
-constexpr size_t kDirectoriesAtPe32Plus = 112;
-constexpr size_t kSecurityDirectory = 4;
-constexpr size_t kDirectoryBytes = 8;  // address, then size
+// --- Where the locator reads in the PE headers ---------------------------
 
 // Where the security entry's Size lies after the PE offset: byte 156 in a
 // PE32 image, 172 in a PE32+ one. Any magic but PE32+ is read as PE32.
 constexpr size_t kSecuritySizeAtPe32 =
-    kOptionalHeaderAt + kDirectoriesAtPe32 + kSecurityDirectory * kDirectoryBytes + 4;
+    pe::kOptionalHeaderAt + pe::kDirectoriesAtPe32 + pe::kSecurityDirectory * pe::kDirectoryBytes + 4;
 constexpr size_t kSecuritySizeAtPe32Plus =
-    kOptionalHeaderAt + kDirectoriesAtPe32Plus + kSecurityDirectory * kDirectoryBytes + 4;
+    pe::kOptionalHeaderAt + pe::kDirectoriesAtPe32Plus + pe::kSecurityDirectory * pe::kDirectoryBytes + 4;
 // What the locator reads at the PE offset: enough for either layout's entry
 // (signature, file header and the larger, PE32+, optional header: 264 bytes).
-constexpr size_t kPeHeaderBytes = kOptionalHeaderAt + 240;
+constexpr size_t kPeHeaderBytes = pe::kOptionalHeaderAt + 240;
 static_assert(kSecuritySizeAtPe32 == 156 && kSecuritySizeAtPe32Plus == 172 && kPeHeaderBytes == 264,
               "the offsets the locator has always read");
 static_assert(kSecuritySizeAtPe32Plus + 4 <= kPeHeaderBytes, "the read covers the PE32+ security entry");
@@ -47,7 +33,7 @@ inline int32_t LoadI32(const uint8_t* bytes) {
                               static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-inline int32_t PeOffset(const uint8_t (&dos)[kDosHeaderBytes]) { return LoadI32(dos + kPeOffsetAt); }
+inline int32_t PeOffset(const uint8_t (&dos)[pe::kDosHeaderBytes]) { return LoadI32(dos + pe::kPeOffsetAt); }
 
 // Widened with its sign and compared unsigned: a negative offset compares as
 // huge and is refused, as is one beyond the file.
@@ -55,14 +41,18 @@ inline bool PeOffsetInFile(int32_t peOffset, uint64_t fileLength) {
   return static_cast<uint64_t>(static_cast<int64_t>(peOffset)) <= fileLength;
 }
 
-inline uint16_t OptionalMagic(const uint8_t (&pe)[kPeHeaderBytes]) { return LoadU16(pe + kOptionalHeaderAt); }
+inline uint16_t OptionalMagic(const uint8_t (&headers)[kPeHeaderBytes]) {
+  return LoadU16(headers + pe::kOptionalHeaderAt);
+}
 
 inline size_t SecuritySizeAt(uint16_t magic) {
-  return magic == kPe32PlusMagic ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32;
+  return magic == pe::kPe32PlusMagic ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32;
 }
 
 // The certificate table's length as the locator takes it.
-inline int32_t SecuritySize(const uint8_t (&pe)[kPeHeaderBytes]) { return LoadI32(pe + SecuritySizeAt(OptionalMagic(pe))); }
+inline int32_t SecuritySize(const uint8_t (&headers)[kPeHeaderBytes]) {
+  return LoadI32(headers + SecuritySizeAt(OptionalMagic(headers)));
+}
 
 // Bytes from the stub header's start to the end of the file: the record and
 // the certificate table after it (a size of 0 or less is no table). A tail
@@ -164,6 +154,18 @@ template <typename Char>
 size_t CreatedNameLength(const Char* name, size_t length) {
   while (length > 0 && (NameUnit(name[length - 1]) == '.' || NameUnit(name[length - 1]) == ' ')) --length;
   return length;
+}
+
+// Whether a name holds a character the system reserves for wildcards,
+// redirection or quoting: it creates no file under such a name.
+template <typename Char>
+bool HasReservedNameUnit(const Char* name, size_t length) {
+  for (size_t k = 0; k < length; ++k) {
+    for (const char* reserved = "<>\"|?*"; *reserved != '\0'; ++reserved) {
+      if (NameUnit(name[k]) == static_cast<unsigned char>(*reserved)) return true;
+    }
+  }
+  return false;
 }
 
 // Bytes of the record's name before its terminator; kPackNameSize when the

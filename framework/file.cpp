@@ -45,6 +45,10 @@ BOOL CFile::Prepare(const wchar_t* name, wchar_t (&full)[kMaxPathUnits + 1], CFi
     if (error) error->SetCause(CFileException::IncorrectPath, name);
     return FALSE;
   }
+  return AllocateBuffer(name, error);
+}
+
+BOOL CFile::AllocateBuffer(const wchar_t* name, CFileException* error) {
   m_pBuffer = static_cast<BYTE*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferSize));
   if (!m_pBuffer) {
     if (error) error->SetCause(CFileException::UnknownError, name);
@@ -62,11 +66,7 @@ void CFile::Attach(HANDLE h, const wchar_t* full, bool writable) {
 BOOL CFile::AdoptForWriting(CHandle&& handle, const wchar_t* name, CFileException* error) {
   Close();
   CHandle owned(static_cast<CHandle&&>(handle));
-  m_pBuffer = static_cast<BYTE*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, kBufferSize));
-  if (!m_pBuffer) {
-    if (error) error->SetCause(CFileException::UnknownError, name);
-    return FALSE;
-  }
+  if (!AllocateBuffer(name, error)) return FALSE;
   Attach(owned.Release(), name, true);
   return TRUE;
 }

@@ -95,6 +95,9 @@ class CFile {
   BOOL Prepare(const wchar_t* name, wchar_t (&full)[MAX_PATH + 1], CFileException* error);
   // Owns h, named full, after a successful open.
   void Attach(HANDLE h, const wchar_t* full, bool writable);
+  // The zeroed buffer every open file reads and writes through. FALSE with
+  // cause 1 for name when there is no memory for it.
+  BOOL AllocateBuffer(const wchar_t* name, CFileException* error);
 
   BOOL Flush(CFileException* error);
   BOOL WriteThrough(const void* data, UINT count, CFileException* error);

@@ -34,7 +34,7 @@ ULONGLONG CUnPack::FindHeader() {
     return 0;
   }
 
-  BYTE dosHeader[kDosHeaderBytes] = {};
+  BYTE dosHeader[pe::kDosHeaderBytes] = {};
   ULONGLONG length = 0;
   if (!ReadSome(file, dosHeader, sizeof(dosHeader), error)) return 0;
   if (!file.GetLength(&length, &error)) {

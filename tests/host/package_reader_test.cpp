@@ -12,7 +12,7 @@ namespace {
 void PutInt32(Bytes* file, std::size_t offset, std::int32_t value) { std::memcpy(file->data() + offset, &value, 4); }
 
 // MakePeImage puts the PE headers at 0x40.
-constexpr std::size_t kMagic = 0x40 + kOptionalHeaderAt;
+constexpr std::size_t kMagic = 0x40 + pe::kOptionalHeaderAt;
 constexpr std::size_t kPe32SecuritySize = 0x40 + kSecuritySizeAtPe32;          // what a launcher reads as C in PE32
 constexpr std::size_t kPe32PlusSecuritySize = 0x40 + kSecuritySizeAtPe32Plus;  // and in PE32+
 
@@ -53,11 +53,11 @@ TEST(LocatorTest, HandlesOddHeadersAsTheLauncherDoes) {
        [](Bytes* f) { PutInt32(f, kPe32SecuritySize, INT32_MIN + 8); }, true, 284},
       {"certificate size larger than the file",
        [](Bytes* f) { PutInt32(f, kPe32SecuritySize, 1 << 30); }, false, 0},
-      {"negative PE offset", [](Bytes* f) { PutInt32(f, kPeOffsetAt, -4); }, false, 0},
-      {"PE offset past the end", [](Bytes* f) { PutInt32(f, kPeOffsetAt, static_cast<std::int32_t>(f->size() + 1)); },
+      {"negative PE offset", [](Bytes* f) { PutInt32(f, pe::kPeOffsetAt, -4); }, false, 0},
+      {"PE offset past the end", [](Bytes* f) { PutInt32(f, pe::kPeOffsetAt, static_cast<std::int32_t>(f->size() + 1)); },
        false, 0},
       {"PE offset at the very end passes and reads C as 0",
-       [](Bytes* f) { PutInt32(f, kPeOffsetAt, static_cast<std::int32_t>(f->size())); }, true, 284},
+       [](Bytes* f) { PutInt32(f, pe::kPeOffsetAt, static_cast<std::int32_t>(f->size())); }, true, 284},
       {"stub size 0 means no package", [](Bytes* f) { std::memset(f->data() + f->size() - 276, 0, 8); }, false, 284},
   };
   for (const CCase& c : cases) {
@@ -86,7 +86,7 @@ TEST(LocatorTest, APe32PlusImageIsReadAtItsOwnSecurityEntry) {
     CMemorySource unsigned_(file);
     CLocatorRead read = LocateLikeLauncher(unsigned_);
     EXPECT_TRUE(read.found) << read.failure;
-    EXPECT_EQ(read.magic, kPe32PlusMagic);
+    EXPECT_EQ(read.magic, pe::kPe32PlusMagic);
     EXPECT_EQ(read.certificateSizeAt, kSecuritySizeAtPe32Plus);
     EXPECT_EQ(read.certificateSize, 0);
     EXPECT_EQ(read.stubOffset, file.size() - 284);
@@ -110,10 +110,10 @@ TEST(LocatorTest, TheMagicChoosesTheByteThatIsRead) {
     std::size_t readAt;
   };
   const CCase cases[] = {
-      {"PE32", false, kPe32Magic, kSecuritySizeAtPe32},
-      {"PE32+", true, kPe32PlusMagic, kSecuritySizeAtPe32Plus},
+      {"PE32", false, pe::kPe32Magic, kSecuritySizeAtPe32},
+      {"PE32+", true, pe::kPe32PlusMagic, kSecuritySizeAtPe32Plus},
       {"a PE32+ layout with an unknown magic is read as PE32", true, 0x107, kSecuritySizeAtPe32},
-      {"a PE32 layout marked PE32+ is read as PE32+", false, kPe32PlusMagic, kSecuritySizeAtPe32Plus},
+      {"a PE32 layout marked PE32+ is read as PE32+", false, pe::kPe32PlusMagic, kSecuritySizeAtPe32Plus},
   };
   for (const CCase& c : cases) {
     CPeImageShape shape;

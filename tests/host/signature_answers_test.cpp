@@ -69,13 +69,13 @@ TEST(SignatureAnswersTest, ATableMustEndTheFile) {
 
 TEST(SignatureAnswersTest, TheAddressIsReadBesideTheSize) {
   uint8_t pe[kPeHeaderBytes] = {};
-  pe[kOptionalHeaderAt] = 0x0B;
-  pe[kOptionalHeaderAt + 1] = 0x01;
+  pe[pe::kOptionalHeaderAt] = 0x0B;
+  pe[pe::kOptionalHeaderAt + 1] = 0x01;
   const uint8_t address[] = {0x00, 0x90, 0x03, 0x00};
   for (size_t k = 0; k < 4; ++k) pe[kSecuritySizeAtPe32 - 4 + k] = address[k];
   EXPECT_EQ(SecurityAddress(pe), 0x39000u);
-  pe[kOptionalHeaderAt] = 0x0B;
-  pe[kOptionalHeaderAt + 1] = 0x02;
+  pe[pe::kOptionalHeaderAt] = 0x0B;
+  pe[pe::kOptionalHeaderAt + 1] = 0x02;
   EXPECT_EQ(SecurityAddress(pe), 0u);
   for (size_t k = 0; k < 4; ++k) pe[kSecuritySizeAtPe32Plus - 4 + k] = address[k];
   EXPECT_EQ(SecurityAddress(pe), 0x39000u);

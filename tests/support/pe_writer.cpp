@@ -116,7 +116,7 @@ std::vector<std::uint8_t> MakePeImage(const CPeImageShape& shape) {
   std::vector<std::uint8_t> b(fileSize, 0);
   b[0] = 'M';
   b[1] = 'Z';
-  Put<std::uint32_t>(b, kPeOffsetAt, kPeOffset);
+  Put<std::uint32_t>(b, pe::kPeOffsetAt, kPeOffset);
   std::memcpy(b.data() + kPeOffset, "PE\0\0", 4);
 
   std::size_t f = kPeOffset + 4;
@@ -128,7 +128,7 @@ std::vector<std::uint8_t> MakePeImage(const CPeImageShape& shape) {
   Put<std::uint16_t>(b, f + 18, shape.pe32plus ? 0x0023 : 0x0103);
 
   std::size_t o = f + 20;
-  Put<std::uint16_t>(b, o, shape.pe32plus ? kPe32PlusMagic : kPe32Magic);
+  Put<std::uint16_t>(b, o, shape.pe32plus ? pe::kPe32PlusMagic : pe::kPe32Magic);
   PutCommonOptionalFields(b, o, shape, rawSize);
   std::size_t directories;
   if (shape.pe32plus) {
@@ -138,7 +138,7 @@ std::vector<std::uint8_t> MakePeImage(const CPeImageShape& shape) {
     Put<std::uint64_t>(b, o + 88, 0x100000);
     Put<std::uint64_t>(b, o + 96, 0x1000);
     Put<std::uint32_t>(b, o + 108, 16);
-    directories = o + kDirectoriesAtPe32Plus;
+    directories = o + pe::kDirectoriesAtPe32Plus;
   } else {
     Put<std::uint32_t>(b, o + 28, 0x400000);
     Put<std::uint32_t>(b, o + 72, 0x100000);
@@ -146,7 +146,7 @@ std::vector<std::uint8_t> MakePeImage(const CPeImageShape& shape) {
     Put<std::uint32_t>(b, o + 80, 0x100000);
     Put<std::uint32_t>(b, o + 84, 0x1000);
     Put<std::uint32_t>(b, o + 92, 16);
-    directories = o + kDirectoriesAtPe32;
+    directories = o + pe::kDirectoriesAtPe32;
   }
   // The version block follows the code's one byte; a given resource size
   // stands in the entry whatever the tree's own size.

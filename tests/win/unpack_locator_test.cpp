@@ -89,9 +89,9 @@ TEST_F(UnPackLocatorTest, FindsTheStubHeaderBeforeTheCertificateTable) {
        0x100000005ull, {name, L"[CUnPack::FindHeader] Sign Size:5992", L"[CUnPack::FindHeader] Header offset:5"}},
       {"a table longer than the file is a seek before its start", false, 0, securitySize(0x7FFFFFF0), 0,
        {name, L"[CUnPack::FindHeader] Sign Size:2147483632", L"[CUtility::FileException] Seek failed on %p"}},
-      {"a negative PE header offset", false, 0, [](std::string* file) { Put32(file, kPeOffsetAt, 0x80000000u); }, 0, {name}},
+      {"a negative PE header offset", false, 0, [](std::string* file) { Put32(file, pe::kPeOffsetAt, 0x80000000u); }, 0, {name}},
       {"a PE header offset past the end", false, 0,
-       [](std::string* file) { Put32(file, kPeOffsetAt, static_cast<std::uint32_t>(file->size() + 1)); }, 0, {name}},
+       [](std::string* file) { Put32(file, pe::kPeOffsetAt, static_cast<std::uint32_t>(file->size() + 1)); }, 0, {name}},
   };
   for (const LocatorCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -112,7 +112,7 @@ TEST_F(UnPackLocatorTest, AFileThatCannotBeOpenedIsReportedAndYieldsNoPackage) {
 
 TEST_F(UnPackLocatorTest, AnOffsetEqualToTheLengthPassesAndTheTailIsStillRead) {
   std::string file = BuildPackage(Package(false, 0));
-  Put32(&file, kPeOffsetAt, static_cast<std::uint32_t>(file.size()));  // PE headers read as zeros
+  Put32(&file, pe::kPeOffsetAt, static_cast<std::uint32_t>(file.size()));  // PE headers read as zeros
   EXPECT_EQ(Locate(file), kImageSize);
   EXPECT_EQ(LogMessages(), Lines({L"[CUnPack::FindHeader] Name:%p", L"[CUnPack::FindHeader] Sign Size:0",
                                   L"[CUnPack::FindHeader] Header offset:4096"}));

@@ -78,8 +78,8 @@ class CMutator {
         const std::uint32_t sizes[] = {0, 0x80000000u, 0xFFFFFFFFu, static_cast<std::uint32_t>(length), 8, rng_()};
         Put32(file, 0x40 + (package.image.pe32plus ? kSecuritySizeAtPe32Plus : kSecuritySizeAtPe32), sizes[Pick(6)]);
       }
-      if (kind == 10 && length >= kDosHeaderBytes) {
-        Put32(file, kPeOffsetAt, Pick(2) ? rng_() : static_cast<std::uint32_t>(Within(length + 8)));
+      if (kind == 10 && length >= pe::kDosHeaderBytes) {
+        Put32(file, pe::kPeOffsetAt, Pick(2) ? rng_() : static_cast<std::uint32_t>(Within(length + 8)));
       }
       if (kind == 11) file->append(1 + Pick(300), Pick(2) ? '\xFF' : static_cast<char>(rng_()));
     }

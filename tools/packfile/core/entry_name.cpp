@@ -1,7 +1,5 @@
 #include "tools/packfile/core/entry_name.h"
 
-#include <cstring>
-
 #include "format/reading_rules.h"
 #include "tools/packfile/core/cp1252.h"
 
@@ -19,9 +17,7 @@ NameProblem CheckEntryName(const std::string& name) {
       return name == "." || name == ".." ? NameProblem::kDotName : NameProblem::kTrailingDotOrSpace;
     case EntryNameFault::kDeviceName: return NameProblem::kDeviceName;
   }
-  for (char c : name) {
-    if (std::strchr("<>\"|?*", c) != nullptr) return NameProblem::kReservedCharacter;
-  }
+  if (HasReservedNameUnit(name.data(), name.size())) return NameProblem::kReservedCharacter;
   if (name.back() == '.' || name.back() == ' ') return NameProblem::kTrailingDotOrSpace;
   if (name.size() >= kPackNameSize) return NameProblem::kTooLong;
   if (kTypicalWorkDirLength + name.size() >= 260) return NameProblem::kPathTooLong;

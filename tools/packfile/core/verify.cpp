@@ -153,7 +153,7 @@ void CChecker::CheckLocator() {
   CLocatorRead read = LocateLikeLauncher(file_);
   std::string what = "a launcher reads certificate size " + to_string(read.certificateSize) + " at byte " +
                      to_string(read.certificateSizeAt) + " of the PE headers (" +
-                     (read.magic == kPe32PlusMagic ? "PE32+" : "PE32") + ")";
+                     (read.magic == pe::kPe32PlusMagic ? "PE32+" : "PE32") + ")";
   if (read.found && read.stubOffset == facts_.stubOffset && read.headerOffset == facts_.stub.size) {
     Add(CheckId::kLocator, Severity::kOk, what + " and finds the stub header");
     return;

@@ -187,7 +187,7 @@ TEST(VerifyTest, FailsWhenTheLaunchersReadingMissesTheStubHeader) {
     shape.pe32plus = wide;
     shape.resourceSize = 0x800;
     Bytes file = BuildPackage(MakePeImage(shape), {{"run.bat", 10}, {"a.txt", 300}});
-    const std::size_t optional = 0x40 + kOptionalHeaderAt;
+    const std::size_t optional = 0x40 + pe::kOptionalHeaderAt;
     std::uint32_t four = 4;
     std::memcpy(file.data() + optional + (wide ? 108 : 92), &four, 4);
     std::int32_t size = 16;
