@@ -60,8 +60,8 @@ BOOL CImageFile::Open(CFile& file, const wchar_t* name, CFileException* error) {
   return Refuse(ERROR_ACCESS_DENIED, name, error);
 }
 
-DWORD CImageFile::VerifySignature(const wchar_t* name, int32_t signSize) {
-  return g_image.IsValid() ? VerifyImageSignature(g_image.Get(), name, signSize) : ERROR_SUCCESS;
+DWORD CImageFile::VerifySignature(const wchar_t* name) {
+  return g_image.IsValid() ? VerifyImageSignature(g_image.Get(), name) : ERROR_SUCCESS;
 }
 
 BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {

@@ -4,7 +4,6 @@
 // its place after the system started the process must not be read from.
 #pragma once
 
-#include <stdint.h>
 #include <windows.h>
 
 #include "framework/file.h"
@@ -28,10 +27,9 @@ class CImageFile {
   // running image (file is then closed).
   static BOOL Open(CFile& file, const wchar_t* name, CFileException* error);
 
-  // Checks the held file, whose security entry's Size is signSize, against
-  // its signature (VerifyImageSignature, on the held handle; name names it):
-  // 0 to go on, else why it is refused.
-  static DWORD VerifySignature(const wchar_t* name, int32_t signSize);
+  // Checks the held file against its signature (VerifyImageSignature, on the
+  // held handle; name names it): the system's answer, 0 when it has none.
+  static DWORD VerifySignature(const wchar_t* name);
 
  private:
   // Open's two decisions, reached by tests with files of their own.

@@ -5,7 +5,6 @@
 
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
-#include "pe/signature_answers.h"
 
 namespace {
 
@@ -13,7 +12,7 @@ using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 
 }  // namespace
 
-DWORD VerifyImageSignature(HANDLE file, const wchar_t* path, int32_t signSize) {
+DWORD VerifyImageSignature(HANDLE file, const wchar_t* path) {
   // Loaded only now: most installers are verified never, and wintrust
   // brings the whole certificate machinery with it.
   CModule wintrust(LoadSystemLibrary(L"wintrust.dll"));
@@ -37,8 +36,5 @@ DWORD VerifyImageSignature(HANDLE file, const wchar_t* path, int32_t signSize) {
   // does, and nothing may reach the network.
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_HASH_ONLY_FLAG;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  LONG result = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  if (!SignatureAnswerRefuses(static_cast<uint32_t>(result), signSize)) return ERROR_SUCCESS;
-  ::SetLastError(static_cast<DWORD>(result));
-  return static_cast<DWORD>(result);
+  return static_cast<DWORD>(verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
 }

@@ -2,7 +2,7 @@
 
 #include "diagnostics/utility.h"
 #include "hardening/image_file.h"
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 
 CUnPack::CUnPack() = default;
 
@@ -44,9 +44,12 @@ BOOL CUnPack::AcceptSignature(const CString& path, int32_t certificateSize, uint
   // A table cut short or followed by more bytes moves the stub header away
   // from where the signer left it; the system's answer to such a file is no
   // refusal everywhere, so it is not asked.
-  m_dwImageRefusal = CertificateTableEndsFile(address, certificateSize, length)
-                         ? CImageFile::VerifySignature(path, certificateSize)
-                         : kCryptFileError;
+  if (!CertificateTableEndsFile(address, certificateSize, length)) {
+    m_dwImageRefusal = kCryptFileError;
+  } else {
+    DWORD answer = CImageFile::VerifySignature(path);
+    if (SignatureAnswerRefuses(answer, certificateSize)) m_dwImageRefusal = answer;
+  }
   if (!m_dwImageRefusal) return TRUE;
   CFileException error;
   error.SetOsError(static_cast<LONG>(m_dwImageRefusal), path);

@@ -4,7 +4,7 @@
 #include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/unpack.h"
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 
 namespace {
 

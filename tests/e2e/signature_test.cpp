@@ -11,7 +11,7 @@
 #include "log_lines.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 #include "tests/support/command_line.h"
 #include "tests/support/wait.h"
 #include "wine_prefix.h"

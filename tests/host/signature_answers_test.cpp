@@ -1,6 +1,6 @@
 // The answers that refuse a signed image, and the table-end rule, as the
 // launcher and packfile both apply them.
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 
 #include <string>
 

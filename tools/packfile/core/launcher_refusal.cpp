@@ -1,6 +1,6 @@
 #include "tools/packfile/core/launcher_refusal.h"
 
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 
 std::uint32_t LauncherAnswer(SignatureDamage damage) {
   switch (damage) {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 #include "tools/packfile/core/cp1252.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "format/package_reader.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
-#include "pe/signature_answers.h"
+#include "format/signature_answers.h"
 #include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/package_facts.h"
