@@ -20,7 +20,7 @@
 #include "tools/packfile/core/name_list.h"
 #include "tools/packfile/core/shown_name.h"
 #include "tools/packfile/output/progress.h"
-#include "tools/packfile/output/temp_output.h"
+#include "tools/packfile/core/temp_output.h"
 #include "tools/packfile/signing/signer.h"
 
 namespace fs = std::filesystem;

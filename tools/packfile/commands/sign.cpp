@@ -7,7 +7,7 @@
 #include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/locate_package.h"
 #include "tools/packfile/core/shown_name.h"
-#include "tools/packfile/output/temp_output.h"
+#include "tools/packfile/core/temp_output.h"
 #include "tools/packfile/signing/signer.h"
 
 namespace {

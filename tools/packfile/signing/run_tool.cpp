@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "tools/packfile/output/signal_cleanup.h"
+#include "tools/packfile/core/signal_cleanup.h"
 
 extern char** environ;
 

@@ -18,8 +18,8 @@
 #include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
-#include "tools/packfile/output/signal_cleanup.h"
-#include "tools/packfile/output/temp_output.h"
+#include "tools/packfile/core/signal_cleanup.h"
+#include "tools/packfile/core/temp_output.h"
 
 const std::vector<COptionDecl>& SignOptionDecls() {
   static const std::vector<COptionDecl> decls = {

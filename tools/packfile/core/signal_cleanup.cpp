@@ -1,4 +1,4 @@
-#include "tools/packfile/output/signal_cleanup.h"
+#include "tools/packfile/core/signal_cleanup.h"
 
 #include <sys/wait.h>
 #include <time.h>

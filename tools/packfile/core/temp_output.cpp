@@ -1,4 +1,4 @@
-#include "tools/packfile/output/temp_output.h"
+#include "tools/packfile/core/temp_output.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/packfile/output/signal_cleanup.h"
+#include "tools/packfile/core/signal_cleanup.h"
 
 namespace {
 
