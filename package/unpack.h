@@ -73,7 +73,9 @@ class CUnPack : public CExtractedFiles {
   // the extraction's (a package not found or not read to its end); 0 when
   // this run extracted it all into the directory it holds.
   DWORD LaunchRefusal() const { return UnPackDirError() ? UnPackDirError() : m_dwExtractError; }
-  // TRUE once the locator found a package (a header offset other than 0).
+  // TRUE once the walk met an entry with a name the launcher writes: a
+  // launcher that carries no package reads whatever its image ends with as
+  // a stub header, and a walk from there meets no such entry.
   BOOL FoundPackage() const { return m_bFoundPackage; }
   // The held work directory's own path, from its handle (no link on it),
   // with its backslash; empty, with the reason in *error, when none.

@@ -45,15 +45,17 @@ BOOL SkipEntryData(CFile& package, ULONGLONG size, CFileException& error) {
 // Writes the entry whose record was just read into the work directory.
 // FALSE when the walk must end: a read, write or seek failure (logged), or
 // a work directory that this run could not make and hold (logged by
-// GetUnPackDir). *failed is set for every failure but a refused name.
+// GetUnPackDir). *failed is set for every failure but a refused name;
+// *named once a record carried a name the launcher writes.
 BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record, CFileException& error,
-                 int* written, BOOL* failed) {
+                 int* written, BOOL* failed, BOOL* named) {
   wchar_t name[kEntryFileNameUnits];
   if (!EntryFileName(record, name)) {
     error.SetCause(CFileException::IncorrectPath, name);
     CUtility::FileException(error);
     return SkipEntryData(package, record.size, error);
   }
+  *named = TRUE;
   CString dir = unpack.GetUnPackDir();
   *failed = TRUE;
   if (!unpack.HoldsUnPackDir()) return FALSE;
@@ -98,8 +100,8 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
 
 // Reads record after record until the package ends, returning the files
 // written; *complete is TRUE when the walk met the package's end, every
-// entry with a valid name written.
-int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* complete) {
+// entry with a valid name written; *named when any record had such a name.
+int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* complete, BOOL* named) {
   PACKFILE_HEADER record;
   memset(&record, 0, sizeof(record));
   int written = 0;
@@ -113,7 +115,7 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* 
     }
     if (NextWalkStep(got, record, written) != WalkStep::kEntry) break;
     BOOL entryFailed = FALSE;
-    BOOL goOn = UnPackEntry(unpack, package, record, error, &written, &entryFailed);
+    BOOL goOn = UnPackEntry(unpack, package, record, error, &written, &entryFailed, named);
     failed |= entryFailed;
     if (!goOn) {
       failed = TRUE;
@@ -128,8 +130,8 @@ int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* 
 
 int CUnPack::UnPackFiles() {
   m_dwExtractError = ERROR_INVALID_DATA;
+  m_bFoundPackage = FALSE;
   ULONGLONG headerOffset = FindHeader();
-  m_bFoundPackage = headerOffset != 0;
   if (headerOffset == 0) return 0;
 
   CFileException error;
@@ -142,7 +144,7 @@ int CUnPack::UnPackFiles() {
   BOOL complete = FALSE;
   // An offset beyond the signed range is a seek before the start: cause 9.
   if (package.Seek(static_cast<LONGLONG>(headerOffset), CFile::begin, nullptr, &error)) {
-    written = UnPackEntries(*this, package, error, &complete);
+    written = UnPackEntries(*this, package, error, &complete, &m_bFoundPackage);
   } else {
     CUtility::FileException(error);
   }
