@@ -29,5 +29,5 @@ void NTAPI StartUp(PVOID, DWORD reason, PVOID) {
 // between the C runtime's .CRT$XLA and .CRT$XLZ markers.
 extern "C" __attribute__((used, section(".CRT$XLB"))) const PIMAGE_TLS_CALLBACK unpack_start_up = StartUp;
 
-CUnPackFileApp theApp;
+CUnPackFileApp theApp(theInstanceGuard);
 CInstanceGuard theInstanceGuard(L"Global\\{47B9233E-7E50-46F2-B442-6A53F0D0F508}");

@@ -4,7 +4,7 @@
 
 #include "diagnostics/utility.h"
 #include "framework/system_dlls.h"
-#include "launcher/app_objects.h"
+#include "launcher/run_sequence.h"
 #include "launcher/command_launch.h"
 #include "package/unpack.h"
 #include "resources/resource.h"
@@ -25,7 +25,7 @@ bool WindowStationVisible(const CSystemApi& api) {
 // Tells the user why nothing happens; blocks until the box is dismissed.
 // Where nobody could dismiss it, the launcher ends at once instead: its
 // handle to the mutex would otherwise refuse every later installation too.
-void ShowRefusal() {
+void ShowRefusalBox() {
   const CSystemApi* api = SystemApi();
   if (!api || !WindowStationVisible(*api)) return;
   CString text;
@@ -37,7 +37,7 @@ void ShowRefusal() {
 
 // The launcher is otherwise invisible: whoever started a damaged download
 // learns why nothing happens, and what to send to support.
-void ShowDamaged() {
+void ShowDamagedBox() {
   const CSystemApi* api = SystemApi();
   if (!api || !WindowStationVisible(*api)) return;
   CString format;
@@ -49,24 +49,41 @@ void ShowDamaged() {
   api->MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
 }
 
+class CLauncherSteps : public CRunSteps {
+ public:
+  void ShowAnotherInstance() override { ShowRefusalBox(); }
+  void ShowDamaged() override { ShowDamagedBox(); }
+  void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) override { ::LaunchAndWait(unpack, argc, argv); }
+};
+
 }  // namespace
 
-BOOL CUnPackFileApp::InitInstance() {
+void RunSequence(const CInstanceGuard& guard, const CRunSources& sources, CRunSteps& steps, int argc,
+                 wchar_t** argv) {
   // Refused before the first log line: a second installation leaves no trace.
-  if (theInstanceGuard.IsAnotherInstanceRunning()) {
-    ShowRefusal();
-    return FALSE;
+  if (guard.IsAnotherInstanceRunning()) {
+    steps.ShowAnotherInstance();
+    return;
   }
   CUtility::OSInfo();
-  CUnPack unpack;
+  CUnPack unpack(sources.source, sources.workParent);
   // The run goes on to the command whatever was extracted, unless the
   // image itself no longer is what was signed.
   unpack.Run();
   if (DWORD refusal = unpack.ImageRefusal()) {
     RefuseLaunch(refusal);
-    ShowDamaged();
-    return FALSE;
+    steps.ShowDamaged();
+    return;
   }
-  LaunchAndWait(unpack, __argc, __wargv);
+  steps.LaunchAndWait(unpack, argc, argv);
+}
+
+CRunSteps& LauncherSteps() {
+  static CLauncherSteps steps;
+  return steps;
+}
+
+BOOL CUnPackFileApp::InitInstance() {
+  RunSequence(m_guard, CRunSources(), LauncherSteps(), __argc, __wargv);
   return FALSE;
 }
