@@ -91,15 +91,15 @@ auto ReadPem(const std::string& path, Read read) {
 
 }  // namespace
 
-void MakeCertificate(const CTestCertificate& spec, const std::string& certPath, const std::string& keyPath) {
+void MakeCertificate(const CTestCertificate& wanted, const std::string& certPath, const std::string& keyPath) {
   CKey key(EVP_RSA_gen(2048), &EVP_PKEY_free);
   CCert certificate(X509_new(), &X509_free);
   ASSERT_TRUE(key && certificate);
-  bool selfSigned = spec.issuerCert.empty();
-  CCert issuer(selfSigned ? nullptr : ReadPem(spec.issuerCert, PEM_read_bio_X509), &X509_free);
+  bool selfSigned = wanted.issuerCert.empty();
+  CCert issuer(selfSigned ? nullptr : ReadPem(wanted.issuerCert, PEM_read_bio_X509), &X509_free);
   CKey issuerKey(
-      selfSigned ? nullptr : ReadPem(spec.issuerKey, PEM_read_bio_PrivateKey), &EVP_PKEY_free);
-  ASSERT_TRUE(selfSigned || (issuer && issuerKey)) << spec.issuerCert;
+      selfSigned ? nullptr : ReadPem(wanted.issuerKey, PEM_read_bio_PrivateKey), &EVP_PKEY_free);
+  ASSERT_TRUE(selfSigned || (issuer && issuerKey)) << wanted.issuerCert;
   X509* signer = selfSigned ? certificate.get() : issuer.get();
   unsigned char serial[8];
   RAND_bytes(serial, sizeof(serial));
@@ -107,19 +107,19 @@ void MakeCertificate(const CTestCertificate& spec, const std::string& certPath, 
   std::unique_ptr<BIGNUM, decltype(&BN_free)> number(BN_bin2bn(serial, sizeof(serial), nullptr), &BN_free);
   BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate.get()));
   X509_set_version(certificate.get(), 2);
-  X509_time_adj_ex(X509_getm_notBefore(certificate.get()), spec.fromDays, 0, nullptr);
-  X509_time_adj_ex(X509_getm_notAfter(certificate.get()), spec.toDays, 0, nullptr);
+  X509_time_adj_ex(X509_getm_notBefore(certificate.get()), wanted.fromDays, 0, nullptr);
+  X509_time_adj_ex(X509_getm_notAfter(certificate.get()), wanted.toDays, 0, nullptr);
   X509_NAME* name = X509_get_subject_name(certificate.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(spec.subject.c_str()),
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(wanted.subject.c_str()),
                              -1, -1, 0);
   X509_set_issuer_name(certificate.get(), X509_get_subject_name(signer));
   X509_set_pubkey(certificate.get(), key.get());
   AddExtension(certificate.get(), signer, NID_subject_key_identifier, "hash");
   if (!selfSigned) AddExtension(certificate.get(), signer, NID_authority_key_identifier, "keyid");
-  AddExtension(certificate.get(), signer, NID_basic_constraints, spec.ca ? "critical,CA:true" : "CA:false");
-  AddExtension(certificate.get(), signer, NID_key_usage, spec.ca ? "keyCertSign,cRLSign" : "digitalSignature");
-  if (!spec.extendedKeyUsage.empty()) {
-    AddExtension(certificate.get(), signer, NID_ext_key_usage, spec.extendedKeyUsage);
+  AddExtension(certificate.get(), signer, NID_basic_constraints, wanted.ca ? "critical,CA:true" : "CA:false");
+  AddExtension(certificate.get(), signer, NID_key_usage, wanted.ca ? "keyCertSign,cRLSign" : "digitalSignature");
+  if (!wanted.extendedKeyUsage.empty()) {
+    AddExtension(certificate.get(), signer, NID_ext_key_usage, wanted.extendedKeyUsage);
   }
   ASSERT_GT(X509_sign(certificate.get(), selfSigned ? key.get() : issuerKey.get(), EVP_sha256()), 0);
   CBio certOut(BIO_new_file(certPath.c_str(), "w"), &BIO_free);

@@ -73,7 +73,7 @@ struct CTestCertificate {
   std::string extendedKeyUsage = "codeSigning";  // OpenSSL's names; empty: none
   bool ca = false;
 };
-void MakeCertificate(const CTestCertificate& spec, const std::string& certPath, const std::string& keyPath);
+void MakeCertificate(const CTestCertificate& wanted, const std::string& certPath, const std::string& keyPath);
 
 // The fixture of the tests that sign: a self-signed certificate and its key
 // (cert.pem, key.pem), a launcher, run.bat and a 3,001-byte data.bin in dir_.
