@@ -24,6 +24,11 @@ case "$action" in
     # first test instead, they would inherit its pipes and CTest would wait
     # for them until the test times out.
     /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
+    # A Windows machine opens batch files through its own class, which the
+    # launcher reads (never the user's); Wine's prefix has none.
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Classes\.bat' /ve /d batfile /f </dev/null >/dev/null 2>&1 || true
+    /usr/lib/wine/wine64 reg add 'HKLM\Software\Classes\batfile\shell\open\command' /ve /d '"%1" %*' /f \
+      </dev/null >/dev/null 2>&1 || true
     ;;
   stop)
     wineserver -k 2>/dev/null || true
