@@ -47,7 +47,12 @@ class CResourceWalker {
     resource.language = path[2];
     std::uint64_t fileOffset = 0;
     if (!PeRvaToFileOffset(image_, Get32(data), &fileOffset)) return Fail(error, "resource data outside the sections");
-    resource.data.resize(Get32(data + 4));
+    // The size is the file's word: it must lie within the file before
+    // anything is allocated for it.
+    std::uint32_t length = Get32(data + 4);
+    if (fileOffset > source_.Size() || length > source_.Size() - fileOffset)
+      return Fail(error, "resource data cut short");
+    resource.data.resize(length);
     if (!ReadExact(source_, fileOffset, resource.data.data(), resource.data.size()))
       return Fail(error, "resource data cut short");
     out->push_back(std::move(resource));
