@@ -65,7 +65,9 @@ DWORD CImageFile::VerifySignature(const wchar_t* name, int32_t signSize) {
   return g_image.IsValid() ? VerifyImageSignature(g_image.Get(), name, signSize) : ERROR_SUCCESS;
 }
 
-BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
+// Never inlined: its buffer and its caller's together would pass the size of
+// frame the stack may grow by without probing.
+__attribute__((noinline)) BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
   if (!mappedName || mappedName[0] != L'\\') return FALSE;
   // The device form opens below \\?\GLOBALROOT; the \??\ form is the
   // system's own spelling of \\?\.
