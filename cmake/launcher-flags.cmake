@@ -15,7 +15,7 @@ add_library(unpack_launcher_flags INTERFACE)
 target_compile_options(unpack_launcher_flags INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics -nostdinc++>
   $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror -Oz -ffunction-sections -fdata-sections
-    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-ident -malign-data=abi>)
+    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-ident -malign-data=abi -fno-inline-functions-called-once>)
 
 # Adds a static library of launcher code with the launcher's settings.
 function(unpack_launcher_library name)

@@ -32,6 +32,14 @@ struct CRegKeyTraits {
   static void Close(HKEY key);
 };
 
+// Frees blocks from the process heap: buffers too large for a frame the
+// stack may grow by without probing.
+struct CHeapBlockTraits {
+  using Handle = void*;
+  static bool IsValid(void* block) { return block != nullptr; }
+  static void Close(void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
+};
+
 template <typename Traits>
 class CScopedHandle {
  public:
@@ -76,3 +84,9 @@ using CHandle = CScopedHandle<CKernelHandleTraits>;
 using CModule = CScopedHandle<CModuleTraits>;
 using CMappedView = CScopedHandle<CMappedViewTraits>;
 using CRegKey = CScopedHandle<CRegKeyTraits>;
+using CHeapBlock = CScopedHandle<CHeapBlockTraits>;
+
+// A zeroed block of bytes from the process heap; invalid when there is none.
+inline CHeapBlock AllocZeroed(SIZE_T bytes) {
+  return CHeapBlock(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
+}

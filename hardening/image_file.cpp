@@ -15,8 +15,9 @@ using GetMappedFileNameWFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
 using NtAreMappedFilesTheSameFn = LONG(NTAPI*)(PVOID, PVOID);
 
 CHandle g_image;
-// Nothing was held because Hold never ran, or why it failed.
-DWORD g_holdError = ERROR_INVALID_HANDLE;
+// Why Hold failed; zero while it never ran (a failed open always leaves an
+// error). Zero to begin with, so that the image needs no writable data.
+DWORD g_holdError;
 
 BOOL Refuse(DWORD osError, const wchar_t* name, CFileException* error) {
   if (error) error->SetOsError(static_cast<LONG>(osError), name);
@@ -51,7 +52,7 @@ void CImageFile::Hold(const wchar_t* path) {
 }
 
 BOOL CImageFile::Open(CFile& file, const wchar_t* name, CFileException* error) {
-  if (!g_image.IsValid()) return Refuse(g_holdError, name, error);
+  if (!g_image.IsValid()) return Refuse(g_holdError ? g_holdError : ERROR_INVALID_HANDLE, name, error);
   if (!file.OpenDuplicate(g_image.Get(), name, error)) return FALSE;
   // Checked with the file held: a name shown to be the held file's stays so.
   wchar_t mapped[kNameUnits] = {};
@@ -64,7 +65,9 @@ DWORD CImageFile::VerifySignature(const wchar_t* name) {
   return g_image.IsValid() ? VerifyImageSignature(g_image.Get(), name) : ERROR_SUCCESS;
 }
 
-BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
+// Never inlined: its buffer and its caller's together would pass the size of
+// frame the stack may grow by without probing.
+__attribute__((noinline)) BOOL CImageFile::NamesFile(const wchar_t* mappedName, HANDLE held) {
   if (!mappedName || mappedName[0] != L'\\') return FALSE;
   // The device form opens below \\?\GLOBALROOT; the \??\ form is the
   // system's own spelling of \\?\.

@@ -35,6 +35,7 @@ DWORD VerifyImageSignature(HANDLE file, const wchar_t* path) {
   // The digest is what matters; where the system can skip the chain it
   // does, and nothing may reach the network.
   data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_HASH_ONLY_FLAG;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  return static_cast<DWORD>(verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
+  // Read-only: the system only reads the action.
+  static const GUID kAction = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  return static_cast<DWORD>(verify(static_cast<HWND>(INVALID_HANDLE_VALUE), const_cast<GUID*>(&kAction), &data));
 }

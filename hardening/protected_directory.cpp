@@ -108,13 +108,17 @@ BOOL CProtectedDirectoryDescriptor::IsLaunchersOwn(PSECURITY_DESCRIPTOR stored) 
 
 namespace {
 
-// The owner and access list of the object open on file, into buffer.
-BOOL ReadSecurity(const CSystemApi& api, HANDLE file, SECURITY_INFORMATION what, BYTE* buffer, DWORD size) {
-  DWORD needed = 0;
-  return api.GetKernelObjectSecurity(file, what, buffer, size, &needed);
-}
-
 const DWORD kSecurityBytes = 4096;
+
+// The owner and access list of the object open on file, into a block of the
+// heap (a page would not fit a frame).
+BOOL ReadSecurity(const CSystemApi& api, HANDLE file, SECURITY_INFORMATION what, CHeapBlock* stored) {
+  *stored = AllocZeroed(kSecurityBytes);
+  DWORD needed = 0;
+  return stored->IsValid() &&
+         api.GetKernelObjectSecurity(file, what, static_cast<PSECURITY_DESCRIPTOR>(stored->Get()), kSecurityBytes,
+                                     &needed);
+}
 
 }  // namespace
 
@@ -129,13 +133,12 @@ DWORD ClearLauncherLeftover(const wchar_t* path) {
   BY_HANDLE_FILE_INFORMATION info = {};
   const CSystemApi* api = SystemApi();
   CProtectedDirectoryDescriptor own;
-  alignas(void*) BYTE stored[kSecurityBytes] = {};
+  CHeapBlock stored;
   if (!looked.IsValid() || !::GetFileInformationByHandle(looked.Get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !api || !own.Build() ||
-      !ReadSecurity(*api, looked.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, stored,
-                    sizeof(stored)) ||
-      !own.IsLaunchersOwn(stored))
+      !ReadSecurity(*api, looked.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &stored) ||
+      !own.IsLaunchersOwn(stored.Get()))
     return ERROR_ALREADY_EXISTS;
   // Without delete sharing: nothing in use inside (a process's current
   // directory among it) lets it open, and nobody renames it meanwhile.
@@ -149,11 +152,11 @@ DWORD ClearLauncherLeftover(const wchar_t* path) {
 BOOL HasTrustedOwner(HANDLE file) {
   const CSystemApi* api = SystemApi();
   CProtectedDirectoryDescriptor own;
-  alignas(void*) BYTE stored[kSecurityBytes] = {};
+  CHeapBlock stored;
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
-  if (!api || !ReadSecurity(*api, file, OWNER_SECURITY_INFORMATION, stored, sizeof(stored)) ||
-      !api->GetSecurityDescriptorOwner(stored, &owner, &defaulted) || !owner)
+  if (!api || !ReadSecurity(*api, file, OWNER_SECURITY_INFORMATION, &stored) ||
+      !api->GetSecurityDescriptorOwner(stored.Get(), &owner, &defaulted) || !owner)
     return TRUE;
   return own.Build() && own.IsTrustedOwner(owner);
 }

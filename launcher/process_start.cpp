@@ -1,5 +1,6 @@
 #include "launcher/process_start.h"
 
+#include "framework/handle.h"
 #include "hardening/machine_registry.h"
 
 namespace {
@@ -20,9 +21,12 @@ BOOL MachineOpenCommand(const wchar_t* file, CString* command) {
       !ReadRegistryText(HKEY_LOCAL_MACHINE, key, nullptr, &raw))
     return FALSE;
   // The machine's variables: the launcher's own were set from them already.
-  wchar_t expanded[2048] = {};
-  DWORD length = ::ExpandEnvironmentStringsW(raw, expanded, 2048);
-  if (length == 0 || length > 2048) return FALSE;
+  const DWORD kExpandedUnits = 2048;
+  CHeapBlock block = AllocZeroed(kExpandedUnits * sizeof(wchar_t));
+  wchar_t* expanded = static_cast<wchar_t*>(block.Get());
+  if (!expanded) return FALSE;
+  DWORD length = ::ExpandEnvironmentStringsW(raw, expanded, kExpandedUnits);
+  if (length == 0 || length > kExpandedUnits) return FALSE;
   *command = expanded;
   return TRUE;
 }
