@@ -22,31 +22,36 @@
 #include "tools/packfile/core/temp_output.h"
 
 const std::vector<COptionDecl>& SignOptionDecls() {
+  auto sign = [](auto field) { return Bind(&CSigningRequest::signing, field); };
   static const std::vector<COptionDecl> decls = {
-      {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
-      {"--key", OptionKind::kValued, "FILE|URI",
-       "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
-      {"--pkcs11-module", OptionKind::kValued, "PATH",
-       "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
-      {"--pkcs12", OptionKind::kValued, "FILE",
-       "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)"},
-      {"--chain", OptionKind::kRepeated, "FILE",
-       "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts"},
-      {"--ca", OptionKind::kValued, "FILE",
-       "the signed file's chain, as embedded, must verify\nagainst the certificates in FILE (PEM)"},
-      {"--pass", OptionKind::kValued, "PASSWORD", "refused: a command line is visible to every user"},
-      {"--pass-file", OptionKind::kValued, "FILE", "the key's password or the token's PIN, in a file"},
-      {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in a variable"},
-      {"--timestamp", OptionKind::kRepeated, "URL",
+      {"--cert", "FILE", "a certificate chain (PEM or DER), with --key", sign(&CSignOptions::certificate)},
+      {"--key", "FILE|URI",
+       "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)",
+       sign(&CSignOptions::key)},
+      {"--pkcs11-module", "PATH", "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)",
+       Bind(&CSigningRequest::module)},
+      {"--pkcs12", "FILE", "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)",
+       sign(&CSignOptions::pkcs12)},
+      {"--chain", "FILE",
+       "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts",
+       sign(&CSignOptions::chain)},
+      {"--ca", "FILE", "the signed file's chain, as embedded, must verify\nagainst the certificates in FILE (PEM)",
+       sign(&CSignOptions::caFile)},
+      {"--pass", "PASSWORD", "refused: a command line is visible to every user", Bind(&CSigningRequest::password)},
+      {"--pass-file", "FILE", "the key's password or the token's PIN, in a file", sign(&CSignOptions::passwordFile)},
+      {"--pass-env", "VAR", "the key's password or the token's PIN, in a variable", sign(&CSignOptions::passwordEnv)},
+      {"--timestamp", "URL",
        "an RFC 3161 time-stamp service; repeat for fallbacks,\n"
-       "tried in order, twice each, by the trial signature too"},
-      {"--sign-hash", OptionKind::kValued, "NAME", "sha256 (default) or sha1"},
-      {"--description", OptionKind::kValued, "TEXT", "the program's description, shown when elevating"},
-      {"--url", OptionKind::kValued, "URL", "a link about the program"},
-      {"--sign-time", OptionKind::kValued, "SECONDS",
+       "tried in order, twice each, by the trial signature too",
+       sign(&CSignOptions::timestampUrls)},
+      {"--sign-hash", "NAME", "sha256 (default) or sha1", sign(&CSignOptions::hash)},
+      {"--description", "TEXT", "the program's description, shown when elevating", sign(&CSignOptions::description)},
+      {"--url", "URL", "a link about the program", sign(&CSignOptions::url)},
+      {"--sign-time", "SECONDS",
        "the signing-time attribute, seconds since 1970\n"
        "(default: SOURCE_DATE_EPOCH, else now); a fixed time\nmakes a signature without time stamp reproducible;\n"
-       "the certificate is judged now all the same"},
+       "the certificate is judged now all the same",
+       Bind(&CSigningRequest::signingTime)},
   };
   return decls;
 }
@@ -326,27 +331,16 @@ const std::vector<std::string>& SignAllowIds() {
   return ids;
 }
 
-bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
-  CSignOptions& s = *options;
-  s.certificate = parsed.Value("--cert");
-  s.key = parsed.Value("--key");
-  s.pkcs12 = parsed.Value("--pkcs12");
-  s.passwordFile = parsed.Value("--pass-file");
-  s.passwordEnv = parsed.Value("--pass-env");
-  s.timestampUrls = parsed.List("--timestamp");
-  s.allowed = parsed.List("--allow");
-  s.chain = parsed.List("--chain");
-  s.caFile = parsed.Value("--ca");
-  s.strict = parsed.Has("--strict");
+bool CompleteSignOptions(CSigningRequest& request, std::string* error) {
+  CSignOptions& s = request.signing;
+  s.allowed = request.allowed;
+  s.strict = request.strict;
   const char* module = std::getenv("PKCS11_MODULE_PATH");
-  s.pkcs11Module = parsed.Value("--pkcs11-module", module ? module : "");
-  bool pkcs11 = s.key.rfind("pkcs11:", 0) == 0;
-  s.hash = parsed.Value("--sign-hash", "sha256");
-  s.description = parsed.Value("--description");
-  s.url = parsed.Value("--url");
+  s.pkcs11Module = request.module.value_or(module ? module : "");
+  bool pkcs11 = IsPkcs11(s);
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  std::string time = parsed.Value("--sign-time", epoch ? epoch : "");
-  if (parsed.Has("--pass")) {
+  std::string time = request.signingTime.value_or(epoch ? epoch : "");
+  if (request.password) {
     *error = "--pass would put the password on a command line, where other users can read it; "
              "use --pass-file FILE or --pass-env VARIABLE";
   } else if (s.pkcs12.empty() == (s.certificate.empty() || s.key.empty()) ||
@@ -354,14 +348,14 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
     *error = "signing needs either --cert and --key, or --pkcs12";
   } else if (pkcs11 && s.pkcs11Module.empty()) {
     *error = "a pkcs11: key needs the token's module: --pkcs11-module PATH or PKCS11_MODULE_PATH";
-  } else if (!pkcs11 && parsed.Has("--pkcs11-module")) {
+  } else if (!pkcs11 && request.module) {
     *error = "--pkcs11-module goes with a pkcs11: URI as --key";
   } else if (!s.passwordFile.empty() && !s.passwordEnv.empty()) {
     *error = "give the password by --pass-file or by --pass-env, not both";
   } else if (s.hash != "sha1" && s.hash != "sha256") {
     *error = "--sign-hash must be sha256 or sha1";
   } else if (!time.empty() && !ParseTime(time, &s.signingTime)) {
-    *error = (parsed.Has("--sign-time") ? "--sign-time" : "SOURCE_DATE_EPOCH") +
+    *error = (request.signingTime ? "--sign-time" : "SOURCE_DATE_EPOCH") +
              std::string(" must be a number of seconds since 1970, not ") + time;
   } else {
     return true;
