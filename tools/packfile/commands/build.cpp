@@ -13,7 +13,6 @@
 #include "tools/packfile/core/cp1252.h"
 #include "tools/packfile/core/deferred_file_source.h"
 #include "tools/packfile/core/entry_digest.h"
-#include "tools/packfile/core/entry_name.h"
 #include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/json_text.h"
@@ -198,7 +197,7 @@ void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& f
     }
   }
   for (const CInputFile& file : files) {
-    if (NameKey(file.name) == "RUN.BAT") CheckRunBat(file, warnings);
+    if (IsRunBat(file.name)) CheckRunBat(file, warnings);
   }
   if (complete && !request.noRunBat && !HasRunBat(names)) {
     diagnostics.Error("no run.bat among the files: the launcher runs it when started without arguments "

@@ -23,7 +23,7 @@ constexpr char kSchema[] = "packfile-extract/1";
 constexpr std::size_t kShownExisting = 5;
 
 std::string Label(std::size_t k, const CWalkEntry& entry) {
-  return "entry " + std::to_string(k + 1) + " (" + ShownName(RecordName(entry.record)) + ")";
+  return EntryLabel(k, RecordName(entry.record));
 }
 
 // Everything that refuses the extraction, found before anything is written.

@@ -18,6 +18,7 @@
 #include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
+#include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/signal_cleanup.h"
 #include "tools/packfile/core/temp_output.h"
 
@@ -74,8 +75,9 @@ constexpr std::uint64_t kSignatureRoom = 64 * 1024;
 bool IsPkcs11(const CSignOptions& options) { return options.key.rfind("pkcs11:", 0) == 0; }
 
 std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string bytes, reason;
+  ReadInput(path, &bytes, &reason);
+  return bytes;
 }
 
 // A private folder in TMPDIR for what a signature needs besides its output:
@@ -173,6 +175,21 @@ struct CSignerRun {
   std::string answered;              // the time-stamp service that answered
 };
 
+// The password as osslsigncode reads it: the first line of the file, or the variable.
+std::string Password(const CSignOptions& options) {
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    return value ? value : "";
+  }
+  std::string line;
+  if (!options.passwordFile.empty()) {
+    std::ifstream file(options.passwordFile, std::ios::binary);
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  return line;
+}
+
 // Signs `in` into `out`, time stamped when services are given: each is tried
 // kTimestampTries times, in order, until one answers. When they all fail the
 // result lists each with its reason (a kCannotCheck fault: the services,
@@ -186,11 +203,8 @@ CSignerRun RunSigner(const CSignOptions& options, const std::string& in, const s
     run.fault = Fault::kCannotCheck;
     return run;
   }
-  std::string password;
-  if (!options.passwordEnv.empty()) {
-    const char* value = std::getenv(options.passwordEnv.c_str());
-    password = value ? value : "";
-  }
+  // A password file osslsigncode reads itself; a variable's value goes down a pipe.
+  std::string password = options.passwordEnv.empty() ? "" : Password(options);
   std::vector<std::string> urls = withTimestamp ? options.timestampUrls : std::vector<std::string>();
   if (urls.empty()) urls.push_back("");
   for (const std::string& url : urls) {
@@ -245,27 +259,12 @@ std::string NoRoomReason(const std::string& output, const std::string& finalPath
 }
 
 void CheckReadable(const std::string& what, const std::string& path, CDiagnostics& diagnostics) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    diagnostics.Error(what + " " + path + " cannot be read: " + SystemReason(), Fault::kCannotCheck);
-  } else if (file.peek() == std::ifstream::traits_type::eof()) {
+  std::string bytes, reason;
+  if (!ReadInput(path, &bytes, &reason, 1)) {
+    diagnostics.Error(what + " " + path + " cannot be read: " + reason, Fault::kCannotCheck);
+  } else if (bytes.empty()) {
     diagnostics.Error(what + " " + path + " is empty", Fault::kCannotCheck);
   }
-}
-
-// The password as osslsigncode reads it: the first line of the file, or the variable.
-std::string Password(const CSignOptions& options) {
-  if (!options.passwordEnv.empty()) {
-    const char* value = std::getenv(options.passwordEnv.c_str());
-    return value ? value : "";
-  }
-  std::string line;
-  if (!options.passwordFile.empty()) {
-    std::ifstream file(options.passwordFile, std::ios::binary);
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  }
-  return line;
 }
 
 void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
@@ -376,9 +375,7 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
   }
   bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
   if (!options.key.empty() && !IsPkcs11(options) && !hasPassword) {
-    std::ifstream file(options.key, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (text.find("ENCRYPTED") != std::string::npos) {
+    if (ReadAll(options.key).find("ENCRYPTED") != std::string::npos) {
       diagnostics.Error("the key " + options.key + " is encrypted: give its password with --pass-file or --pass-env");
     }
   }
