@@ -1,11 +1,7 @@
-// The option parser and the diagnostics sink, below the command line.
-#include <sstream>
+// The option parser, below the command line.
+#include "tools/packfile/core/options.h"
 
 #include "gtest/gtest.h"
-#include "tools/packfile/core/diagnostics.h"
-#include "tools/packfile/core/exit_codes.h"
-#include "tools/packfile/core/inputs.h"
-#include "tools/packfile/core/options.h"
 
 namespace {
 
@@ -58,47 +54,6 @@ TEST(OptionsTest, HelpComesFromTheSameDeclarations) {
             "  --out FILE      where\n"
             "                  it goes\n"
             "  --exclude GLOB  leave out\n");
-}
-
-TEST(DiagnosticsTest, PrefixesLabelsEscapesAndCountsTheWorstFault) {
-  std::ostringstream err;
-  CDiagnostics diagnostics(err);
-  EXPECT_EQ(diagnostics.ExitCode(), kExitOk);
-  diagnostics.Warning("run-bat-lf", "a\x1b[2Jb");
-  diagnostics.Note("fixed");
-  EXPECT_EQ(diagnostics.ExitCode(), kExitOk);
-  diagnostics.CannotOpen("/x/\x07y", "No such file or directory");
-  EXPECT_EQ(diagnostics.ExitCode(), kExitCannotCheck);
-  // A line break in the text is a name's, escaped; the details are lines of their own.
-  diagnostics.Error("first\nname", Fault::kBad, {"tool: \x1b detail"});
-  EXPECT_EQ(diagnostics.ExitCode(), kExitBad);
-  EXPECT_EQ(diagnostics.Usage("unknown option --x", "list"), kExitUsage);
-  EXPECT_EQ(err.str(),
-            "packfile: warning [run-bat-lf]: a\\x1B[2Jb\n"
-            "packfile: note: fixed\n"
-            "packfile: /x/\\x07y: cannot open: No such file or directory\n"
-            "packfile: first\\x0Aname\n"
-            "  tool: \\x1B detail\n"
-            "packfile: unknown option --x\n"
-            "see `packfile list --help`\n");
-  EXPECT_EQ(diagnostics.Errors().front(), "/x/\\x07y: cannot open: No such file or directory");
-  EXPECT_EQ(diagnostics.Errors()[1], "first\\x0Aname\n  tool: \\x1B detail");
-}
-
-// --exclude's patterns, matched the way a POSIX shell matches file names.
-TEST(OptionsTest, ExcludePatternsMatchLikeTheShell) {
-  struct {
-    const char* glob;
-    const char* name;
-    bool matches;
-  } cases[] = {
-      {"*.pdb", "app.pdb", true},   {"*.pdb", "app.pdb.txt", false}, {".*", ".git", true},
-      {"old-*", "old-setup.exe", true}, {"a?c", "abc", true},         {"a?c", "ac", false},
-      {"[ab]*", "beta", true},      {"[!ab]*", "beta", false},       {"[a-c]x", "bx", true},
-      {"\\*", "*", true},           {"\\*", "a", false},             {"*a*b", "xaxxb", true},
-      {"*", "", true},              {"[", "[", true},                {"*.*", "noext", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(MatchesGlob(c.glob, c.name), c.matches) << c.glob << " " << c.name;
 }
 
 }  // namespace
