@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <sstream>
 
 #include "tools/packfile/commands/commands.h"
 #include "tools/packfile/core/exit_codes.h"
@@ -22,7 +24,7 @@ namespace {
 const CCommand* const kCommands[] = {&kBuildCommand,   &kSignCommand,    &kListCommand,
                                      &kVerifyCommand,  &kExtractCommand, &kLogCommand};
 
-const COptionDecl kHelpOption = {"--help", OptionKind::kFlag, "", "show this help (also -h)"};
+const COptionDecl kHelpOption = {"--help", "", "show this help (also -h)", Bind(&CRequest::help)};
 
 std::vector<COptionDecl> Options(const CCommand& command) {
   std::vector<COptionDecl> options = command.options;
@@ -70,30 +72,43 @@ int RunCommand(const CCommand& command, const std::vector<std::string>& args, st
     out << CommandHelp(command);
     return kExitOk;
   }
-  CParsedArgs parsed;
+  std::unique_ptr<CRequest> request = command.runner.make();
   std::string error;
-  bool parsedOk = ParseOptions(args, Options(command), &parsed, &error);
-  if (parsedOk && parsed.Has("--help")) {
+  bool parsedOk = ParseOptions(args, Options(command), request.get(), &error);
+  if (parsedOk && request->help) {
     out << CommandHelp(command);
     return kExitOk;
   }
-  std::size_t count = parsed.operands.size();
+  const std::vector<std::string>& operands = request->operands;
+  std::size_t count = operands.size();
   if (parsedOk && (count < command.minOperands || count > command.maxOperands)) error = command.operands;
-  for (const std::string& id : parsed.List("--allow")) {
+  for (const std::string& id : request->allowed) {
     if (!error.empty() || std::find(command.allowIds.begin(), command.allowIds.end(), id) != command.allowIds.end()) {
       continue;
     }
     error = "--allow " + id + " is not an id " + command.name + " accepts:";
     for (const std::string& known : command.allowIds) error += " " + known;
   }
+  // Until the request holds together only a lone operand can name the file.
+  std::string file = count == 1 ? operands[0] : "";
+  if (error.empty()) {
+    error = command.runner.check(*request);
+    file = request->ReportFile();
+  }
+  // A --json run still prints its one document, refused or not.
+  bool owesDocument = command.jsonSchema != nullptr && request->json;
   if (!error.empty()) {
-    // A --json run still prints its one document.
-    if (command.jsonSchema != nullptr && std::find(args.begin(), args.end(), "--json") != args.end()) {
-      out << JsonErrorDocument(command.jsonSchema, count == 1 ? parsed.operands[0] : "", {error});
-    }
+    if (owesDocument) out << JsonErrorDocument(command.jsonSchema, file, {error});
     return diagnostics.Usage(error, command.name);
   }
-  return command.run(CCommandRun{parsed, in, out, diagnostics});
+  if (!owesDocument) return command.runner.run(*request, CCommandRun{in, out, diagnostics});
+  std::ostringstream report;
+  int code = command.runner.run(*request, CCommandRun{in, report, diagnostics});
+  if (code != kExitOk && report.str().empty()) {
+    out << JsonErrorDocument(command.jsonSchema, request->ReportFile(), diagnostics.Errors());
+  }
+  out << report.str();
+  return code;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "bytes/file_bytes.h"
 #include "format/package_writer.h"
@@ -12,7 +13,6 @@
 #include "tools/packfile/core/cp1252.h"
 #include "tools/packfile/core/deferred_file_source.h"
 #include "tools/packfile/core/entry_digest.h"
-#include "tools/packfile/core/entry_name.h"
 #include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/json_text.h"
@@ -37,14 +37,18 @@ constexpr std::size_t kManyEntries = 1000;
 // block gives one: the name the launcher is shipped under.
 constexpr char kDefaultStubName[] = "UnPackFile.exe";
 
-struct CBuildRequest {
+struct CBuildRequest : CSigningRequest {
+  std::string ReportFile() const override { return out; }
   std::string launcher;
   std::string out;
+  std::optional<std::string> filesFrom;
+  std::vector<std::string> excludes;
+  std::optional<std::string> stubName;
+  bool progress = false;
   bool replace = false;
   bool noRunBat = false;
   bool sign = false;
-  CSignOptions signing;
-  std::vector<std::string> items;
+  bool signOptionGiven = false;  // any of the signing options, which need --sign
 };
 
 // The inputs once read and checked: what WriteInstaller needs.
@@ -65,50 +69,56 @@ std::vector<std::string> BuildAllowIds() {
 
 std::vector<COptionDecl> BuildCommandOptions() {
   std::vector<COptionDecl> decls = {
-      {"--launcher", OptionKind::kValued, "FILE", "the launcher image (a PE file without package or\nsignature)"},
-      {"--out", OptionKind::kValued, "FILE",
-       "the installer to write (replaced only when complete);\nnot the launcher, an input, or a new file in an input\nfolder"},
-      {"--files-from", OptionKind::kValued, "FILE",
-       "more ITEMs, one per line (- reads standard input)"},
-      {"--exclude", OptionKind::kRepeated, "GLOB", "leave out files whose name matches (repeatable)"},
-      {"--stub-name", OptionKind::kValued, "NAME",
+      {"--launcher", "FILE", "the launcher image (a PE file without package or\nsignature)",
+       Bind(&CBuildRequest::launcher)},
+      {"--out", "FILE",
+       "the installer to write (replaced only when complete);\nnot the launcher, an input, or a new file in an input\n"
+       "folder",
+       Bind(&CBuildRequest::out)},
+      {"--files-from", "FILE", "more ITEMs, one per line (- reads standard input)", Bind(&CBuildRequest::filesFrom)},
+      {"--exclude", "GLOB", "leave out files whose name matches (repeatable)", Bind(&CBuildRequest::excludes)},
+      {"--stub-name", "NAME",
        "the name in the stub header (default: the launcher's\nOriginalFilename, else UnPackFile.exe), never the\n"
-       "launcher file's own name"},
-      {"--allow", OptionKind::kRepeated, "ID",
+       "launcher file's own name",
+       Bind(&CBuildRequest::stubName)},
+      {"--allow", "ID",
        "accept warning ID (shown with it), even with --strict;\nunknown-launcher: build on an image that is not\n"
        "this project's launcher (a custom stub); with --sign\nalso a certificate refusal: certificate-expired,\n"
-       "certificate-not-yet-valid, certificate-purpose"},
-      {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
-      {"--progress", OptionKind::kFlag, "",
-       "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)"},
-      {"--replace", OptionKind::kFlag, "",
-       "take a launcher carrying a package or a signature,\nand build from its image without them"},
-      {"--no-run-bat", OptionKind::kFlag, "", "allow a package without run.bat (program form only)"},
-      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema\npackfile-build/1)"},
-      {"--sign", OptionKind::kFlag, "",
-       "sign the result with osslsigncode (after the package\nis appended, so the signature covers it), with:"},
+       "certificate-not-yet-valid, certificate-purpose",
+       Bind(&CRequest::allowed)},
+      {"--strict", "", "treat every warning not accepted by --allow as an error", Bind(&CSigningRequest::strict)},
+      {"--progress", "",
+       "report progress on standard error even when it is not a\nterminal (one line per 10%, for CI logs)",
+       Bind(&CBuildRequest::progress)},
+      {"--replace", "", "take a launcher carrying a package or a signature,\nand build from its image without them",
+       Bind(&CBuildRequest::replace)},
+      {"--no-run-bat", "", "allow a package without run.bat (program form only)", Bind(&CBuildRequest::noRunBat)},
+      {"--json", "", "one JSON document on standard output (schema\npackfile-build/1)", Bind(&CRequest::json)},
+      {"--sign", "",
+       "sign the result with osslsigncode (after the package\nis appended, so the signature covers it), with:",
+       Bind(&CBuildRequest::sign)},
   };
-  decls.insert(decls.end(), SignOptionDecls().begin(), SignOptionDecls().end());
+  // Each signing option also notes that it was given: alone they need --sign.
+  for (COptionDecl decl : SignOptionDecls()) {
+    auto fill = decl.target.fill;
+    decl.target.fill = [fill](CRequest& request, const std::string& value) {
+      fill(request, value);
+      dynamic_cast<CBuildRequest&>(request).signOptionGiven = true;
+    };
+    decls.push_back(decl);
+  }
   return decls;
 }
 
 // A usage error's text, or empty when the request holds together.
-std::string ParseBuild(const CParsedArgs& parsed, CBuildRequest* request) {
-  request->launcher = parsed.Value("--launcher");
-  request->out = parsed.Value("--out");
-  request->replace = parsed.Has("--replace");
-  request->noRunBat = parsed.Has("--no-run-bat");
-  request->sign = parsed.Has("--sign");
-  request->items = parsed.operands;
-  bool signOptionGiven = false;
-  for (const COptionDecl& decl : SignOptionDecls()) signOptionGiven = signOptionGiven || parsed.Has(decl.name);
+std::string CheckBuild(CBuildRequest& request) {
   std::string error;
-  if (request->launcher.empty() || request->out.empty()) {
+  if (request.launcher.empty() || request.out.empty()) {
     error = "build needs --launcher and --out";
-  } else if (!request->sign && signOptionGiven) {
+  } else if (!request.sign && request.signOptionGiven) {
     error = "the signing options need --sign";
-  } else if (request->sign) {
-    ParseSignOptions(parsed, &request->signing, &error);
+  } else if (request.sign) {
+    CompleteSignOptions(request, &error);
   }
   return error;
 }
@@ -120,8 +130,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // The output must not destroy an input, nor the next build pack this one:
 // also refused when it does not exist yet but would land in an input folder.
-void CheckOutput(const CBuildRequest& request, const std::vector<std::string>& excludes, const CCollectedInputs& inputs,
-                 CDiagnostics& diagnostics) {
+void CheckOutput(const CBuildRequest& request, const CCollectedInputs& inputs, CDiagnostics& diagnostics) {
   if (SameFile(request.out, request.launcher)) {
     diagnostics.Error("--out " + request.out + " is the launcher: the build would overwrite it");
   }
@@ -129,7 +138,7 @@ void CheckOutput(const CBuildRequest& request, const std::vector<std::string>& e
   if (outFolder.empty()) outFolder = ".";
   std::string outName = fs::path(request.out).filename().string();
   bool outExcluded = false;
-  for (const std::string& glob : excludes) outExcluded = outExcluded || MatchesGlob(glob, outName);
+  for (const std::string& glob : request.excludes) outExcluded = outExcluded || MatchesGlob(glob, outName);
   std::error_code ec;
   for (const std::string& folder : inputs.folders) {
     // Once written it is caught below as an input; before, only its folder tells.
@@ -188,7 +197,7 @@ void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& f
     }
   }
   for (const CInputFile& file : files) {
-    if (NameKey(file.name) == "RUN.BAT") CheckRunBat(file, warnings);
+    if (IsRunBat(file.name)) CheckRunBat(file, warnings);
   }
   if (complete && !request.noRunBat && !HasRunBat(names)) {
     diagnostics.Error("no run.bat among the files: the launcher runs it when started without arguments "
@@ -204,7 +213,7 @@ void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& f
 }
 
 // Reads and checks the launcher; the stub name never comes from its file name.
-void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSource& file, CBuildInputs* inputs,
+void ReadLauncher(const CBuildRequest& request, CFileSource& file, CBuildInputs* inputs,
                   CDiagnostics& diagnostics) {
   std::string error;
   if (!file.IsOpen()) {
@@ -219,14 +228,14 @@ void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSo
   if (!inputs->identity.ours) {
     std::string text = request.launcher + ": " + DescribeLauncher(inputs->identity) +
                        ": a package appended to it is never extracted";
-    std::vector<std::string> allowed = args.List("--allow");
+    const std::vector<std::string>& allowed = request.allowed;
     if (std::find(allowed.begin(), allowed.end(), kAllowUnknownLauncher) != allowed.end()) {
       diagnostics.Note(text + "; built all the same for a custom stub (--allow " + kAllowUnknownLauncher + ")");
     } else {
       diagnostics.Error(text + "; --allow " + kAllowUnknownLauncher + " builds on a deliberate custom stub");
     }
   }
-  std::string name = args.Value("--stub-name", inputs->identity.originalName);
+  std::string name = request.stubName.value_or(inputs->identity.originalName);
   if (name.empty()) name = kDefaultStubName;
   if (!Utf8ToCp1252(name, &inputs->stubName) || inputs->stubName.size() >= kPackNameSize) {
     diagnostics.Error("the stub name " + name + " does not fit the stub header as Windows-1252");
@@ -234,9 +243,9 @@ void ReadLauncher(const CBuildRequest& request, const CParsedArgs& args, CFileSo
 }
 
 // Shows the warnings, or with --strict turns those not accepted into errors.
-void ReportWarnings(const std::vector<CWarning>& warnings, const CParsedArgs& args, CDiagnostics& diagnostics) {
+void ReportWarnings(const std::vector<CWarning>& warnings, const CBuildRequest& request, CDiagnostics& diagnostics) {
   for (const CWarning& warning : warnings) {
-    ReportWarning(warning.id, warning.text, args.List("--allow"), args.Has("--strict"), diagnostics);
+    ReportWarning(warning.id, warning.text, request.allowed, request.strict, diagnostics);
   }
 }
 
@@ -270,7 +279,7 @@ std::string JsonReport(const CBuildRequest& request, const CBuildInputs& inputs,
 
 // Writes the package to a temporary file, signs it if asked, and renames it.
 bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBuildInputs& inputs,
-                    bool progress, std::uint64_t* length, CDiagnostics& diagnostics) {
+                    std::uint64_t* length, CDiagnostics& diagnostics) {
   const CLauncherImage& launcher = inputs.launcher;
   CPrefixSource prefix(launcherFile, launcher.length);
   CPatchedSource image(prefix);
@@ -296,7 +305,7 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
   {
     std::string error;
     CFileSink sink(temp.Path(), CFileSink::CExistingEmpty());
-    CProgress shown(*length, progress);
+    CProgress shown(*length, request.progress);
     bool written = sink.IsOpen() && WritePackage(contents, sink, shown.Callback(), &error);
     written = sink.Close() && written;
     if (!written) {
@@ -318,41 +327,26 @@ bool WriteInstaller(CBuildRequest& request, CByteSource& launcherFile, const CBu
   return true;
 }
 
-int RunBuild(const CCommandRun& run) {
+int RunBuild(CBuildRequest& request, const CCommandRun& run) {
   CDiagnostics& diagnostics = run.diagnostics;
-  CBuildRequest request;
-  std::string usage = ParseBuild(run.args, &request);
-  bool json = run.args.Has("--json");
-  if (!usage.empty()) {
-    if (json) run.out << JsonErrorDocument(kSchema, request.out, {usage});
-    return diagnostics.Usage(usage, "build");
-  }
-  auto refuse = [&]() {
-    if (json) run.out << JsonErrorDocument(kSchema, request.out, diagnostics.Errors());
-    return diagnostics.ExitCode();
-  };
-
   std::vector<CWarning> warnings;
   CBuildInputs inputs;
   CFileSource launcherFile(request.launcher);
-  ReadLauncher(request, run.args, launcherFile, &inputs, diagnostics);
+  ReadLauncher(request, launcherFile, &inputs, diagnostics);
   std::string error;
-  if (run.args.Has("--files-from") &&
-      !ReadFileList(run.args.Value("--files-from"), run.in, &request.items, &error)) {
+  if (request.filesFrom && !ReadFileList(*request.filesFrom, run.in, &request.operands, &error)) {
     diagnostics.Error(error, Fault::kCannotCheck);
   }
-  bool complete = CollectInputs(request.items, run.args.List("--exclude"), &inputs.collected, diagnostics);
+  bool complete = CollectInputs(request.operands, request.excludes, &inputs.collected, diagnostics);
   warnings.insert(warnings.end(), inputs.collected.warnings.begin(), inputs.collected.warnings.end());
-  CheckOutput(request, run.args.List("--exclude"), inputs.collected, diagnostics);
+  CheckOutput(request, inputs.collected, diagnostics);
   CheckEntries(request, inputs.collected.files, complete, diagnostics, &warnings);
   if (request.sign) CheckSignInputs(request.signing, diagnostics);
-  ReportWarnings(warnings, run.args, diagnostics);
-  if (diagnostics.HasErrors()) return refuse();
+  ReportWarnings(warnings, request, diagnostics);
+  if (diagnostics.HasErrors()) return diagnostics.ExitCode();
   std::uint64_t length = 0;
-  if (!WriteInstaller(request, launcherFile, inputs, run.args.Has("--progress"), &length, diagnostics)) {
-    return refuse();
-  }
-  run.out << (json ? JsonReport(request, inputs, length) : Summary(request, inputs, length));
+  if (!WriteInstaller(request, launcherFile, inputs, &length, diagnostics)) return diagnostics.ExitCode();
+  run.out << (request.json ? JsonReport(request, inputs, length) : Summary(request, inputs, length));
   return kExitOk;
 }
 
@@ -372,7 +366,7 @@ const CCommand kBuildCommand = {
     0,
     SIZE_MAX,
     "",
-    RunBuild,
+    RunsOn(RunBuild, CheckBuild),
     kSchema,
     BuildAllowIds(),
 };

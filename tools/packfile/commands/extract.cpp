@@ -23,7 +23,7 @@ constexpr char kSchema[] = "packfile-extract/1";
 constexpr std::size_t kShownExisting = 5;
 
 std::string Label(std::size_t k, const CWalkEntry& entry) {
-  return "entry " + std::to_string(k + 1) + " (" + ShownName(RecordName(entry.record)) + ")";
+  return EntryLabel(k, RecordName(entry.record));
 }
 
 // Everything that refuses the extraction, found before anything is written.
@@ -115,9 +115,13 @@ std::string JsonReport(const std::string& path, const std::string& dir, const CL
   return text + "]}\n";
 }
 
-int Extract(const CCommandRun& run, CLauncherWalk* walk) {
-  const std::string& path = run.args.operands[0];
-  const std::string& dir = run.args.operands[1];
+struct CExtractRequest : CRequest {
+  bool force = false;
+};
+
+int Extract(const CExtractRequest& request, const CCommandRun& run, CLauncherWalk* walk) {
+  const std::string& path = request.operands[0];
+  const std::string& dir = request.operands[1];
   CDiagnostics& diagnostics = run.diagnostics;
   CFileSource file(path);
   if (!file.IsOpen()) {
@@ -129,14 +133,14 @@ int Extract(const CCommandRun& run, CLauncherWalk* walk) {
   if (!LocatePackageOrSay(file, path, diagnostics, &located)) return diagnostics.ExitCode();
   *walk = WalkLikeLauncher(file, located.headerOffset);
   for (const std::string& line : CheckEntries(*walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
-  CheckSignatureLikeLauncher(path, file, run.args.Has("--force"), diagnostics);
+  CheckSignatureLikeLauncher(path, file, request.force, diagnostics);
   if (diagnostics.HasErrors()) return diagnostics.ExitCode();
-  CExtractOutput output(dir, run.args.Has("--force"));
+  CExtractOutput output(dir, request.force);
   if (!output.Ok()) {
     diagnostics.Error(output.Error(), Fault::kCannotCheck);
     return diagnostics.ExitCode();
   }
-  if (!run.args.Has("--force")) {
+  if (!request.force) {
     for (const std::string& line : ExistingNames(*walk, output, dir)) diagnostics.Error(line);
     if (diagnostics.HasErrors()) return diagnostics.ExitCode();
   }
@@ -162,17 +166,13 @@ int Extract(const CCommandRun& run, CLauncherWalk* walk) {
   return kExitOk;
 }
 
-int RunExtract(const CCommandRun& run) {
+int RunExtract(CExtractRequest& request, const CCommandRun& run) {
   CLauncherWalk walk;
-  int code = Extract(run, &walk);
-  bool json = run.args.Has("--json");
-  const std::string& dir = run.args.operands[1];
-  if (code != kExitOk) {
-    if (json) run.out << JsonErrorDocument(kSchema, run.args.operands[0], run.diagnostics.Errors());
-    return code;
-  }
-  if (json) {
-    run.out << JsonReport(run.args.operands[0], dir, walk);
+  int code = Extract(request, run, &walk);
+  const std::string& dir = request.operands[1];
+  if (code != kExitOk) return code;
+  if (request.json) {
+    run.out << JsonReport(request.operands[0], dir, walk);
   } else {
     run.out << walk.entries.size() << " entries written to " << ShownText(dir) << "\n";
   }
@@ -192,13 +192,15 @@ const CCommand kExtractCommand = {
     "are complete; a link in DIR is never followed. FILE's data is read once.\n"
     "A signed FILE that a launcher refuses (changed after signing, a damaged\n"
     "signature block) is refused too, saying why.\n",
-    {{"--force", OptionKind::kFlag, "", "replace files or links that already stand at an entry's\n"
-                                        "name, and extract a file a launcher refuses (saying so)"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-extract/1, see the README)"}},
+    {{"--force", "",
+      "replace files or links that already stand at an entry's\n"
+      "name, and extract a file a launcher refuses (saying so)",
+      Bind(&CExtractRequest::force)},
+     {"--json", "", "one JSON document (schema packfile-extract/1, see the README)", Bind(&CRequest::json)}},
     2,
     2,
     "extract takes FILE and DIR",
-    RunExtract,
+    RunsOn(RunExtract),
     kSchema,
     {},
 };

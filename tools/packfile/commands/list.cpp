@@ -57,9 +57,12 @@ void PrintText(CByteSource& file, const CLocatorRead& located, const CLauncherWa
   out << "a launcher stops at offset " << walk.stopOffset << ", " << DescribeWalkStop(walk) << "\n";
 }
 
-int RunList(const CCommandRun& run) {
-  const std::string& path = run.args.operands[0];
-  bool json = run.args.Has("--json");
+struct CListRequest : CRequest {
+  bool sha256 = false;
+};
+
+int RunList(CListRequest& request, const CCommandRun& run) {
+  const std::string& path = request.operands[0];
   CFileSource file(path);
   CLocatorRead located;
   if (!file.IsOpen()) {
@@ -71,14 +74,13 @@ int RunList(const CCommandRun& run) {
     std::string error;
     CLauncherIdentity launcher;
     if (ReadPeImage(file, &image, &error)) launcher = IdentifyLauncher(file, image);
-    if (json) {
-      PrintJson(file, path, located, walk, launcher, run.args.Has("--sha256"), run.out);
+    if (request.json) {
+      PrintJson(file, path, located, walk, launcher, request.sha256, run.out);
     } else {
-      PrintText(file, located, walk, launcher, run.args.Has("--sha256"), run.out);
+      PrintText(file, located, walk, launcher, request.sha256, run.out);
     }
     return kExitOk;
   }
-  if (json) run.out << JsonErrorDocument(kSchema, path, run.diagnostics.Errors());
   return run.diagnostics.ExitCode();
 }
 
@@ -96,13 +98,15 @@ const CCommand kListCommand = {
     "count stops the walk. Only headers and records are read. A file whose\n"
     "layout verify would fail (a cut download, say) is refused with the reasons\n"
     "and exit code 1.\n",
-    {{"--sha256", OptionKind::kFlag, "", "add each entry's SHA-256 (reads the data)"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-list/3, see the README),\n"
-                                       "with an \"error\" member when the file is refused"}},
+    {{"--sha256", "", "add each entry's SHA-256 (reads the data)", Bind(&CListRequest::sha256)},
+     {"--json", "",
+      "one JSON document (schema packfile-list/3, see the README),\n"
+      "with an \"error\" member when the file is refused",
+      Bind(&CRequest::json)}},
     1,
     1,
     "list takes one FILE",
-    RunList,
+    RunsOn(RunList),
     kSchema,
     {},
 };

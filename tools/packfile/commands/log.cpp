@@ -133,9 +133,12 @@ std::string LastRunFailure(const CLogDecoded& log) {
   return "";
 }
 
-int RunLog(const CCommandRun& run) {
-  const std::string& path = run.args.operands[0];
-  bool json = run.args.Has("--json");
+struct CLogRequest : CRequest {
+  bool check = false;
+};
+
+int RunLog(CLogRequest& request, const CCommandRun& run) {
+  const std::string& path = request.operands[0];
   std::ifstream file(path, std::ios::binary);
   std::string reason = file ? "" : SystemReason();
   std::string bytes;
@@ -148,16 +151,13 @@ int RunLog(const CCommandRun& run) {
     log = DecodeLog(bytes);
     if (log.runs.empty()) run.diagnostics.Error(path + ": no line in the launcher's format");
   }
-  if (run.diagnostics.HasErrors()) {
-    if (json) run.out << JsonErrorDocument(kSchema, path, run.diagnostics.Errors());
-    return run.diagnostics.ExitCode();
-  }
-  if (json) {
+  if (run.diagnostics.HasErrors()) return run.diagnostics.ExitCode();
+  if (request.json) {
     PrintJson(path, log, run.out);
   } else {
     PrintText(path, log, run.out);
   }
-  if (run.args.Has("--check")) {
+  if (request.check) {
     std::string failure = LastRunFailure(log);
     if (!failure.empty()) run.diagnostics.Error(path + ": " + failure);
   }
@@ -178,16 +178,18 @@ const CCommand kLogCommand = {
     "damaged signature, stepped around a leftover, found no program), the\n"
     "command, and the child's exit code. Exits 3 when FILE cannot be read, 1 when it holds no\n"
     "launcher line.\n",
-    {{"--check", OptionKind::kFlag, "", "exit 1 when the last run failed: the launcher refused\n"
-                                        "it (a signature that no longer matches, a damaged\n"
-                                        "signature block, a program not found), no package, a\n"
-                                        "file not written, its command did not start, exited\n"
-                                        "non-zero or was not waited for"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-log/3, see the README)"}},
+    {{"--check", "",
+      "exit 1 when the last run failed: the launcher refused\n"
+      "it (a signature that no longer matches, a damaged\n"
+      "signature block, a program not found), no package, a\n"
+      "file not written, its command did not start, exited\n"
+      "non-zero or was not waited for",
+      Bind(&CLogRequest::check)},
+     {"--json", "", "one JSON document (schema packfile-log/3, see the README)", Bind(&CRequest::json)}},
     1,
     1,
     "log takes one FILE",
-    RunLog,
+    RunsOn(RunLog),
     kSchema,
     {},
 };

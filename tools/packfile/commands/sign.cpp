@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <optional>
+
 #include "bytes/file_bytes.h"
 #include "pe/pe_image.h"
 #include "tools/packfile/commands/commands.h"
@@ -14,17 +16,29 @@ namespace {
 
 constexpr char kSchema[] = "packfile-sign/1";
 
+struct CSignRequest : CSigningRequest {
+  std::string ReportFile() const override { return out.value_or(operands[0]); }
+  std::optional<std::string> out;  // the signed file; FILE itself when not given
+};
+
 std::vector<COptionDecl> SignCommandOptions() {
   std::vector<COptionDecl> decls = {
-      {"--out", OptionKind::kValued, "SIGNED", "write the signed file here instead of replacing FILE"},
-      {"--allow", OptionKind::kRepeated, "ID",
+      {"--out", "SIGNED", "write the signed file here instead of replacing FILE", Bind(&CSignRequest::out)},
+      {"--allow", "ID",
        "sign although the certificate is refused for ID:\n"
        "certificate-expired, certificate-not-yet-valid,\ncertificate-purpose (a deliberate test certificate);\n"
-       "or accept warning ID (chain-incomplete)"},
-      {"--strict", OptionKind::kFlag, "", "treat every warning not accepted by --allow as an error"},
-      {"--json", OptionKind::kFlag, "", "one JSON document on standard output (schema\npackfile-sign/1)"}};
+       "or accept warning ID (chain-incomplete)",
+       Bind(&CRequest::allowed)},
+      {"--strict", "", "treat every warning not accepted by --allow as an error", Bind(&CSigningRequest::strict)},
+      {"--json", "", "one JSON document on standard output (schema\npackfile-sign/1)", Bind(&CRequest::json)}};
   decls.insert(decls.end(), SignOptionDecls().begin(), SignOptionDecls().end());
   return decls;
+}
+
+std::string CheckSign(CSignRequest& request) {
+  std::string error;
+  CompleteSignOptions(request, &error);
+  return error;
 }
 
 std::string JsonReport(const std::string& target, const CSignOptions& options, const CSigned& result) {
@@ -62,32 +76,22 @@ bool CheckUnsigned(const std::string& path, std::uint64_t* length, CDiagnostics&
   return true;
 }
 
-int RunSign(const CCommandRun& run) {
+int RunSign(CSignRequest& request, const CCommandRun& run) {
   CDiagnostics& diagnostics = run.diagnostics;
-  bool json = run.args.Has("--json");
-  const std::string& path = run.args.operands[0];
-  const std::string target = run.args.Value("--out", path);
-  auto refuse = [&]() {
-    if (json) run.out << JsonErrorDocument(kSchema, target, diagnostics.Errors());
-    return diagnostics.ExitCode();
-  };
-  CSignOptions options;
-  std::string error;
-  if (!ParseSignOptions(run.args, &options, &error)) {
-    if (json) run.out << JsonErrorDocument(kSchema, target, {error});
-    return diagnostics.Usage(error, "sign");
-  }
+  const std::string& path = request.operands[0];
+  const std::string target = request.ReportFile();
+  const CSignOptions& options = request.signing;
   CheckSignInputs(options, diagnostics);
   std::uint64_t length = 0;
-  if (diagnostics.HasErrors() || !CheckUnsigned(path, &length, diagnostics)) return refuse();
+  if (diagnostics.HasErrors() || !CheckUnsigned(path, &length, diagnostics)) return diagnostics.ExitCode();
   ReportLeftoverOutputs(target, diagnostics);
   // The signed file keeps the mode of the file it replaces (an executable stays executable).
   struct stat before;
   bool keepMode = target == path && stat(path.c_str(), &before) == 0;
   CSigned result;
-  if (!SignInto(options, path, length, target, diagnostics, &result)) return refuse();
+  if (!SignInto(options, path, length, target, diagnostics, &result)) return diagnostics.ExitCode();
   if (keepMode) chmod(target.c_str(), before.st_mode & 07777);
-  if (json) {
+  if (request.json) {
     run.out << JsonReport(target, options, result);
   } else {
     run.out << ShownText(target) << ": signed (" << options.hash << ")\n";
@@ -111,7 +115,7 @@ const CCommand kSignCommand = {
     1,
     1,
     "sign takes one FILE",
-    RunSign,
+    RunsOn(RunSign, CheckSign),
     kSchema,
     SignAllowIds(),
 };

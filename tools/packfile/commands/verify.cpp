@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "bytes/file_bytes.h"
 #include "pe/pe_image.h"
 #include "tools/packfile/commands/commands.h"
@@ -56,22 +58,20 @@ void PrintJson(const std::string& path, const CVerifyReport& report, bool isSign
   out << "]}\n";
 }
 
-int Refuse(const CCommandRun& run, const std::string& path) {
-  if (run.args.Has("--json")) run.out << JsonErrorDocument(kSchema, path, run.diagnostics.Errors());
-  return run.diagnostics.ExitCode();
-}
+struct CVerifyRequest : CRequest {
+  std::optional<std::string> ca;
+};
 
-int RunVerify(const CCommandRun& run) {
-  const std::string& path = run.args.operands[0];
-  const std::string ca = run.args.Value("--ca");
+int RunVerify(CVerifyRequest& request, const CCommandRun& run) {
+  const std::string& path = request.operands[0];
+  const std::string ca = request.ca.value_or("");
   // A chain that cannot be checked must not look like a bad artefact: --ca is read before anything else.
-  if (run.args.Has("--ca")) CheckCaFile(ca, run.diagnostics);
+  if (request.ca) CheckCaFile(ca, run.diagnostics);
   CFileSource file(path);
   if (!file.IsOpen()) run.diagnostics.CannotOpen(path, file.OpenError());
-  if (run.diagnostics.HasErrors()) return Refuse(run, path);
+  if (run.diagnostics.HasErrors()) return run.diagnostics.ExitCode();
 
-  std::vector<std::string> allowed = run.args.List("--allow");
-  CVerifyReport report = VerifyPackage(file, true, !allowed.empty());
+  CVerifyReport report = VerifyPackage(file, true, !request.allowed.empty());
   std::string error;
   CPeImage image;
   bool isImage = ReadPeImage(file, &image, &error);
@@ -80,7 +80,7 @@ int RunVerify(const CCommandRun& run) {
   CSignatureFacts signature;
   if (isImage && !isSigned) {
     // Asking for a chain check means a signature is expected.
-    bool expected = run.args.Has("--ca");
+    bool expected = request.ca.has_value();
     report.findings.push_back(CFinding{CheckId::kSignature, expected ? Severity::kFailure : Severity::kOk,
                                        expected ? "not signed, but --ca expects a signature" : "not signed"});
   } else if (isSigned && !report.Failed(CheckId::kCertificateTable)) {
@@ -93,7 +93,7 @@ int RunVerify(const CCommandRun& run) {
     if (finding.severity == Severity::kFailure && finding.check != CheckId::kSignature) onlyUnchecked = false;
   }
   int code = report.Passed() ? kExitOk : onlyUnchecked ? kExitCannotCheck : kExitBad;
-  if (run.args.Has("--json")) {
+  if (request.json) {
     PrintJson(path, report, isSigned, signature, run.out);
     return code;
   }
@@ -126,15 +126,16 @@ const CCommand kVerifyCommand = {
     "stamp). Prints one line per check (ok, warn, FAIL). Exits 0 only when\n"
     "nothing failed, 1 when the file is bad, 3 when it could not be checked (FILE\n"
     "or --ca unreadable, osslsigncode missing for a signed file).\n",
-    {{"--ca", OptionKind::kValued, "FILE", "also check the signer's chain against FILE (PEM);\n"
-                                           "an unsigned file then fails"},
-     {"--allow", OptionKind::kRepeated, "ID",
-      "unknown-launcher: pass an image that is not this\nproject's launcher (a deliberate custom stub)"},
-     {"--json", OptionKind::kFlag, "", "one JSON document (schema packfile-verify/3, see the README)"}},
+    {{"--ca", "FILE", "also check the signer's chain against FILE (PEM);\nan unsigned file then fails",
+      Bind(&CVerifyRequest::ca)},
+     {"--allow", "ID",
+      "unknown-launcher: pass an image that is not this\nproject's launcher (a deliberate custom stub)",
+      Bind(&CRequest::allowed)},
+     {"--json", "", "one JSON document (schema packfile-verify/3, see the README)", Bind(&CRequest::json)}},
     1,
     1,
     "verify takes one FILE",
-    RunVerify,
+    RunsOn(RunVerify),
     kSchema,
     {kAllowUnknownLauncher},
 };

@@ -13,7 +13,7 @@ std::string CDiagnostics::Shown(const std::string& text, const std::vector<std::
 }
 
 void CDiagnostics::Line(const char* label, const std::string& text, const std::vector<std::string>& details) {
-  err_ << "packfile: " << label << Shown(text, details) << "\n";
+  err_ << kDiagnosticPrefix << label << Shown(text, details) << "\n";
 }
 
 void CDiagnostics::Error(const std::string& text, Fault fault, const std::vector<std::string>& details) {

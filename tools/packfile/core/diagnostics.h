@@ -10,6 +10,9 @@
 #include <vector>
 
 // What an error says about the run's outcome.
+// What begins every line packfile writes on standard error.
+constexpr char kDiagnosticPrefix[] = "packfile: ";
+
 enum class Fault {
   kBad,          // the artefact or the inputs are bad (exit code 1)
   kCannotCheck,  // a file missing or unreadable, a tool missing (exit code 3)

@@ -187,6 +187,21 @@ bool MatchesGlob(const std::string& glob, const std::string& name) {
   return g == glob.size();
 }
 
+bool ReadInput(const std::string& path, std::string* bytes, std::string* reason, std::size_t limit) {
+  bytes->clear();
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *reason = SystemReason();
+    return false;
+  }
+  char buffer[4096];
+  while (bytes->size() < limit && file.read(buffer, sizeof(buffer)).gcount() > 0) {
+    bytes->append(buffer, static_cast<std::size_t>(file.gcount()));
+  }
+  if (bytes->size() > limit) bytes->resize(limit);
+  return true;
+}
+
 bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vector<std::string>* items,
                   std::string* error) {
   std::ifstream file;

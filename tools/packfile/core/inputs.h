@@ -1,6 +1,7 @@
 // The files a build packs, from the paths on its command line and in file lists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -13,6 +14,11 @@ struct CInputFile {
   std::string name;   // the entry name, Windows-1252
   std::uint64_t size = 0;
 };
+
+// Reads a named input (a key, a certificate, a password file), up to
+// `limit` bytes. False with the system's `reason` when it cannot be opened;
+// what opens but cannot be read (a folder) reads as empty.
+bool ReadInput(const std::string& path, std::string* bytes, std::string* reason, std::size_t limit = SIZE_MAX);
 
 // Appends the items of a file list (`source` is a path, or "-" for `stdinStream`):
 // one PATH or NAME=PATH per line, CR LF or LF, empty lines skipped. False

@@ -1,5 +1,6 @@
 #include "tools/packfile/core/name_list.h"
 
+#include <algorithm>
 #include <map>
 
 #include "tools/packfile/core/entry_name.h"
@@ -64,9 +65,8 @@ std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
   return issues;
 }
 
+bool IsRunBat(const std::string& name) { return NameKey(name) == "RUN.BAT"; }
+
 bool HasRunBat(const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    if (NameKey(name) == "RUN.BAT") return true;
-  }
-  return false;
+  return std::any_of(names.begin(), names.end(), IsRunBat);
 }

@@ -16,5 +16,8 @@ struct CNameIssue {
 // Issues of Windows-1252 names in package order; empty when all are fine.
 std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names);
 
-// True when one of `names` is run.bat as Windows compares names.
+// True when `name` is run.bat as Windows compares names.
+bool IsRunBat(const std::string& name);
+
+// True when one of `names` is run.bat.
 bool HasRunBat(const std::vector<std::string>& names);

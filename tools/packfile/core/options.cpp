@@ -2,16 +2,6 @@
 
 #include <algorithm>
 
-std::string CParsedArgs::Value(const std::string& option, const std::string& fallback) const {
-  auto it = values.find(option);
-  return it == values.end() ? fallback : it->second;
-}
-
-std::vector<std::string> CParsedArgs::List(const std::string& option) const {
-  auto it = lists.find(option);
-  return it == lists.end() ? std::vector<std::string>() : it->second;
-}
-
 namespace {
 
 const COptionDecl* Find(const std::vector<COptionDecl>& decls, const std::string& name) {
@@ -23,19 +13,24 @@ const COptionDecl* Find(const std::vector<COptionDecl>& decls, const std::string
 
 std::string Left(const COptionDecl& decl) {
   std::string left = std::string("  ") + decl.name;
-  if (decl.kind != OptionKind::kFlag) left += std::string(" ") + decl.value;
+  if (decl.target.kind != OptionKind::kFlag) left += std::string(" ") + decl.value;
   return left;
 }
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionDecl>& decls, CParsedArgs* parsed,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptionDecl>& decls, CRequest* request,
                   std::string* error) {
+  error->clear();
+  auto fail = [&](const std::string& text) {
+    if (error->empty()) *error = text;
+  };
+  std::vector<const COptionDecl*> valuesGiven;
   bool optionsEnded = false;
   for (std::size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      parsed->operands.push_back(arg);
+      request->operands.push_back(arg);
       continue;
     }
     if (arg == "--") {
@@ -46,33 +41,32 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<COptio
     bool inlineValue = name.size() != arg.size();
     const COptionDecl* decl = Find(decls, name);
     if (decl == nullptr) {
-      *error = "unknown option " + arg;
-      return false;
-    }
-    if (decl->kind == OptionKind::kFlag) {
-      if (inlineValue) {
-        *error = name + " takes no value";
-        return false;
-      }
-      parsed->flags.insert(name);
+      fail("unknown option " + arg);
       continue;
     }
-    if (decl->kind == OptionKind::kValued && parsed->values.count(name)) {
-      *error = name + " is given twice";
-      return false;
+    OptionKind kind = decl->target.kind;
+    if (kind == OptionKind::kFlag) {
+      if (inlineValue) {
+        fail(name + " takes no value");
+      } else {
+        decl->target.fill(*request, "");
+      }
+      continue;
+    }
+    if (kind == OptionKind::kValued && std::count(valuesGiven.begin(), valuesGiven.end(), decl)) {
+      fail(name + " is given twice");
+      if (!inlineValue) ++k;
+      continue;
     }
     if (!inlineValue && k + 1 == args.size()) {
-      *error = name + " needs a value (" + decl->value + ")";
-      return false;
+      fail(name + " needs a value (" + decl->value + ")");
+      continue;
     }
     std::string value = inlineValue ? arg.substr(name.size() + 1) : args[++k];
-    if (decl->kind == OptionKind::kRepeated) {
-      parsed->lists[name].push_back(value);
-    } else {
-      parsed->values[name] = value;
-    }
+    valuesGiven.push_back(decl);
+    decl->target.fill(*request, value);
   }
-  return true;
+  return error->empty();
 }
 
 std::string OptionsHelp(const std::vector<COptionDecl>& decls) {

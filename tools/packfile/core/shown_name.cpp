@@ -46,3 +46,7 @@ std::string ShownText(const std::string& utf8) {
   }
   return out;
 }
+
+std::string EntryLabel(std::size_t index, const std::string& cp1252) {
+  return "entry " + std::to_string(index + 1) + " (" + ShownName(cp1252) + ")";
+}

@@ -72,7 +72,7 @@ std::string CChecker::EntryLabel(std::size_t k) const {
   constexpr std::size_t kShown = 60;
   std::string name = RecordName(facts_.entries[k].record);
   if (name.size() > kShown) name = name.substr(0, kShown) + "...";
-  return "entry " + to_string(k + 1) + " (" + ShownName(name) + ")";
+  return ::EntryLabel(k, name);
 }
 
 bool CChecker::CheckCertificateTable() {

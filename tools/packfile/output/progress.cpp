@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "tools/packfile/core/diagnostics.h"
+
 namespace {
 
 // Smaller packages are written before anyone would read a percentage.
@@ -27,7 +29,7 @@ PackProgress CProgress::Callback() {
     if (shown == lastShown_) return;
     lastShown_ = shown;
     drawn_ = true;
-    std::fprintf(stderr, terminal_ ? "\rpackfile: %3d%% of %llu MiB" : "packfile: %d%% of %llu MiB\n", shown,
+    std::fprintf(stderr, terminal_ ? "\r%s%3d%% of %llu MiB" : "%s%d%% of %llu MiB\n", kDiagnosticPrefix, shown,
                  static_cast<unsigned long long>(total >> 20));
     std::fflush(stderr);
   };

@@ -14,6 +14,7 @@
 
 #include "bytes/file_bytes.h"
 
+#include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/json_text.h"
 #include "tools/packfile/core/shown_name.h"
 #include "tools/packfile/signing/certificate.h"
@@ -166,10 +167,8 @@ void ReadSignatureFacts(const std::string& path, std::uint64_t tableOffset, std:
 }
 
 void CheckCaFile(const std::string& caFile, CDiagnostics& diagnostics) {
-  std::ifstream file(caFile, std::ios::binary);
-  std::string reason = file ? "" : SystemReason();
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (!file && !reason.empty()) {
+  std::string bytes, reason;
+  if (!ReadInput(caFile, &bytes, &reason)) {
     diagnostics.Error("--ca " + caFile + ": cannot open: " + reason, Fault::kCannotCheck);
   } else if (bytes.empty()) {
     diagnostics.Error("--ca " + caFile + ": is empty", Fault::kCannotCheck);

@@ -18,35 +18,41 @@
 #include "tools/packfile/signing/certificate.h"
 #include "tools/packfile/signing/run_tool.h"
 #include "tools/packfile/signing/signed_output.h"
+#include "tools/packfile/core/inputs.h"
 #include "tools/packfile/core/signal_cleanup.h"
 #include "tools/packfile/core/temp_output.h"
 
 const std::vector<COptionDecl>& SignOptionDecls() {
+  auto sign = [](auto field) { return Bind(&CSigningRequest::signing, field); };
   static const std::vector<COptionDecl> decls = {
-      {"--cert", OptionKind::kValued, "FILE", "a certificate chain (PEM or DER), with --key"},
-      {"--key", OptionKind::kValued, "FILE|URI",
-       "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)"},
-      {"--pkcs11-module", OptionKind::kValued, "PATH",
-       "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)"},
-      {"--pkcs12", OptionKind::kValued, "FILE",
-       "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)"},
-      {"--chain", OptionKind::kRepeated, "FILE",
-       "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts"},
-      {"--ca", OptionKind::kValued, "FILE",
-       "the signed file's chain, as embedded, must verify\nagainst the certificates in FILE (PEM)"},
-      {"--pass", OptionKind::kValued, "PASSWORD", "refused: a command line is visible to every user"},
-      {"--pass-file", OptionKind::kValued, "FILE", "the key's password or the token's PIN, in a file"},
-      {"--pass-env", OptionKind::kValued, "VAR", "the key's password or the token's PIN, in a variable"},
-      {"--timestamp", OptionKind::kRepeated, "URL",
+      {"--cert", "FILE", "a certificate chain (PEM or DER), with --key", sign(&CSignOptions::certificate)},
+      {"--key", "FILE|URI",
+       "its private key: a file, or a PKCS#11 URI for a key\nin a token or HSM (pkcs11:token=...;object=...)",
+       sign(&CSignOptions::key)},
+      {"--pkcs11-module", "PATH", "the token's PKCS#11 module, for a pkcs11: key (default:\nPKCS11_MODULE_PATH)",
+       Bind(&CSigningRequest::module)},
+      {"--pkcs12", "FILE", "a PKCS#12 file, instead of --cert and --key (its own\nchain is embedded)",
+       sign(&CSignOptions::pkcs12)},
+      {"--chain", "FILE",
+       "intermediate certificates to embed (PEM), so that\nWindows can build the chain to a root it trusts",
+       sign(&CSignOptions::chain)},
+      {"--ca", "FILE", "the signed file's chain, as embedded, must verify\nagainst the certificates in FILE (PEM)",
+       sign(&CSignOptions::caFile)},
+      {"--pass", "PASSWORD", "refused: a command line is visible to every user", Bind(&CSigningRequest::password)},
+      {"--pass-file", "FILE", "the key's password or the token's PIN, in a file", sign(&CSignOptions::passwordFile)},
+      {"--pass-env", "VAR", "the key's password or the token's PIN, in a variable", sign(&CSignOptions::passwordEnv)},
+      {"--timestamp", "URL",
        "an RFC 3161 time-stamp service; repeat for fallbacks,\n"
-       "tried in order, twice each, by the trial signature too"},
-      {"--sign-hash", OptionKind::kValued, "NAME", "sha256 (default) or sha1"},
-      {"--description", OptionKind::kValued, "TEXT", "the program's description, shown when elevating"},
-      {"--url", OptionKind::kValued, "URL", "a link about the program"},
-      {"--sign-time", OptionKind::kValued, "SECONDS",
+       "tried in order, twice each, by the trial signature too",
+       sign(&CSignOptions::timestampUrls)},
+      {"--sign-hash", "NAME", "sha256 (default) or sha1", sign(&CSignOptions::hash)},
+      {"--description", "TEXT", "the program's description, shown when elevating", sign(&CSignOptions::description)},
+      {"--url", "URL", "a link about the program", sign(&CSignOptions::url)},
+      {"--sign-time", "SECONDS",
        "the signing-time attribute, seconds since 1970\n"
        "(default: SOURCE_DATE_EPOCH, else now); a fixed time\nmakes a signature without time stamp reproducible;\n"
-       "the certificate is judged now all the same"},
+       "the certificate is judged now all the same",
+       Bind(&CSigningRequest::signingTime)},
   };
   return decls;
 }
@@ -69,8 +75,9 @@ constexpr std::uint64_t kSignatureRoom = 64 * 1024;
 bool IsPkcs11(const CSignOptions& options) { return options.key.rfind("pkcs11:", 0) == 0; }
 
 std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string bytes, reason;
+  ReadInput(path, &bytes, &reason);
+  return bytes;
 }
 
 // A private folder in TMPDIR for what a signature needs besides its output:
@@ -168,6 +175,21 @@ struct CSignerRun {
   std::string answered;              // the time-stamp service that answered
 };
 
+// The password as osslsigncode reads it: the first line of the file, or the variable.
+std::string Password(const CSignOptions& options) {
+  if (!options.passwordEnv.empty()) {
+    const char* value = std::getenv(options.passwordEnv.c_str());
+    return value ? value : "";
+  }
+  std::string line;
+  if (!options.passwordFile.empty()) {
+    std::ifstream file(options.passwordFile, std::ios::binary);
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  return line;
+}
+
 // Signs `in` into `out`, time stamped when services are given: each is tried
 // kTimestampTries times, in order, until one answers. When they all fail the
 // result lists each with its reason (a kCannotCheck fault: the services,
@@ -181,11 +203,8 @@ CSignerRun RunSigner(const CSignOptions& options, const std::string& in, const s
     run.fault = Fault::kCannotCheck;
     return run;
   }
-  std::string password;
-  if (!options.passwordEnv.empty()) {
-    const char* value = std::getenv(options.passwordEnv.c_str());
-    password = value ? value : "";
-  }
+  // A password file osslsigncode reads itself; a variable's value goes down a pipe.
+  std::string password = options.passwordEnv.empty() ? "" : Password(options);
   std::vector<std::string> urls = withTimestamp ? options.timestampUrls : std::vector<std::string>();
   if (urls.empty()) urls.push_back("");
   for (const std::string& url : urls) {
@@ -240,27 +259,12 @@ std::string NoRoomReason(const std::string& output, const std::string& finalPath
 }
 
 void CheckReadable(const std::string& what, const std::string& path, CDiagnostics& diagnostics) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    diagnostics.Error(what + " " + path + " cannot be read: " + SystemReason(), Fault::kCannotCheck);
-  } else if (file.peek() == std::ifstream::traits_type::eof()) {
+  std::string bytes, reason;
+  if (!ReadInput(path, &bytes, &reason, 1)) {
+    diagnostics.Error(what + " " + path + " cannot be read: " + reason, Fault::kCannotCheck);
+  } else if (bytes.empty()) {
     diagnostics.Error(what + " " + path + " is empty", Fault::kCannotCheck);
   }
-}
-
-// The password as osslsigncode reads it: the first line of the file, or the variable.
-std::string Password(const CSignOptions& options) {
-  if (!options.passwordEnv.empty()) {
-    const char* value = std::getenv(options.passwordEnv.c_str());
-    return value ? value : "";
-  }
-  std::string line;
-  if (!options.passwordFile.empty()) {
-    std::ifstream file(options.passwordFile, std::ios::binary);
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-  }
-  return line;
 }
 
 void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
@@ -326,27 +330,16 @@ const std::vector<std::string>& SignAllowIds() {
   return ids;
 }
 
-bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error) {
-  CSignOptions& s = *options;
-  s.certificate = parsed.Value("--cert");
-  s.key = parsed.Value("--key");
-  s.pkcs12 = parsed.Value("--pkcs12");
-  s.passwordFile = parsed.Value("--pass-file");
-  s.passwordEnv = parsed.Value("--pass-env");
-  s.timestampUrls = parsed.List("--timestamp");
-  s.allowed = parsed.List("--allow");
-  s.chain = parsed.List("--chain");
-  s.caFile = parsed.Value("--ca");
-  s.strict = parsed.Has("--strict");
+bool CompleteSignOptions(CSigningRequest& request, std::string* error) {
+  CSignOptions& s = request.signing;
+  s.allowed = request.allowed;
+  s.strict = request.strict;
   const char* module = std::getenv("PKCS11_MODULE_PATH");
-  s.pkcs11Module = parsed.Value("--pkcs11-module", module ? module : "");
-  bool pkcs11 = s.key.rfind("pkcs11:", 0) == 0;
-  s.hash = parsed.Value("--sign-hash", "sha256");
-  s.description = parsed.Value("--description");
-  s.url = parsed.Value("--url");
+  s.pkcs11Module = request.module.value_or(module ? module : "");
+  bool pkcs11 = IsPkcs11(s);
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  std::string time = parsed.Value("--sign-time", epoch ? epoch : "");
-  if (parsed.Has("--pass")) {
+  std::string time = request.signingTime.value_or(epoch ? epoch : "");
+  if (request.password) {
     *error = "--pass would put the password on a command line, where other users can read it; "
              "use --pass-file FILE or --pass-env VARIABLE";
   } else if (s.pkcs12.empty() == (s.certificate.empty() || s.key.empty()) ||
@@ -354,14 +347,14 @@ bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::str
     *error = "signing needs either --cert and --key, or --pkcs12";
   } else if (pkcs11 && s.pkcs11Module.empty()) {
     *error = "a pkcs11: key needs the token's module: --pkcs11-module PATH or PKCS11_MODULE_PATH";
-  } else if (!pkcs11 && parsed.Has("--pkcs11-module")) {
+  } else if (!pkcs11 && request.module) {
     *error = "--pkcs11-module goes with a pkcs11: URI as --key";
   } else if (!s.passwordFile.empty() && !s.passwordEnv.empty()) {
     *error = "give the password by --pass-file or by --pass-env, not both";
   } else if (s.hash != "sha1" && s.hash != "sha256") {
     *error = "--sign-hash must be sha256 or sha1";
   } else if (!time.empty() && !ParseTime(time, &s.signingTime)) {
-    *error = (parsed.Has("--sign-time") ? "--sign-time" : "SOURCE_DATE_EPOCH") +
+    *error = (request.signingTime ? "--sign-time" : "SOURCE_DATE_EPOCH") +
              std::string(" must be a number of seconds since 1970, not ") + time;
   } else {
     return true;
@@ -382,9 +375,7 @@ void CheckSignInputs(const CSignOptions& options, CDiagnostics& diagnostics) {
   }
   bool hasPassword = !options.passwordFile.empty() || !options.passwordEnv.empty();
   if (!options.key.empty() && !IsPkcs11(options) && !hasPassword) {
-    std::ifstream file(options.key, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (text.find("ENCRYPTED") != std::string::npos) {
+    if (ReadAll(options.key).find("ENCRYPTED") != std::string::npos) {
       diagnostics.Error("the key " + options.key + " is encrypted: give its password with --pass-file or --pass-env");
     }
   }

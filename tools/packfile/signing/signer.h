@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,15 +33,26 @@ struct CSignOptions {
 // The --allow ids of the signing certificate's refusals, for build and sign.
 const std::vector<std::string>& SignAllowIds();
 
+// What build and sign take from the command line for a signature: the
+// options as the signer uses them, and the few that CompleteSignOptions
+// settles.
+struct CSigningRequest : CRequest {
+  CSignOptions signing;
+  bool strict = false;                     // --strict
+  std::optional<std::string> module;       // --pkcs11-module; PKCS11_MODULE_PATH when not given
+  std::optional<std::string> signingTime;  // --sign-time; SOURCE_DATE_EPOCH when not given
+  std::optional<std::string> password;     // --pass, refused
+};
+
 // The signing options, declared once for build and sign.
 const std::vector<COptionDecl>& SignOptionDecls();
 
-// Reads the signing options. False with `error` for a usage error: neither
-// or both of --cert/--key and --pkcs12, a pkcs11: key without a module, an
-// unknown hash, a bad time, or --pass (a password on a command line is
-// visible to every user).
+// Settles the signing options once parsed. False with `error` for a usage
+// error: neither or both of --cert/--key and --pkcs12, a pkcs11: key
+// without a module, an unknown hash, a bad time, or --pass (a password on a
+// command line is visible to every user).
 // SOURCE_DATE_EPOCH gives the signing time when --sign-time does not.
-bool ParseSignOptions(const CParsedArgs& parsed, CSignOptions* options, std::string* error);
+bool CompleteSignOptions(CSigningRequest& request, std::string* error);
 
 // Checks, before anything is built, that every named file can be read (a
 // kCannotCheck error with the system's reason otherwise), --ca holds

@@ -119,6 +119,8 @@ TEST_F(PackfileCliTest, EveryJsonRunPrintsOneDocument) {
       {{"log", "--json", dir_ / "missing.log"}, "log", true},
       {{"sign", "--json", "--cert", dir_ / "no.pem", "--key", dir_ / "no.key", dir_ / "setup.exe"}, "sign", true},
       {BuildArgs(dir_ / "again.exe", {"--json", dir_ / "nothing-here"}), "build", true},
+      {{"sign", "--json", "--pass", "x", dir_ / "setup.exe"}, "sign", true},
+      {{"extract", "--json", dir_ / "cut.exe", dir_ / "out"}, "extract", true},
       {{"verify", "--json", dir_ / "cut.exe"}, "verify", false},
   };
   for (const auto& c : cases) {
