@@ -17,7 +17,7 @@ import sys
 BELOW = {
     "launcher": ["package", "resources"],
     "package": ["diagnostics", "format"],
-    "diagnostics": ["hardening"],
+    "diagnostics": ["hardening", "format"],  # the log line is a file format
     "hardening": ["framework"],
     "framework": [],
     "resources": ["framework"],
