@@ -20,7 +20,7 @@ BELOW = {
     "diagnostics": ["hardening", "format"],  # the log line is a file format
     "hardening": ["framework"],
     "framework": [],
-    "resources": ["framework"],
+    "resources": ["framework", "format"],  # the file error sentences are the log's words
     "format": ["pe"],
     "pe": ["bytes"],
     "bytes": [],

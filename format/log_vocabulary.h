@@ -48,3 +48,23 @@
 // The batch form's parameters send run.bat's standard output to the log's
 // path plus ".txt"; the param field shows it after these words.
 #define UNPACK_LOG_BATCH_REDIRECT "run.bat > "
+
+// --- The file error line's sentences ----------------------------------------------
+// The text of a file error line, by its cause (1 to 14); %1 stands for the
+// name it is about. The launcher's string table holds them, the decoder
+// finds the name between the words around %1.
+#define UNPACK_LOG_NAME_PLACE "%1"
+#define UNPACK_LOG_SENTENCE_GENERIC "An unknown error occurred while accessing %1."
+#define UNPACK_LOG_SENTENCE_FILE_NOT_FOUND "%1 was not found."
+#define UNPACK_LOG_SENTENCE_BAD_PATH "%1 contains an incorrect path."
+#define UNPACK_LOG_SENTENCE_TOO_MANY_OPEN_FILES "Could not open %1 because there are too many open files."
+#define UNPACK_LOG_SENTENCE_ACCESS_DENIED "Access to %1 was denied."
+#define UNPACK_LOG_SENTENCE_INVALID_FILE "An incorrect file handle was associated with %1."
+#define UNPACK_LOG_SENTENCE_REMOVE_CURRENT_DIR "Could not remove %1 because it is the current directory."
+#define UNPACK_LOG_SENTENCE_DIRECTORY_FULL "Could not create %1 because the directory is full."
+#define UNPACK_LOG_SENTENCE_BAD_SEEK "Seek failed on %1"
+#define UNPACK_LOG_SENTENCE_HARD_IO "Encountered a hardware I/O error while accessing %1."
+#define UNPACK_LOG_SENTENCE_SHARING_VIOLATION "Encountered a sharing violation while accessing %1."
+#define UNPACK_LOG_SENTENCE_LOCK_VIOLATION "Encountered a locking violation while accessing %1."
+#define UNPACK_LOG_SENTENCE_DISK_FULL "Disk full while accessing %1."
+#define UNPACK_LOG_SENTENCE_END_OF_FILE "Attempted to access %1 past its end."

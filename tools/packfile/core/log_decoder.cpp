@@ -42,31 +42,30 @@ constexpr std::size_t Length(const char (&)[N]) {
 
 std::int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
-// The launcher's file error sentences around the name they are about
-// (its string resources, cause 1 to 14).
-const struct {
-  const char* before;
-  const char* after;
-} kSentences[] = {
-    {"An unknown error occurred while accessing ", "."},
-    {"", " was not found."},
-    {"", " contains an incorrect path."},
-    {"Could not open ", " because there are too many open files."},
-    {"Access to ", " was denied."},
-    {"An incorrect file handle was associated with ", "."},
-    {"Could not remove ", " because it is the current directory."},
-    {"Could not create ", " because the directory is full."},
-    {"Seek failed on ", ""},
-    {"Encountered a hardware I/O error while accessing ", "."},
-    {"Encountered a sharing violation while accessing ", "."},
-    {"Encountered a locking violation while accessing ", "."},
-    {"Disk full while accessing ", "."},
-    {"Attempted to access ", " past its end."},
+// The launcher's file error sentences (its string resources, cause 1 to 14),
+// each with the place of the name it is about.
+const char* const kSentences[] = {
+    UNPACK_LOG_SENTENCE_GENERIC,
+    UNPACK_LOG_SENTENCE_FILE_NOT_FOUND,
+    UNPACK_LOG_SENTENCE_BAD_PATH,
+    UNPACK_LOG_SENTENCE_TOO_MANY_OPEN_FILES,
+    UNPACK_LOG_SENTENCE_ACCESS_DENIED,
+    UNPACK_LOG_SENTENCE_INVALID_FILE,
+    UNPACK_LOG_SENTENCE_REMOVE_CURRENT_DIR,
+    UNPACK_LOG_SENTENCE_DIRECTORY_FULL,
+    UNPACK_LOG_SENTENCE_BAD_SEEK,
+    UNPACK_LOG_SENTENCE_HARD_IO,
+    UNPACK_LOG_SENTENCE_SHARING_VIOLATION,
+    UNPACK_LOG_SENTENCE_LOCK_VIOLATION,
+    UNPACK_LOG_SENTENCE_DISK_FULL,
+    UNPACK_LOG_SENTENCE_END_OF_FILE,
 };
 
 std::string SentencePath(const std::string& message) {
-  for (const auto& sentence : kSentences) {
-    std::string before = sentence.before, after = sentence.after;
+  for (const char* sentence : kSentences) {
+    std::string words = sentence;
+    std::string::size_type place = words.find(UNPACK_LOG_NAME_PLACE);
+    std::string before = words.substr(0, place), after = words.substr(place + Length(UNPACK_LOG_NAME_PLACE));
     if (message.size() > before.size() + after.size() && message.compare(0, before.size(), before) == 0 &&
         message.compare(message.size() - after.size(), after.size(), after) == 0) {
       return message.substr(before.size(), message.size() - before.size() - after.size());
