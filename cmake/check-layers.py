@@ -17,10 +17,10 @@ import sys
 BELOW = {
     "launcher": ["package", "resources"],
     "package": ["diagnostics", "format"],
-    "diagnostics": ["hardening"],
+    "diagnostics": ["hardening", "format"],  # the log line is a file format
     "hardening": ["framework"],
     "framework": [],
-    "resources": ["framework"],
+    "resources": ["framework", "format"],  # the file error sentences are the log's words
     "format": ["pe"],
     "pe": ["bytes"],
     "bytes": [],

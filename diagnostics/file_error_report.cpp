@@ -1,9 +1,9 @@
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 
 namespace {
 
-// The source tag of the file error line: part of the log's format.
-const wchar_t kLogSourceFileException[] = L"CUtility::FileException";
+const wchar_t kLogSourceFileException[] = L"" UNPACK_LOG_SOURCE_FILE_EXCEPTION;
 
 }  // namespace
 

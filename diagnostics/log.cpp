@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 #include "framework/handle.h"
 #include "hardening/shared_folder_file.h"
 
@@ -40,8 +41,8 @@ void CUtility::Log(const wchar_t* format, ...) {
   FormatTimestamp(timestamp);
 
   CString line;
-  line.Format(L"[%d]%s  %s  Err:%d", static_cast<int>(::GetCurrentProcessId()), timestamp, message,
-              static_cast<int>(lastError));
+  line.Format(L"[%d]%s  %s" UNPACK_LOG_ERR_FIELD "%d", static_cast<int>(::GetCurrentProcessId()), timestamp,
+              message, static_cast<int>(lastError));
   ::OutputDebugStringW(line);
   AppendLogLine(line);
   ::SetLastError(lastError);

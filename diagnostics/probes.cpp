@@ -1,11 +1,11 @@
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
 
 namespace {
 
-// The source tag of the OS line: part of the log's format.
-const wchar_t kLogSourceOSInfo[] = L"CUtility::OSInfo";
+const wchar_t kLogSourceOSInfo[] = L"" UNPACK_LOG_SOURCE_OS_INFO;
 
 // The basic version record, 276 bytes, as the OS line reports it.
 OSVERSIONINFOW QueryVersion() {

@@ -1,6 +1,7 @@
 #include "launcher/command_launch.h"
 
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
@@ -12,7 +13,7 @@
 
 namespace {
 
-const wchar_t kExecuteFail[] = L"[%s] execute fail";
+const wchar_t kExecuteFail[] = L"[%s] " UNPACK_LOG_EXECUTE_FAIL;
 
 // The reason a step failed, never 0: a refusal must not read as success.
 DWORD LastErrorOrDenied() {
@@ -65,9 +66,10 @@ BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD r
     CUtility::Log(kExecuteFail, kLogSourceInitInstance);
     return FALSE;
   }
-  CUtility::Log(L"[%s] execute ok 0x%08X", kLogSourceInitInstance,
+  CUtility::Log(L"[%s] " UNPACK_LOG_EXECUTE_OK "0x%08X", kLogSourceInitInstance,
                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(child.Get())));
-  CUtility::Log(L"[%s] execute wait pid:%d", kLogSourceInitInstance, static_cast<int>(::GetProcessId(child.Get())));
+  CUtility::Log(L"[%s] " UNPACK_LOG_EXECUTE_WAIT "%d", kLogSourceInitInstance,
+                static_cast<int>(::GetProcessId(child.Get())));
   *exitCode = WaitForChild(child.Get(), periodMilliseconds);
   return TRUE;
 }
@@ -121,8 +123,8 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   ComposeLaunch(in, &plan);
   if (plan.notFound) LogRefused(plan.shownFile, ERROR_FILE_NOT_FOUND);
 
-  CUtility::Log(L"[%s] dir:%s file:%s param:%s", kLogSourceInitInstance, workDir.GetString(), plan.shownFile,
-                plan.parameters.GetString());
+  CUtility::Log(L"[%s] " UNPACK_LOG_DIR "%s" UNPACK_LOG_FILE "%s" UNPACK_LOG_PARAM "%s", kLogSourceInitInstance,
+                workDir.GetString(), plan.shownFile, plan.parameters.GetString());
   DWORD refusal = plan.refusal;
   // The path came from the handle; it must still lead there as it is handed on.
   if (!refusal && !unpack.IsHeldDir(plan.directory)) refusal = ERROR_ACCESS_DENIED;
@@ -138,7 +140,9 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
     return;
   }
   unpack.CleanUnPackDir();
-  if (waited) CUtility::Log(L"[%s] execute done code:%d", kLogSourceInitInstance, static_cast<int>(exitCode));
+  if (waited) {
+    CUtility::Log(L"[%s] " UNPACK_LOG_EXECUTE_DONE "%d", kLogSourceInitInstance, static_cast<int>(exitCode));
+  }
 }
 
 void RefuseLaunch(DWORD reason) {

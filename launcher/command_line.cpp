@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "format/log_vocabulary.h"
+
 BOOL UseNativeInterpreter(BOOL preVista, BOOL wow64) { return !preVista && wow64; }
 
 void ComposeInterpreterPath(BOOL native, wchar_t (&buffer)[MAX_PATH + 1]) {
@@ -20,7 +22,7 @@ void ComposeInterpreterPath(BOOL native, wchar_t (&buffer)[MAX_PATH + 1]) {
 
 CString ComposeBatchParameters(const wchar_t* logPath) {
   CString parameters;
-  parameters.Format(L"/D /c run.bat > %s.txt", logPath);
+  parameters.Format(L"/D /c " UNPACK_LOG_BATCH_REDIRECT "%s.txt", logPath);
   return parameters;
 }
 

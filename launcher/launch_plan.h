@@ -6,12 +6,13 @@
 
 #include <windows.h>
 
+#include "format/log_vocabulary.h"
 #include "framework/cstring.h"
 #include "hardening/child_environment.h"
 #include "launcher/program_lookup.h"
 
-// The source tag of the launch lines: part of the log's format.
-constexpr wchar_t kLogSourceInitInstance[] = L"CUnPackFileApp::InitInstance";
+// The source tag of the launch lines.
+constexpr wchar_t kLogSourceInitInstance[] = L"" UNPACK_LOG_SOURCE_INIT_INSTANCE;
 
 struct CLaunchInputs {
   int argc = 0;

@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 #include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/entry_file_name.h"
@@ -8,8 +9,7 @@
 
 namespace {
 
-// The source tag of the extraction lines: part of the log's format.
-const wchar_t kLogSourceUnPackFiles[] = L"CUnPack::UnPackFiles";
+const wchar_t kLogSourceUnPackFiles[] = L"" UNPACK_LOG_SOURCE_UNPACK_FILES;
 const UINT kChunkBytes = 1024;
 
 // Copies size bytes in 1,024-byte chunks. A package that ends inside the
@@ -70,7 +70,7 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   CHandle file;
   // Made before its line is logged: whoever reads the line finds the file.
   DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &file);
-  CUtility::Log(L"[%s] UnPack file name:%s", kLogSourceUnPackFiles, target.GetString());
+  CUtility::Log(L"[%s] " UNPACK_LOG_FILE_NAME "%s", kLogSourceUnPackFiles, target.GetString());
   if (tooLong) {
     *failed = FALSE;
     error.SetCause(CFileException::IncorrectPath, target);
@@ -93,8 +93,8 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   }
   *failed = FALSE;
   ++*written;
-  CUtility::Log(L"[%s] UnPack count:%d len:%d File:%s", kLogSourceUnPackFiles, *written, static_cast<int>(length),
-                created.GetString());
+  CUtility::Log(L"[%s] " UNPACK_LOG_COUNT "%d" UNPACK_LOG_COUNT_LEN "%d" UNPACK_LOG_COUNT_FILE "%s",
+                kLogSourceUnPackFiles, *written, static_cast<int>(length), created.GetString());
   return TRUE;
 }
 
@@ -151,6 +151,6 @@ int CUnPack::UnPackFiles() {
   if (complete) m_dwExtractError = 0;
   // The failure's own reason where the system gave one (a full disk, say).
   if (!complete && error.m_lOsError > 0) m_dwExtractError = static_cast<DWORD>(error.m_lOsError);
-  CUtility::Log(L"[%s] UnPack total %d files.", kLogSourceUnPackFiles, written);
+  CUtility::Log(L"[%s] " UNPACK_LOG_TOTAL "%d" UNPACK_LOG_TOTAL_END, kLogSourceUnPackFiles, written);
   return 1;
 }

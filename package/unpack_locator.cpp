@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "diagnostics/utility.h"
+#include "format/log_vocabulary.h"
 #include "format/reading_rules.h"
 #include "framework/file.h"
 #include "package/unpack.h"
@@ -8,8 +9,7 @@
 
 namespace {
 
-// The source tag of the locator's lines: part of the log's format.
-const wchar_t kLogSourceFindHeader[] = L"CUnPack::FindHeader";
+const wchar_t kLogSourceFindHeader[] = L"" UNPACK_LOG_SOURCE_FIND_HEADER;
 
 // Reads up to count bytes into buffer, which the caller zeroed; a failure is
 // logged as a file error.
@@ -24,12 +24,12 @@ BOOL ReadSome(CFile& file, void* buffer, UINT count, CFileException& error) {
 
 ULONGLONG CUnPack::FindHeader() {
   CString path = SourcePath();
-  CUtility::Log(L"[%s] Name:%s", kLogSourceFindHeader, path.GetString());
+  CUtility::Log(L"[%s] " UNPACK_LOG_NAME "%s", kLogSourceFindHeader, path.GetString());
 
   CFileException error;
   CFile file;
   if (!OpenSource(file, path, &error)) {
-    CUtility::Log(L"[%s] Fail", kLogSourceFindHeader);
+    CUtility::Log(L"[%s] " UNPACK_LOG_FIND_FAIL, kLogSourceFindHeader);
     CUtility::FileException(error);
     return 0;
   }
@@ -51,7 +51,7 @@ ULONGLONG CUnPack::FindHeader() {
   }
   if (!ReadSome(file, peHeaders, sizeof(peHeaders), error)) return 0;
   const int32_t certificateSize = SecuritySize(peHeaders);
-  CUtility::Log(L"[%s] Sign Size:%d", kLogSourceFindHeader, static_cast<int>(certificateSize));
+  CUtility::Log(L"[%s] " UNPACK_LOG_SIGN_SIZE "%d", kLogSourceFindHeader, static_cast<int>(certificateSize));
 
   PACKFILE_HEADER stub;
   memset(&stub, 0, sizeof(stub));
@@ -67,6 +67,6 @@ ULONGLONG CUnPack::FindHeader() {
   if (!AcceptSignature(path, certificateSize, SecurityAddress(peHeaders), length)) return 0;
   ::SetLastError(readError);
 
-  CUtility::Log(L"[%s] Header offset:%d", kLogSourceFindHeader, static_cast<int>(stub.size));
+  CUtility::Log(L"[%s] " UNPACK_LOG_HEADER_OFFSET "%d", kLogSourceFindHeader, static_cast<int>(stub.size));
   return stub.size;
 }

@@ -17,6 +17,7 @@ CASES = [
     ("launcher/planted.cpp", "framework/handle.h", False),
     ("tools/packfile/commands/planted.cpp", "pe/pe_layout.h", False),
     ("package/planted.cpp", "package/unpack.h", False),
+    ("diagnostics/planted.cpp", "format/log_vocabulary.h", False),
 ]
 
 

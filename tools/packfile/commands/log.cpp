@@ -1,6 +1,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "format/log_vocabulary.h"
 #include "tools/packfile/commands/commands.h"
 #include "tools/packfile/core/exit_codes.h"
 #include "tools/packfile/core/json_text.h"
@@ -18,12 +19,13 @@ constexpr char kErrNote[] =
 
 // The batch form sends run.bat's standard output to the log path plus ".txt".
 std::string BatchOutput(const CLogRun& run) {
-  std::string::size_type redirect = run.param.find("run.bat > ");
-  return redirect == std::string::npos ? "" : run.param.substr(redirect + 10);
+  const std::string redirect = UNPACK_LOG_BATCH_REDIRECT;
+  std::string::size_type at = run.param.find(redirect);
+  return at == std::string::npos ? "" : run.param.substr(at + redirect.size());
 }
 
 std::string Child(const CLogRun& run) {
-  if (run.executeFailed) return "did not start (execute fail)";
+  if (run.executeFailed) return "did not start (" UNPACK_LOG_EXECUTE_FAIL ")";
   if (run.childDone) {
     return (run.childPid >= 0 ? "pid " + std::to_string(run.childPid) + ", " : std::string()) + "exit code " +
            std::to_string(run.childExitCode);
@@ -43,7 +45,7 @@ void PrintText(const std::string& path, const CLogDecoded& log, std::ostream& ou
     if (!run.os.empty()) out << "  system:    " << ShownText(run.os) << "\n";
     if (!run.executable.empty()) out << "  launcher:  " << ShownText(run.executable) << "\n";
     if (!run.packageFound) {
-      out << "  package:   not found (the locator logged Fail)\n";
+      out << "  package:   not found (the locator logged " UNPACK_LOG_FIND_FAIL ")\n";
     } else if (run.headerOffset >= 0) {
       out << "  package:   header offset " << run.headerOffset << ", certificate table " << run.certificateSize
           << " bytes\n";

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "format/log_vocabulary.h"
 #include "format/signature_answers.h"
 #include "tools/packfile/core/cp1252.h"
 
@@ -33,33 +34,38 @@ bool StartsWith(const std::string& text, const std::string& prefix, std::string*
   return true;
 }
 
+// The length of a word of the log, without its terminating zero.
+template <std::size_t N>
+constexpr std::size_t Length(const char (&)[N]) {
+  return N - 1;
+}
+
 std::int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
-// The launcher's file error sentences around the name they are about
-// (its string resources, cause 1 to 14).
-const struct {
-  const char* before;
-  const char* after;
-} kSentences[] = {
-    {"An unknown error occurred while accessing ", "."},
-    {"", " was not found."},
-    {"", " contains an incorrect path."},
-    {"Could not open ", " because there are too many open files."},
-    {"Access to ", " was denied."},
-    {"An incorrect file handle was associated with ", "."},
-    {"Could not remove ", " because it is the current directory."},
-    {"Could not create ", " because the directory is full."},
-    {"Seek failed on ", ""},
-    {"Encountered a hardware I/O error while accessing ", "."},
-    {"Encountered a sharing violation while accessing ", "."},
-    {"Encountered a locking violation while accessing ", "."},
-    {"Disk full while accessing ", "."},
-    {"Attempted to access ", " past its end."},
+// The launcher's file error sentences (its string resources, cause 1 to 14),
+// each with the place of the name it is about.
+const char* const kSentences[] = {
+    UNPACK_LOG_SENTENCE_GENERIC,
+    UNPACK_LOG_SENTENCE_FILE_NOT_FOUND,
+    UNPACK_LOG_SENTENCE_BAD_PATH,
+    UNPACK_LOG_SENTENCE_TOO_MANY_OPEN_FILES,
+    UNPACK_LOG_SENTENCE_ACCESS_DENIED,
+    UNPACK_LOG_SENTENCE_INVALID_FILE,
+    UNPACK_LOG_SENTENCE_REMOVE_CURRENT_DIR,
+    UNPACK_LOG_SENTENCE_DIRECTORY_FULL,
+    UNPACK_LOG_SENTENCE_BAD_SEEK,
+    UNPACK_LOG_SENTENCE_HARD_IO,
+    UNPACK_LOG_SENTENCE_SHARING_VIOLATION,
+    UNPACK_LOG_SENTENCE_LOCK_VIOLATION,
+    UNPACK_LOG_SENTENCE_DISK_FULL,
+    UNPACK_LOG_SENTENCE_END_OF_FILE,
 };
 
 std::string SentencePath(const std::string& message) {
-  for (const auto& sentence : kSentences) {
-    std::string before = sentence.before, after = sentence.after;
+  for (const char* sentence : kSentences) {
+    std::string words = sentence;
+    std::string::size_type place = words.find(UNPACK_LOG_NAME_PLACE);
+    std::string before = words.substr(0, place), after = words.substr(place + Length(UNPACK_LOG_NAME_PLACE));
     if (message.size() > before.size() + after.size() && message.compare(0, before.size(), before) == 0 &&
         message.compare(message.size() - after.size(), after.size(), after) == 0) {
       return message.substr(before.size(), message.size() - before.size() - after.size());
@@ -175,24 +181,24 @@ void Classify(const CLogRun& run, CFileError* error) {
 void Apply(const CLogLine& line, CLogRun* run) {
   std::string rest;
   const std::string& m = line.message;
-  if (line.source == "CUtility::OSInfo") {
+  if (line.source == UNPACK_LOG_SOURCE_OS_INFO) {
     run->os = m;
-  } else if (line.source == "CUnPack::FindHeader" && StartsWith(m, "Name:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_FIND_HEADER && StartsWith(m, UNPACK_LOG_NAME, &rest)) {
     run->executable = rest;
-  } else if (line.source == "CUnPack::FindHeader" && StartsWith(m, "Sign Size:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_FIND_HEADER && StartsWith(m, UNPACK_LOG_SIGN_SIZE, &rest)) {
     run->certificateSize = Number(rest);
-  } else if (line.source == "CUnPack::FindHeader" && StartsWith(m, "Header offset:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_FIND_HEADER && StartsWith(m, UNPACK_LOG_HEADER_OFFSET, &rest)) {
     run->headerOffset = Number(rest);
-  } else if (line.source == "CUnPack::FindHeader" && m == "Fail") {
+  } else if (line.source == UNPACK_LOG_SOURCE_FIND_HEADER && m == UNPACK_LOG_FIND_FAIL) {
     run->packageFound = false;
-  } else if (line.source == "CUnPack::UnPackFiles" && StartsWith(m, "UnPack file name:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_UNPACK_FILES && StartsWith(m, UNPACK_LOG_FILE_NAME, &rest)) {
     run->expected.push_back(rest);
-  } else if (line.source == "CUnPack::UnPackFiles" && StartsWith(m, "UnPack count:", &rest) &&
-             rest.find(" File:") != std::string::npos) {
-    run->written.push_back(rest.substr(rest.find(" File:") + 6));
-  } else if (line.source == "CUnPack::UnPackFiles" && StartsWith(m, "UnPack total ", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_UNPACK_FILES && StartsWith(m, UNPACK_LOG_COUNT, &rest) &&
+             rest.find(UNPACK_LOG_COUNT_FILE) != std::string::npos) {
+    run->written.push_back(rest.substr(rest.find(UNPACK_LOG_COUNT_FILE) + Length(UNPACK_LOG_COUNT_FILE)));
+  } else if (line.source == UNPACK_LOG_SOURCE_UNPACK_FILES && StartsWith(m, UNPACK_LOG_TOTAL, &rest)) {
     run->totalLogged = Number(rest);
-  } else if (line.source == "CUtility::FileException") {
+  } else if (line.source == UNPACK_LOG_SOURCE_FILE_EXCEPTION) {
     CFileError error;
     error.message = m;
     error.path = SentencePath(m);
@@ -203,26 +209,27 @@ void Apply(const CLogLine& line, CLogRun* run) {
       if (run->refusal.empty()) run->refusal = error.meaning;
     }
     run->fileErrors.push_back(error);
-  } else if (line.source == "CUnPackFileApp::InitInstance" && StartsWith(m, "dir:", &rest)) {
-    // "dir:%s file:%s param:%s": the last " file:" and " param:" split it.
-    std::string::size_type param = rest.rfind(" param:");
-    std::string::size_type file = param == std::string::npos ? std::string::npos : rest.rfind(" file:", param);
+  } else if (line.source == UNPACK_LOG_SOURCE_INIT_INSTANCE && StartsWith(m, UNPACK_LOG_DIR, &rest)) {
+    // The last file and param words split the rest: the directory may hold them too.
+    std::string::size_type param = rest.rfind(UNPACK_LOG_PARAM);
+    std::string::size_type file = param == std::string::npos ? std::string::npos : rest.rfind(UNPACK_LOG_FILE, param);
     if (file != std::string::npos) {
+      std::string::size_type name = file + Length(UNPACK_LOG_FILE);
       run->dir = rest.substr(0, file);
-      run->file = rest.substr(file + 6, param - file - 6);
-      run->param = rest.substr(param + 7);
+      run->file = rest.substr(name, param - name);
+      run->param = rest.substr(param + Length(UNPACK_LOG_PARAM));
     } else {
       run->dir = rest;
     }
     run->commandLogged = true;
-  } else if (line.source == "CUnPackFileApp::InitInstance" && StartsWith(m, "execute wait pid:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_INIT_INSTANCE && StartsWith(m, UNPACK_LOG_EXECUTE_WAIT, &rest)) {
     run->childPid = Number(rest);
-  } else if (line.source == "CUnPackFileApp::InitInstance" && StartsWith(m, "execute done code:", &rest)) {
+  } else if (line.source == UNPACK_LOG_SOURCE_INIT_INSTANCE && StartsWith(m, UNPACK_LOG_EXECUTE_DONE, &rest)) {
     run->childDone = true;
     run->childExitCode = Number(rest);
-  } else if (line.source == "CUnPackFileApp::InitInstance" && m == "execute fail") {
+  } else if (line.source == UNPACK_LOG_SOURCE_INIT_INSTANCE && m == UNPACK_LOG_EXECUTE_FAIL) {
     run->executeFailed = true;
-  } else if (!(line.source == "CUnPackFileApp::InitInstance" && StartsWith(m, "execute ok ", &rest))) {
+  } else if (!(line.source == UNPACK_LOG_SOURCE_INIT_INSTANCE && StartsWith(m, UNPACK_LOG_EXECUTE_OK, &rest))) {
     run->unknown.push_back("[" + line.source + "] " + m);
   }
 }
@@ -265,9 +272,9 @@ bool ParseLogLine(const std::string& text, CLogLine* line) {
   }
   line->pid = text.substr(1, close - 1);
   std::string::size_type timeEnd = text.find("  ", close + 1);
-  std::string::size_type err = text.rfind("  Err:");
+  std::string::size_type err = text.rfind(UNPACK_LOG_ERR_FIELD);
   if (timeEnd == std::string::npos || err == std::string::npos || err < timeEnd) return false;
-  std::string number = text.substr(err + 6);
+  std::string number = text.substr(err + Length(UNPACK_LOG_ERR_FIELD));
   if (number.empty() || number.find_first_not_of("-0123456789") != std::string::npos) return false;
   line->time = text.substr(close + 1, timeEnd - close - 1);
   if (!line->time.empty() && line->time.size() != 19) return false;
@@ -312,7 +319,7 @@ CLogDecoded DecodeLog(const std::string& bytes) {
       continue;
     }
     auto open = openRun.find(line.pid);
-    if (line.source == "CUtility::OSInfo" || open == openRun.end()) {
+    if (line.source == UNPACK_LOG_SOURCE_OS_INFO || open == openRun.end()) {
       decoded.runs.push_back(CLogRun());
       decoded.runs.back().pid = line.pid;
       decoded.runs.back().start = line.time;

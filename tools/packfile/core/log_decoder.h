@@ -9,7 +9,7 @@
 struct CLogLine {
   std::string pid;
   std::string time;       // "YYYY-MM-DD HH:MM:SS", or empty
-  std::string source;     // e.g. "CUnPack::UnPackFiles"
+  std::string source;     // the source tag, as format/log_vocabulary.h names them
   std::string message;    // after the source tag
   std::int64_t lastError = 0;
 };
@@ -47,7 +47,7 @@ struct CLogRun {
   std::string start, end;             // times of the first and last line
   std::string os;                     // the OS line's text
   std::string executable;             // the launcher's own path
-  bool packageFound = true;           // false after "Fail" from the locator
+  bool packageFound = true;           // false after the locator's failure line
   std::int64_t headerOffset = -1;     // -1 when not logged
   std::int64_t certificateSize = -1;
   std::vector<std::string> expected;  // files the extractor set out to write
