@@ -37,7 +37,7 @@
 #include "format/signature_answers.h"
 #include "hardening/image_signature.h"
 #include "package/unpack.h"
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 
 namespace {
 

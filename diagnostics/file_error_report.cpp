@@ -1,4 +1,4 @@
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "format/log_vocabulary.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <time.h>
 #include <wchar.h>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "format/log_vocabulary.h"
 #include "framework/handle.h"
 #include "hardening/shared_folder_file.h"

@@ -1,6 +1,6 @@
 #include "launcher/command_launch.h"
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "format/log_vocabulary.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"

@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "framework/system_dlls.h"
 #include "launcher/run_sequence.h"
 #include "launcher/command_launch.h"

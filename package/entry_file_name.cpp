@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "format/reading_rules.h"
 
 BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileNameUnits]) {

@@ -1,6 +1,6 @@
 #include "package/unpack.h"
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "hardening/image_file.h"
 #include "format/signature_answers.h"
 

@@ -1,6 +1,6 @@
 #include <string.h>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "format/log_vocabulary.h"
 #include "format/reading_rules.h"
 #include "framework/file.h"

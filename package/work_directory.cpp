@@ -1,6 +1,6 @@
 #include "package/work_directory.h"
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "hardening/handle_relative.h"
 #include "hardening/held_path.h"
 #include "hardening/protected_directory.h"

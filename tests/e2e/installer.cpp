@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "bytes/file_bytes.h"
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

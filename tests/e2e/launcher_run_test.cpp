@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "clean_machine_test.h"
-#include "log_lines.h"
+#include "launch_log.h"
 #include "wine_prefix.h"
 
 namespace {

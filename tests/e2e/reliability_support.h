@@ -11,7 +11,7 @@
 #include "installer.h"
 #include "tests/support/package_builder.h"
 #include "tests/support/wait.h"
-#include "log_lines.h"
+#include "launch_log.h"
 #include "wine_prefix.h"
 
 namespace e2e {

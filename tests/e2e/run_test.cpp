@@ -7,8 +7,8 @@
 
 #include "clean_machine_test.h"
 #include "installer.h"
-#include "log_lines.h"
-#include "tests/support/command_line.h"
+#include "launch_log.h"
+#include "tests/support/argument_quoting.h"
 #include "wine_prefix.h"
 
 namespace fs = std::filesystem;

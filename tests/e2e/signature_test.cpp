@@ -8,11 +8,11 @@
 
 #include "clean_machine_test.h"
 #include "installer.h"
-#include "log_lines.h"
+#include "launch_log.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
 #include "format/signature_answers.h"
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 #include "tests/support/wait.h"
 #include "wine_prefix.h"
 

@@ -14,7 +14,7 @@
 
 #include "clean_machine_test.h"
 #include "installer.h"
-#include "log_lines.h"
+#include "launch_log.h"
 #include "pe/pe_image.h"
 #include "wine_prefix.h"
 

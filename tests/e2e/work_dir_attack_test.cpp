@@ -14,7 +14,7 @@
 #include <map>
 
 #include "installer.h"
-#include "log_lines.h"
+#include "launch_log.h"
 #include "tests/support/wait.h"
 #include "wine_prefix.h"
 

@@ -13,7 +13,7 @@ CASES = [
     ("format/planted.h", "launcher/unpackfile_app.h", True),
     ("tools/packfile/core/planted.cpp", "tools/packfile/cli/packfile.h", True),
     ("tools/packfile/signing/planted.cpp", "tools/packfile/output/temp_output.h", True),
-    ("framework/planted.cpp", "diagnostics/utility.h", True),
+    ("framework/planted.cpp", "diagnostics/log.h", True),
     ("launcher/planted.cpp", "framework/handle.h", False),
     ("tools/packfile/commands/planted.cpp", "pe/pe_layout.h", False),
     ("package/planted.cpp", "package/unpack.h", False),

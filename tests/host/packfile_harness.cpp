@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 #include "tests/support/host_shell_posix.h"
 #include "tools/packfile/cli/packfile.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 #include "tests/support/wait.h"
 
 namespace test_support {

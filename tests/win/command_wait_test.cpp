@@ -5,7 +5,7 @@
 
 #include "framework/handle.h"
 #include "launcher/command_launch.h"
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "framework/handle.h"
 #include "log_reader.h"
 #include "system_facts.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 #include "tests/support/wait.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "tests/support/scratch_folder.h"
 #include "system_facts.h"
 

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/command_line.h"
+#include "tests/support/argument_quoting.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "diagnostics/utility.h"
+#include "diagnostics/log.h"
 #include "framework/file.h"
 #include "hardening/image_file.h"
 

@@ -184,7 +184,7 @@ void CheckRunBat(const CInputFile& file, std::vector<CWarning>* warnings) {
 
 // Every check of the entries that can refuse the build, before anything is written.
 // `complete`: every item was found (else a missing run.bat may only be missing input).
-void CheckEntries(const CBuildRequest& request, const std::vector<CInputFile>& files, bool complete,
+void CheckInputNames(const CBuildRequest& request, const std::vector<CInputFile>& files, bool complete,
                   CDiagnostics& diagnostics, std::vector<CWarning>* warnings) {
   std::vector<std::string> names;
   for (const CInputFile& file : files) names.push_back(file.name);
@@ -340,7 +340,7 @@ int RunBuild(CBuildRequest& request, const CCommandRun& run) {
   bool complete = CollectInputs(request.operands, request.excludes, &inputs.collected, diagnostics);
   warnings.insert(warnings.end(), inputs.collected.warnings.begin(), inputs.collected.warnings.end());
   CheckOutput(request, inputs.collected, diagnostics);
-  CheckEntries(request, inputs.collected.files, complete, diagnostics, &warnings);
+  CheckInputNames(request, inputs.collected.files, complete, diagnostics, &warnings);
   if (request.sign) CheckSignInputs(request.signing, diagnostics);
   ReportWarnings(warnings, request, diagnostics);
   if (diagnostics.HasErrors()) return diagnostics.ExitCode();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 #include "tools/packfile/core/options.h"
 
 // What a command runs with besides its request: standard input, its report

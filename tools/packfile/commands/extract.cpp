@@ -27,7 +27,7 @@ std::string Label(std::size_t k, const CWalkEntry& entry) {
 }
 
 // Everything that refuses the extraction, found before anything is written.
-std::vector<std::string> CheckEntries(const CLauncherWalk& walk, std::uint64_t stubOffset) {
+std::vector<std::string> CheckExtractable(const CLauncherWalk& walk, std::uint64_t stubOffset) {
   std::vector<std::string> errors;
   std::vector<std::string> names;
   for (std::size_t k = 0; k < walk.entries.size(); ++k) {
@@ -132,7 +132,7 @@ int Extract(const CExtractRequest& request, const CCommandRun& run, CLauncherWal
   CLocatorRead located;
   if (!LocatePackageOrSay(file, path, diagnostics, &located)) return diagnostics.ExitCode();
   *walk = WalkLikeLauncher(file, located.headerOffset);
-  for (const std::string& line : CheckEntries(*walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
+  for (const std::string& line : CheckExtractable(*walk, located.stubOffset)) diagnostics.Error(path + ": " + line);
   CheckSignatureLikeLauncher(path, file, request.force, diagnostics);
   if (diagnostics.HasErrors()) return diagnostics.ExitCode();
   CExtractOutput output(dir, request.force);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 
 struct CInputFile {
   std::string path;   // as found on the host

@@ -5,7 +5,7 @@
 
 #include "bytes/byte_stream.h"
 #include "format/package_reader.h"
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 
 // The launcher's reading (certificate length at kSecuritySizeAtPe32 of the PE
 // headers, kSecuritySizeAtPe32Plus in a PE32+ image). `note` is set when that reading

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 #include "tools/packfile/core/launcher_refusal.h"
 #include "tools/packfile/core/verify.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bytes/byte_stream.h"
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 #include "tools/packfile/core/options.h"
 #include "tools/packfile/signing/signature.h"
 

@@ -1,4 +1,4 @@
-#include "log_lines.h"
+#include "launch_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/packfile/core/diagnostics.h"
+#include "tools/packfile/core/message_sink.h"
 
 #include <sstream>
 
