@@ -61,6 +61,19 @@ inline uint64_t StubTail(int32_t certificateSize) {
   return kPackHeaderSize + (certificateSize > 0 ? static_cast<uint64_t>(certificateSize) : 0);
 }
 
+// --- The work directory ------------------------------------------------------
+
+// Its name in the temporary folder; beside something in the way a run takes
+// the name, a dot and eight hex digits instead.
+#define UNPACK_WORK_DIR_NAME "unpack"
+constexpr size_t kWorkDirSiblingDigits = 8;
+// A typical machine's temporary folder, which packfile measures entry names
+// against: the longer work directory in it plus a name must stay within the
+// 259 units of a path.
+#define UNPACK_TYPICAL_TEMP "C:\\Users\\Administrator\\AppData\\Local\\Temp\\"
+constexpr size_t kTypicalWorkDirLength =
+    sizeof(UNPACK_TYPICAL_TEMP) - 1 + sizeof(UNPACK_WORK_DIR_NAME) - 1 + 1 + kWorkDirSiblingDigits + 1;
+
 // --- The walk ----------------------------------------------------------------
 
 // What a record read does to the walk. Every step but kEntry ends it.

@@ -7,13 +7,14 @@
 
 #include <windows.h>
 
+#include "format/reading_rules.h"
 #include "framework/cstring.h"
 #include "framework/handle.h"
 
 // The work directory's own name, and the prefix of the names it takes
 // beside something in the way ("unpack." and eight hex digits).
-constexpr wchar_t kWorkDirName[] = L"unpack";
-constexpr int kWorkDirSiblingUnits = 15;
+constexpr wchar_t kWorkDirName[] = L"" UNPACK_WORK_DIR_NAME;
+constexpr int kWorkDirSiblingUnits = static_cast<int>(sizeof(UNPACK_WORK_DIR_NAME) - 1 + 1 + kWorkDirSiblingDigits);
 
 // Why a work directory in parent (with its backslash) must not be used: too
 // long for the 260-unit current directory with the longer of its names

@@ -18,11 +18,6 @@ enum class NameProblem {
   kPathTooLong,        // the typical work directory plus the name reaches 260
 };
 
-// Length of the work directory on a typical machine, with the longer of its
-// names (taken when something is in the way of the usual one),
-// "C:\Users\Administrator\AppData\Local\Temp\unpack.0123abcd\" (58 characters):
-// a name must fit after it within 259 characters.
-constexpr std::size_t kTypicalWorkDirLength = 58;
 // Names longer than this work on a typical machine but not with long user names.
 constexpr std::size_t kLongNameWarning = 200;
 
