@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "format/package_walk.h"
 #include "pe/pe_layout.h"
 
 namespace {
@@ -20,47 +21,101 @@ std::size_t ReadUpTo(CByteSource& file, std::uint64_t offset, void* buffer, std:
   return done;
 }
 
-bool ReadPeOffset(CByteSource& file, CLocatorRead* result) {
-  std::uint8_t dos[pe::kDosHeaderBytes] = {};
-  ReadUpTo(file, 0, dos, sizeof(dos));
-  result->peOffset = PeOffset(dos);
-  if (!PeOffsetInFile(result->peOffset, file.Size())) {
-    result->failure = "the PE header offset at byte " + std::to_string(pe::kPeOffsetAt) + " lies outside the file";
-    return false;
+// A byte source as the locate sequence reads it. A read past the end is no
+// failure: the launcher's read delivers fewer bytes and the buffer keeps its
+// zeroes.
+class CLocateReader {
+ public:
+  explicit CLocateReader(CByteSource& file) : file_(file) {}
+  bool Read(std::uint64_t offset, void* buffer, std::size_t count) {
+    ReadUpTo(file_, offset, buffer, count);
+    return true;
   }
-  return true;
+  bool Length(std::uint64_t* length) {
+    *length = file_.Size();
+    return true;
+  }
+  bool ReadTail(std::uint64_t tail, void* buffer, std::size_t count) {
+    if (tail > file_.Size()) return false;
+    return Read(file_.Size() - tail, buffer, count);
+  }
+  void CertificateSizeRead(std::int32_t) {}
+  bool AcceptStub(const CPackageLocation&, const std::uint8_t (&)[kPeHeaderBytes]) { return true; }
+
+ private:
+  CByteSource& file_;
+};
+
+// What the sequence read, and in words why it found no package.
+CLocatorRead Reported(const CPackageLocation& at, LocateEnd end) {
+  CLocatorRead result;
+  result.peOffset = at.peOffset;
+  result.magic = at.magic;
+  result.certificateSizeAt = SecuritySizeAt(at.magic);
+  result.certificateSize = at.certificateSize;
+  result.headerOffset = at.headerOffset;
+  result.found = end == LocateEnd::kFound;
+  if (end == LocateEnd::kFound || end == LocateEnd::kNoPackage)
+    result.stubOffset = at.length - StubTail(at.certificateSize);
+  switch (end) {
+    case LocateEnd::kFound:
+    case LocateEnd::kStopped: break;
+    case LocateEnd::kNoPackage: result.failure = "the stub header's size is 0: no package"; break;
+    case LocateEnd::kPeOffsetOutside:
+      result.failure = "the PE header offset at byte " + std::to_string(pe::kPeOffsetAt) + " lies outside the file";
+      break;
+    case LocateEnd::kStubBeforeStart: result.failure = "the stub header would lie before the start of the file"; break;
+  }
+  return result;
 }
+
+// The walk over byte views: records are read where the last entry's data
+// ended, and an entry's data is what the file still holds of it.
+class CWalkReader {
+ public:
+  CWalkReader(CByteSource& file, std::uint64_t headerOffset, CLauncherWalk* walk)
+      : file_(file), position_(headerOffset), walk_(walk) {}
+  bool ReadRecord(PACKFILE_HEADER* record, std::size_t* got) {
+    walk_->stopOffset = position_;
+    *got = position_ < file_.Size() ? ReadUpTo(file_, position_, record, sizeof(*record)) : 0;
+    return true;
+  }
+  std::int64_t Written() const { return static_cast<std::int64_t>(walk_->written); }
+  bool Entry(const PACKFILE_HEADER& record) {
+    CWalkEntry entry;
+    entry.recordOffset = position_;
+    entry.record = record;
+    entry.written = LauncherWritesName(record);
+    position_ += sizeof(record);
+    entry.delivered = std::min(record.size, file_.Size() - position_);
+    position_ += entry.delivered;
+    if (entry.written) ++walk_->written;
+    walk_->entries.push_back(entry);
+    return true;
+  }
+
+ private:
+  CByteSource& file_;
+  std::uint64_t position_;
+  CLauncherWalk* walk_;
+};
 
 }  // namespace
 
 CLocatorRead LocateWithCertificateSize(CByteSource& file, std::int32_t certificateSize) {
-  CLocatorRead result;
-  if (!ReadPeOffset(file, &result)) return result;
-  result.certificateSize = certificateSize;
-  std::uint64_t tail = StubTail(certificateSize);
-  if (tail > file.Size()) {
-    result.failure = "the stub header would lie before the start of the file";
-    return result;
-  }
-  result.stubOffset = file.Size() - tail;
-  PACKFILE_HEADER stub;
-  std::memset(&stub, 0, sizeof(stub));
-  ReadUpTo(file, result.stubOffset, &stub, sizeof(stub));
-  result.headerOffset = stub.size;
-  result.found = stub.size != 0;
-  if (!result.found) result.failure = "the stub header's size is 0: no package";
-  return result;
+  CLocateReader reader(file);
+  CPackageLocation at;
+  std::uint8_t peHeaders[kPeHeaderBytes] = {};
+  LocateEnd end = LocatePeHeaders(reader, &at, peHeaders);
+  if (end == LocateEnd::kFound) end = LocateStub(reader, certificateSize, &at, peHeaders);
+  return Reported(at, end);
 }
 
 CLocatorRead LocateLikeLauncher(CByteSource& file) {
-  CLocatorRead offsets;
-  if (!ReadPeOffset(file, &offsets)) return offsets;
-  std::uint8_t pe[kPeHeaderBytes] = {};
-  ReadUpTo(file, static_cast<std::uint64_t>(offsets.peOffset), pe, sizeof(pe));
-  CLocatorRead result = LocateWithCertificateSize(file, SecuritySize(pe));
-  result.magic = OptionalMagic(pe);
-  result.certificateSizeAt = SecuritySizeAt(result.magic);
-  return result;
+  CLocateReader reader(file);
+  CPackageLocation at;
+  const LocateEnd end = LocatePackage(reader, &at);
+  return Reported(at, end);
 }
 
 std::string DescribeWalkStop(const CLauncherWalk& walk) {
@@ -83,27 +138,10 @@ bool LauncherWritesName(const PACKFILE_HEADER& record) {
 
 CLauncherWalk WalkLikeLauncher(CByteSource& file, std::uint64_t headerOffset) {
   CLauncherWalk walk;
-  const std::uint64_t length = file.Size();
+  CWalkReader reader(file, headerOffset, &walk);
   PACKFILE_HEADER record;
   std::memset(&record, 0, sizeof(record));
-  std::uint64_t position = headerOffset;
-  for (;;) {
-    std::size_t got = position < length ? ReadUpTo(file, position, &record, sizeof(record)) : 0;
-    walk.stopOffset = position;
-    walk.stop = NextWalkStep(got, record, static_cast<std::int64_t>(walk.written));
-    if (walk.stop != WalkStep::kEntry) {
-      if (walk.stop == WalkStep::kCount) walk.stopCount = record.count;
-      break;
-    }
-    CWalkEntry entry;
-    entry.recordOffset = position;
-    entry.record = record;
-    entry.written = LauncherWritesName(record);
-    position += got;
-    entry.delivered = std::min(record.size, length - position);
-    position += entry.delivered;
-    if (entry.written) ++walk.written;
-    walk.entries.push_back(entry);
-  }
+  walk.stop = WalkRecords(reader, &record);
+  if (walk.stop == WalkStep::kCount) walk.stopCount = record.count;
   return walk;
 }

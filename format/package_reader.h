@@ -1,7 +1,7 @@
-// Reads a package the way the launcher does: the same reading rules
-// (format/reading_rules.h) over a byte source instead of the launcher's file.
-// What list, verify, extract and the tests report is therefore what a
-// launcher does.
+// Reads a package the way the launcher does: the launcher's own locate and
+// walk sequence (format/package_walk.h) and reading rules, over a byte source
+// instead of the launcher's file. What list, verify, extract and the tests
+// report is therefore what a launcher does.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "diagnostics/log.h"
 #include "format/log_vocabulary.h"
-#include "format/reading_rules.h"
+#include "format/package_walk.h"
 #include "framework/file.h"
 #include "package/entry_file_name.h"
 #include "package/unpack.h"
@@ -42,23 +42,50 @@ BOOL SkipEntryData(CFile& package, ULONGLONG size, CFileException& error) {
   return FALSE;
 }
 
-// Writes the entry whose record was just read into the work directory.
-// FALSE when the walk must end: a read, write or seek failure (logged), or
-// a work directory that this run could not make and hold (logged by
-// GetUnPackDir). *failed is set for every failure but a refused name;
-// *named once a record carried a name the launcher writes.
-BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record, CFileException& error,
-                 int* written, BOOL* failed, BOOL* named) {
+// The package as the walk reads it, from where the file stands: writes
+// each entry it can into the work directory, logging every file and failure.
+class CEntryWriter {
+ public:
+  CEntryWriter(CUnPack& unpack, CFile& package, CFileException& error)
+      : m_unpack(unpack), m_package(package), m_error(error) {}
+
+  BOOL ReadRecord(PACKFILE_HEADER* record, size_t* got) {
+    UINT read = 0;
+    BOOL done = m_package.Read(record, sizeof(*record), &read, &m_error);
+    *got = read;
+    if (!done) CUtility::FileException(m_error);
+    return done;
+  }
+  int64_t Written() const { return m_written; }
+  BOOL Entry(const PACKFILE_HEADER& record);
+
+  int m_written = 0;
+  // An entry was not written though the walk went on past it (a refused
+  // name is no failure).
+  BOOL m_failed = FALSE;
+  // A record carried a name the launcher writes.
+  BOOL m_named = FALSE;
+
+ private:
+  CUnPack& m_unpack;
+  CFile& m_package;
+  CFileException& m_error;
+};
+
+// Writes the entry whose record was just read. FALSE when the walk must
+// end: a read, write or seek failure (logged), or a work directory that
+// this run could not make and hold (logged by GetUnPackDir).
+BOOL CEntryWriter::Entry(const PACKFILE_HEADER& record) {
+  CFileException& error = m_error;
   wchar_t name[kEntryFileNameUnits];
   if (!EntryFileName(record, name)) {
     error.SetCause(CFileException::IncorrectPath, name);
     CUtility::FileException(error);
-    return SkipEntryData(package, record.size, error);
+    return SkipEntryData(m_package, record.size, error);
   }
-  *named = TRUE;
-  CString dir = unpack.GetUnPackDir();
-  *failed = TRUE;
-  if (!unpack.HoldsUnPackDir()) return FALSE;
+  m_named = TRUE;
+  CString dir = m_unpack.GetUnPackDir();
+  if (!m_unpack.HoldsUnPackDir()) return FALSE;
   // The log names the file by the work directory's path; the file itself is
   // made through the held directory's handle, which no link can redirect.
   CString target = dir + name;
@@ -69,32 +96,31 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
   BOOL tooLong = target.GetLength() >= MAX_PATH;
   CHandle file;
   // Made before its line is logged: whoever reads the line finds the file.
-  DWORD createError = tooLong ? 0 : unpack.CreateUnPackFile(name, &file);
+  DWORD createError = tooLong ? 0 : m_unpack.CreateUnPackFile(name, &file);
   CUtility::Log(L"[%s] " UNPACK_LOG_FILE_NAME "%s", kLogSourceUnPackFiles, target.GetString());
   if (tooLong) {
-    *failed = FALSE;
     error.SetCause(CFileException::IncorrectPath, target);
     CUtility::FileException(error);
-    return SkipEntryData(package, record.size, error);
+    return SkipEntryData(m_package, record.size, error);
   }
 
   CFile out;
   if (createError) {
+    m_failed = TRUE;
     error.SetOsError(static_cast<LONG>(createError), target);
     ::SetLastError(createError);
     CUtility::FileException(error);
-    return SkipEntryData(package, record.size, error);
+    return SkipEntryData(m_package, record.size, error);
   }
   ULONGLONG length = 0;
   if (!out.AdoptForWriting(static_cast<CHandle&&>(file), created, &error) ||
-      !CopyEntryData(package, out, record.size, error) || !out.GetLength(&length, &error)) {
+      !CopyEntryData(m_package, out, record.size, error) || !out.GetLength(&length, &error)) {
     CUtility::FileException(error);
     return FALSE;
   }
-  *failed = FALSE;
-  ++*written;
+  ++m_written;
   CUtility::Log(L"[%s] " UNPACK_LOG_COUNT "%d" UNPACK_LOG_COUNT_LEN "%d" UNPACK_LOG_COUNT_FILE "%s",
-                kLogSourceUnPackFiles, *written, static_cast<int>(length), created.GetString());
+                kLogSourceUnPackFiles, m_written, static_cast<int>(length), created.GetString());
   return TRUE;
 }
 
@@ -102,28 +128,12 @@ BOOL UnPackEntry(CUnPack& unpack, CFile& package, const PACKFILE_HEADER& record,
 // written; *complete is TRUE when the walk met the package's end, every
 // entry with a valid name written; *named when any record had such a name.
 int UnPackEntries(CUnPack& unpack, CFile& package, CFileException& error, BOOL* complete, BOOL* named) {
-  PACKFILE_HEADER record;
-  memset(&record, 0, sizeof(record));
-  int written = 0;
-  BOOL failed = FALSE;
-  for (;;) {
-    UINT got = 0;
-    if (!package.Read(&record, sizeof(record), &got, &error)) {
-      CUtility::FileException(error);
-      failed = TRUE;
-      break;
-    }
-    if (NextWalkStep(got, record, written) != WalkStep::kEntry) break;
-    BOOL entryFailed = FALSE;
-    BOOL goOn = UnPackEntry(unpack, package, record, error, &written, &entryFailed, named);
-    failed |= entryFailed;
-    if (!goOn) {
-      failed = TRUE;
-      break;
-    }
-  }
-  *complete = !failed;
-  return written;
+  PACKFILE_HEADER record = {};
+  CEntryWriter writer(unpack, package, error);
+  const WalkStep end = WalkRecords(writer, &record);
+  *complete = end != WalkStep::kEntry && !writer.m_failed;
+  *named = writer.m_named;
+  return writer.m_written;
 }
 
 }  // namespace
