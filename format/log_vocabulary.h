@@ -6,9 +6,11 @@
 // Narrow string literal macros and nothing else, so that one spelling gives
 // both sides their text: the launcher widens a word by adjacent-literal
 // concatenation (L"[%s] " UNPACK_LOG_NAME "%s"), packfile uses it as it is.
-// Header-only, no includes: the launcher builds without the C++ standard
-// headers.
+// Header-only, and only the reading rules included: the launcher builds
+// without the C++ standard headers.
 #pragma once
+
+#include "format/reading_rules.h"
 
 // --- The line ------------------------------------------------------------------
 // "[pid]time  message  Err:n": the field that ends every line, before n.
@@ -47,7 +49,7 @@
 
 // The batch form's parameters send run.bat's standard output to the log's
 // path plus ".txt"; the param field shows it after these words.
-#define UNPACK_LOG_BATCH_REDIRECT "run.bat > "
+#define UNPACK_LOG_BATCH_REDIRECT UNPACK_BATCH_FILE_NAME " > "
 
 // --- The file error line's sentences ----------------------------------------------
 // The text of a file error line, by its cause (1 to 14); %1 stands for the

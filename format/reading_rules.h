@@ -63,6 +63,9 @@ inline uint64_t StubTail(int32_t certificateSize) {
 
 // --- The work directory ------------------------------------------------------
 
+// The entry the launcher runs when started without arguments.
+#define UNPACK_BATCH_FILE_NAME "run.bat"
+
 // Its name in the temporary folder; beside something in the way a run takes
 // the name, a dot and eight hex digits instead.
 #define UNPACK_WORK_DIR_NAME "unpack"

@@ -1,10 +1,11 @@
 #include "launcher/launch_plan.h"
 
+#include "format/reading_rules.h"
 #include "launcher/command_line.h"
 
 namespace {
 
-const wchar_t kBatchFile[] = L"run.bat";
+const wchar_t kBatchFile[] = L"" UNPACK_BATCH_FILE_NAME;
 
 // A drive's root onwards, or a UNC path: the caller chose the file itself.
 BOOL IsAbsolutePath(const wchar_t* path) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "format/reading_rules.h"
 #include "tools/packfile/core/entry_name.h"
 #include "tools/packfile/core/shown_name.h"
 
@@ -65,7 +66,7 @@ std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
   return issues;
 }
 
-bool IsRunBat(const std::string& name) { return NameKey(name) == "RUN.BAT"; }
+bool IsRunBat(const std::string& name) { return NameKey(name) == NameKey(UNPACK_BATCH_FILE_NAME); }
 
 bool HasRunBat(const std::vector<std::string>& names) {
   return std::any_of(names.begin(), names.end(), IsRunBat);
