@@ -29,7 +29,7 @@ class CSourceReader {
     CUtility::Log(L"[%s] " UNPACK_LOG_SIGN_SIZE "%d", kLogSourceFindHeader, static_cast<int>(size));
   }
 
- protected:
+ private:
   BOOL ReadHere(void* buffer, size_t count) {
     UINT got = 0;
     return m_file.Read(buffer, static_cast<UINT>(count), &got, &m_error);
