@@ -7,12 +7,6 @@ namespace {
 
 const wchar_t kBatchFile[] = L"" UNPACK_BATCH_FILE_NAME;
 
-// A drive's root onwards, or a UNC path: the caller chose the file itself.
-BOOL IsAbsolutePath(const wchar_t* path) {
-  if (path[0] == L'\\' && path[1] == L'\\') return TRUE;
-  return path[0] && path[1] == L':' && path[2] == L'\\';
-}
-
 }  // namespace
 
 void ComposeLaunch(const CLaunchInputs& in, CLaunchPlan* plan) {

@@ -14,11 +14,6 @@ BOOL IsDotsAndBlanks(const wchar_t* part, int length) {
   return TRUE;
 }
 
-BOOL IsAbsolute(const wchar_t* name) {
-  if (IsSeparator(name[0]) && IsSeparator(name[1])) return TRUE;  // UNC
-  return name[0] && name[1] == L':' && IsSeparator(name[2]);
-}
-
 // The one file name a relative name reaches below the held directory: its
 // parts less any ".". FALSE when it reaches a subfolder (entries are never
 // in one), leaves the folder or names none.
@@ -72,9 +67,9 @@ BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t
     const wchar_t* end = folder;
     while (*end && *end != L';') ++end;
     CString entry = ListFolder(folder, end);
-    // A relative folder would be looked up from the current directory.
-    BOOL absolute = entry[1] == L':' || (IsSeparator(entry[0]) && IsSeparator(entry[1]));
-    if (absolute && FindIn(places, entry, entry.GetLength(), FALSE, name, file)) return TRUE;
+    // A relative folder, drive-relative ones too, would be looked up from a
+    // current directory.
+    if (IsAbsolutePath(entry) && FindIn(places, entry, entry.GetLength(), FALSE, name, file)) return TRUE;
     folder = *end ? end + 1 : end;
   }
   return FALSE;
@@ -84,7 +79,7 @@ BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t
 
 BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* file) {
   if (IsDotsAndBlanks(name, ::lstrlenW(name))) return FALSE;
-  if (IsAbsolute(name)) {
+  if (IsAbsolutePath(name)) {
     // Written with backslashes: a child that reads its own command line
     // (the interpreter does) would take a forward slash for a switch.
     wchar_t path[MAX_PATH] = {};
@@ -109,6 +104,11 @@ BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* fil
   if (places.windowsDir[0] && FindIn(places, places.windowsDir, ::lstrlenW(places.windowsDir), FALSE, name, file))
     return TRUE;
   return FindInList(places, places.machinePath, name, file);
+}
+
+BOOL IsAbsolutePath(const wchar_t* path) {
+  if (IsSeparator(path[0]) && IsSeparator(path[1])) return TRUE;  // UNC
+  return path[0] && path[1] == L':' && IsSeparator(path[2]);
 }
 
 BOOL IsExecutableFile(const wchar_t* path) {

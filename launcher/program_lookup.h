@@ -43,6 +43,10 @@ struct CProgramPlaces {
 // plain file. FALSE when refused.
 BOOL FindProgram(const CProgramPlaces& places, const wchar_t* name, CString* file);
 
+// TRUE for a drive's root onwards or a UNC path (either slash): a path that
+// no current directory completes.
+BOOL IsAbsolutePath(const wchar_t* path);
+
 // TRUE when path names a file the launcher starts itself (.exe or .com); any
 // other file is opened through its type's machine association.
 BOOL IsExecutableFile(const wchar_t* path);

@@ -39,6 +39,7 @@ const std::map<std::wstring, int> kMachine = {
     {L"C:\\Windows\\system32\\cmd.exe", kPlainFile},
     {L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe", kPlainFile},
     {L"C:\\Tools\\mytool.exe", kPlainFile},
+    {L"C:rel\\reltool.exe", kPlainFile},
     {L"C:\\Windows", kOther},
     {L"C:\\Windows\\system32\\child.exe", kPlainFile},
     {L"C:\\T\\x.exe", kPlainFile},
@@ -70,6 +71,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
        L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe", 0},
       {"a program in the machine's quoted PATH folder", {L"mytool", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
       {"an absolute path with forward slashes", {L"C:/Tools/mytool.exe", L"x"}, {}, 0, L"C:\\Tools\\mytool.exe", 0},
+      {"a program in a drive-relative PATH folder", {L"reltool", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a program in the user's own Path only", {L"usertool", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves the work directory", {L"..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
       {"a name that leaves it on the way", {L".\\sub\\..\\..\\x.exe", L"x"}, {}, 0, nullptr, ERROR_FILE_NOT_FOUND},
@@ -103,7 +105,7 @@ TEST(LaunchPlanTest, WhatStartsIsOnlyWhatThisRunExtractedOrTheSystemHolds) {
     in.argv = argv.data();
     in.heldDir = L"C:\\T\\unpack\\";
     in.systemDir = L"C:\\Windows\\system32";
-    in.machinePath = L"relative;C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\;\"C:\\Tools\"";
+    in.machinePath = L"relative;C:rel;C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\;\"C:\\Tools\"";
     in.logPath = L"C:\\Windows\\Temp\\unpack.log";
     in.systemEnvironment = row.block;
     in.refusal = row.refusal;
