@@ -44,6 +44,9 @@ class CUtility {
   // --- File error reporting ---------------------------------------------
   // Logs the sentence of the record's cause with its file name.
   static void FileException(const CFileException& error);
+  // Logs the line of the system's error for path, which the line also
+  // shows as its Err.
+  static void FileError(const wchar_t* path, DWORD error);
 
  private:
   // OSInfo's line for any version, which tests cannot make the system report.

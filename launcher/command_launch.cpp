@@ -32,16 +32,6 @@ class CFileSystemProbe : public CPathProbe {
   }
 };
 
-// A program the launcher refuses itself (found nowhere it may be taken
-// from, or of a type the machine has no open command for): the line names
-// it, so that the log says why.
-void LogRefused(const wchar_t* program, DWORD reason) {
-  CFileException error;
-  error.SetOsError(static_cast<LONG>(reason), program);
-  ::SetLastError(reason);
-  CUtility::FileException(error);
-}
-
 }  // namespace
 
 DWORD WaitForChild(HANDLE process, DWORD periodMilliseconds) {
@@ -62,7 +52,8 @@ BOOL StartAndWait(const CProgramPlaces& places, const CLaunchPlan& plan, DWORD r
   CHandle child;
   if (refusal) ::SetLastError(refusal);
   if (refusal || !StartProcess(places, plan.file, plan.parameters, plan.directory, !plan.batch, &child)) {
-    if (!refusal && ::GetLastError() == ERROR_NO_ASSOCIATION) LogRefused(plan.file, ERROR_NO_ASSOCIATION);
+    // A type the machine has no open command for: the line names the file.
+    if (!refusal && ::GetLastError() == ERROR_NO_ASSOCIATION) CUtility::FileError(plan.file, ERROR_NO_ASSOCIATION);
     CUtility::Log(kExecuteFail, kLogSourceInitInstance);
     return FALSE;
   }
@@ -121,7 +112,9 @@ void LaunchAndWait(CUnPack& unpack, int argc, wchar_t** argv) {
   in.probe = &probe;
   CLaunchPlan plan;
   ComposeLaunch(in, &plan);
-  if (plan.notFound) LogRefused(plan.shownFile, ERROR_FILE_NOT_FOUND);
+  // Found nowhere it may be taken from: the line names it, so that the log
+  // says why.
+  if (plan.notFound) CUtility::FileError(plan.shownFile, ERROR_FILE_NOT_FOUND);
 
   CUtility::Log(L"[%s] " UNPACK_LOG_DIR "%s" UNPACK_LOG_FILE "%s" UNPACK_LOG_PARAM "%s", kLogSourceInitInstance,
                 workDir.GetString(), plan.shownFile, plan.parameters.GetString());

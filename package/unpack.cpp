@@ -51,9 +51,6 @@ BOOL CUnPack::AcceptSignature(const CString& path, int32_t certificateSize, uint
     if (SignatureAnswerRefuses(answer, certificateSize)) m_dwImageRefusal = answer;
   }
   if (!m_dwImageRefusal) return TRUE;
-  CFileException error;
-  error.SetOsError(static_cast<LONG>(m_dwImageRefusal), path);
-  ::SetLastError(m_dwImageRefusal);
-  CUtility::FileException(error);
+  CUtility::FileError(path, m_dwImageRefusal);
   return FALSE;
 }

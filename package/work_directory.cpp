@@ -28,14 +28,6 @@ DWORD ParentRefusal(const wchar_t* parent) {
   return refusal ? refusal : WorkParentRefusal(parent, driveType, ::GetFileAttributesW(parent));
 }
 
-// One file error line for path, with error as its cause and line error.
-void Report(const wchar_t* path, DWORD error) {
-  CFileException report;
-  report.SetOsError(static_cast<LONG>(error), path);
-  ::SetLastError(error);
-  CUtility::FileException(report);
-}
-
 BOOL IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
 
 struct CSiblingSweep {
@@ -48,7 +40,7 @@ DWORD ClearIfOwnSibling(void* context, HANDLE, const wchar_t* name, int length, 
   CString path = *static_cast<CSiblingSweep*>(context)->parent + component + L"\\";
   DWORD error = ClearLauncherLeftover(path);
   // Somebody else's is no concern of this run; a launcher's own is told.
-  if (error != ERROR_ALREADY_EXISTS) Report(path, error);
+  if (error != ERROR_ALREADY_EXISTS) CUtility::FileError(path, error);
   return 0;
 }
 
@@ -131,23 +123,23 @@ const CString& CWorkDirectory::Create() {
     DWORD inTheWay = 0;
     if (::GetFileAttributesW(parent + kWorkDirName) != INVALID_FILE_ATTRIBUTES) {
       inTheWay = ClearLauncherLeftover(m_strPath);
-      Report(m_strPath, inTheWay);
+      CUtility::FileError(m_strPath, inTheWay);
     }
     error = inTheWay ? ERROR_ALREADY_EXISTS : CreateNamed(parent, kWorkDirName);
     if (error == ERROR_ALREADY_EXISTS) {
       // Put there since it was looked at.
-      if (!inTheWay) Report(m_strPath, error);
+      if (!inTheWay) CUtility::FileError(m_strPath, error);
       error = CreateSibling(parent);
     }
   }
   m_dwError = error;
-  if (error) Report(m_strPath, error);
+  if (error) CUtility::FileError(m_strPath, error);
   return m_strPath;
 }
 
 void CWorkDirectory::Remove() {
   if (!m_hHeld.IsValid()) return;
-  if (DWORD error = RemoveHeldTree(&m_hHeld, m_strPath)) Report(m_strPath, error);
+  if (DWORD error = RemoveHeldTree(&m_hHeld, m_strPath)) CUtility::FileError(m_strPath, error);
 }
 
 CString CWorkDirectory::HeldPath(DWORD* error) const {
