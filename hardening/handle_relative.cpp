@@ -3,10 +3,18 @@
 #include <winternl.h>
 
 #include "framework/system_dlls.h"
-#include "hardening/reparse_point.h"
 #include "hardening/shared_folder_file.h"
 
 namespace {
+
+// The path without its trailing backslash: with one, the system looks at
+// what a link points to instead of the link.
+CString WithoutTrailingBackslash(const wchar_t* path) {
+  CString bare(path);
+  int len = bare.GetLength();
+  if (len > 1 && bare[len - 1] == L'\\') return CString(bare.GetString(), len - 1);
+  return bare;
+}
 
 typedef NTSTATUS(NTAPI* NtCreateFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
                                         ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);

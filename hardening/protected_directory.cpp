@@ -3,7 +3,6 @@
 #include "framework/handle.h"
 #include "framework/system_dlls.h"
 #include "hardening/handle_relative.h"
-#include "hardening/reparse_point.h"
 #include "hardening/tree_removal.h"
 
 namespace {
@@ -123,12 +122,11 @@ BOOL ReadSecurity(const CSystemApi& api, HANDLE file, SECURITY_INFORMATION what,
 }  // namespace
 
 DWORD ClearLauncherLeftover(const wchar_t* path) {
-  CString bare = WithoutTrailingBackslash(path);
   // Looked at first with every sharing, so that one held open is still
   // recognised; anything that is not a plain folder is somebody else's. Where
   // the system opens a link's target instead (Wine), it keeps no access list
   // either, so nothing there is ever taken for a launcher's own.
-  CHandle looked = OpenItself(bare, READ_CONTROL | FILE_READ_ATTRIBUTES,
+  CHandle looked = OpenItself(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   BY_HANDLE_FILE_INFORMATION info = {};
   const CSystemApi* api = SystemApi();
@@ -142,7 +140,7 @@ DWORD ClearLauncherLeftover(const wchar_t* path) {
     return ERROR_ALREADY_EXISTS;
   // Without delete sharing: nothing in use inside (a process's current
   // directory among it) lets it open, and nobody renames it meanwhile.
-  CHandle directory = OpenItself(bare, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+  CHandle directory = OpenItself(path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (!directory.IsValid()) return ::GetLastError() ? ::GetLastError() : ERROR_ACCESS_DENIED;
   if (!IsFile(info, directory.Get())) return ERROR_ALREADY_EXISTS;

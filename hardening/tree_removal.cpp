@@ -5,7 +5,6 @@
 #include "framework/cstring.h"
 #include "hardening/handle_relative.h"
 #include "hardening/held_path.h"
-#include "hardening/reparse_point.h"
 
 namespace {
 
@@ -35,12 +34,13 @@ DWORD RemoveEntry(HANDLE directory, const wchar_t* name, int length, DWORD liste
       ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != ((listed & FILE_ATTRIBUTE_DIRECTORY) != 0))
     return ERROR_ACCESS_DENIED;
   if (folder) error = RemoveTree(entry.Get(), depth + 1, probe);
-  if (probe) return error;
-  if (error || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return error ? error : MarkForDeletion(entry.Get());
-  // The attributes belong to the file, not to the name: with a second name
-  // elsewhere, clearing them here would change that outside file too.
-  if (info.nNumberOfLinks > 1) return MarkForDeletionIgnoringReadOnly(entry.Get());
-  error = SetAttributes(entry.Get(), (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
+  if (probe || error) return error;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+    // The attributes belong to the file, not to the name: with a second name
+    // elsewhere, clearing them here would change that outside file too.
+    if (info.nNumberOfLinks > 1) return MarkForDeletionIgnoringReadOnly(entry.Get());
+    error = SetAttributes(entry.Get(), (info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
+  }
   return error ? error : MarkForDeletion(entry.Get());
 }
 
