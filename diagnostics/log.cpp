@@ -21,6 +21,15 @@ void FormatTimestamp(wchar_t (&out)[kTimeUnits]) {
   if (!local || wcsftime(out, kTimeUnits, L"%Y-%m-%d %H:%M:%S", local) == 0) out[0] = L'\0';
 }
 
+// Shows each control character of text as '?', in place: text from outside
+// (a path, the command line, an entry name) cannot put a line end, and with
+// it a forged line, into the log.
+void MaskControlCharacters(wchar_t* text) {
+  for (; *text; ++text) {
+    if (*text < L' ') *text = L'?';
+  }
+}
+
 }  // namespace
 
 void CUtility::Log(const wchar_t* format, ...) {
@@ -46,12 +55,6 @@ void CUtility::Log(const wchar_t* format, ...) {
   ::OutputDebugStringW(line);
   AppendLogLine(line);
   ::SetLastError(lastError);
-}
-
-void CUtility::MaskControlCharacters(wchar_t* text) {
-  for (; *text; ++text) {
-    if (*text < L' ') *text = L'?';
-  }
 }
 
 CString CUtility::GetLogPath() {

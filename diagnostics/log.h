@@ -17,10 +17,6 @@ class CUtility {
   // sends it to the debugger output and appends it to the log file. Never
   // fails towards the caller and leaves the caller's last error as it was.
   static void Log(const wchar_t* format, ...);
-  // Shows each control character of text as '?', in place: text from
-  // outside (a path, the command line, an entry name) cannot put a line
-  // end, and with it a forged line, into the log.
-  static void MaskControlCharacters(wchar_t* text);
   // The log file's path: the Windows directory followed by "\Temp\unpack.log".
   static CString GetLogPath();
   // Appends line and CR LF, UTF-16LE, to the log file, opened for this line

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "diagnostics/log.h"
 #include "format/reading_rules.h"
 
 BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileNameUnits]) {
@@ -15,10 +14,5 @@ BOOL EntryFileName(const PACKFILE_HEADER& record, wchar_t (&name)[kEntryFileName
   }
   // Checked after conversion: what the file system sees is the UTF-16 name,
   // and in double-byte code pages 0x5C may be the second byte of a letter.
-  BOOL allowed =
-      terminated && CheckEntryNameRules(name, static_cast<size_t>(::lstrlenW(name))) == EntryNameFault::kNone;
-  // Control characters, which the rules refuse, are shown as '?': the name
-  // goes into the error line.
-  CUtility::MaskControlCharacters(name);
-  return allowed;
+  return terminated && CheckEntryNameRules(name, static_cast<size_t>(::lstrlenW(name))) == EntryNameFault::kNone;
 }
