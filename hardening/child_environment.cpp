@@ -1,5 +1,6 @@
 #include "hardening/child_environment.h"
 
+#include "framework/handle.h"
 #include "hardening/machine_registry.h"
 
 const wchar_t* const kSystemDefinedVariables[kSystemDefinedVariableCount] = {
@@ -50,12 +51,9 @@ const wchar_t* ValueOf(const wchar_t* entry, const wchar_t* name) {
 
 // TRUE when list (';'-separated) holds folder.
 BOOL ListHas(const wchar_t* list, const CString& folder) {
-  for (const wchar_t* part = list; part && *part;) {
-    const wchar_t* end = part;
-    while (*end && *end != L';') ++end;
-    if (::lstrcmpiW(ListFolder(part, end), folder) == 0) return TRUE;
-    part = *end ? end + 1 : end;
-  }
+  const wchar_t *first = nullptr, *last = nullptr;
+  while (NextListPart(&list, &first, &last))
+    if (::lstrcmpiW(ListFolder(first, last), folder) == 0) return TRUE;
   return FALSE;
 }
 
@@ -76,6 +74,17 @@ BOOL LookUpMachine(void* context, const CString& name, CString* value) {
 }
 
 }  // namespace
+
+BOOL NextListPart(const wchar_t** cursor, const wchar_t** first, const wchar_t** last) {
+  const wchar_t* part = *cursor;
+  if (!part || !*part) return FALSE;
+  const wchar_t* end = part;
+  while (*end && *end != L';') ++end;
+  *first = part;
+  *last = end;
+  *cursor = *end ? end + 1 : end;
+  return TRUE;
+}
 
 CString ListFolder(const wchar_t* first, const wchar_t* last) {
   if (last - first >= 2 && *first == L'"' && last[-1] == L'"') ++first, --last;
@@ -124,15 +133,13 @@ CString ExpandMachineText(const wchar_t* text, MachineLookupFn lookup, void* con
 
 CString ComposeChildPath(const wchar_t* machinePath, const wchar_t* inherited, const wchar_t* userPath) {
   CString path(machinePath);
-  for (const wchar_t* part = inherited; part && *part;) {
-    const wchar_t* end = part;
-    while (*end && *end != L';') ++end;
-    CString folder = ListFolder(part, end);
+  const wchar_t *first = nullptr, *last = nullptr;
+  while (NextListPart(&inherited, &first, &last)) {
+    CString folder = ListFolder(first, last);
     if (!folder.IsEmpty() && !ListHas(machinePath, folder) && !ListHas(userPath, folder)) {
       if (!path.IsEmpty()) path += L';';
-      path.Append(part, static_cast<int>(end - part));
+      path.Append(first, static_cast<int>(last - first));
     }
-    part = *end ? end + 1 : end;
   }
   return path;
 }
@@ -156,7 +163,8 @@ BOOL CSystemEnvironment::Load() {
   CString machinePath = ExpandMachineText(rawPath, LookUpMachine, &kernel);
   // What the user's own block made of the user's Path and of the machine's
   // (expanded with the user's SystemRoot, say): neither reaches the child.
-  wchar_t* user = static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * kListUnits * 2));
+  CHeapBlock lists = AllocZeroed(2 * kListUnits * 2);
+  wchar_t* user = static_cast<wchar_t*>(lists.Get());
   if (!user) return FALSE;
   wchar_t* inherited = user + kListUnits;
   CString userPath;
@@ -164,7 +172,6 @@ BOOL CSystemEnvironment::Load() {
   ::ExpandEnvironmentStringsW(userPath + L";" + rawPath.GetString(), user, kListUnits - 1);
   ::GetEnvironmentVariableW(L"Path", inherited, kListUnits - 1);
   AddVariable(&block, L"Path", ComposeChildPath(machinePath, inherited, user));
-  ::HeapFree(::GetProcessHeap(), 0, user);
   m_block = block;
   m_machinePath = machinePath;
   return TRUE;

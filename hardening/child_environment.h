@@ -36,6 +36,10 @@ void ComposeChildEnvironment(const wchar_t* systemBlock, ChildEnvironment* envir
 // FALSE when the system refuses one.
 BOOL ApplyChildEnvironment(const ChildEnvironment& environment);
 
+// Steps through a ';'-separated list: the next part lies in [*first, *last)
+// and *cursor moves past its ';'. FALSE at the list's end (or a null list).
+BOOL NextListPart(const wchar_t** cursor, const wchar_t** first, const wchar_t** last);
+
 // The folder of a ';'-separated list between first and last, without its
 // quotes and trailing backslashes.
 CString ListFolder(const wchar_t* first, const wchar_t* last);

@@ -16,7 +16,8 @@ BOOL ReadRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, CStrin
   HKEY opened = nullptr;
   if (api->RegOpenKeyExW(root, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return FALSE;
   CRegKey owner(opened);
-  wchar_t* buffer = static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, (kMaxTextUnits + 1) * 2));
+  CHeapBlock block = AllocZeroed((kMaxTextUnits + 1) * 2);
+  wchar_t* buffer = static_cast<wchar_t*>(block.Get());
   if (!buffer) return FALSE;
   DWORD type = REG_NONE;
   DWORD bytes = kMaxTextUnits * 2;
@@ -25,6 +26,5 @@ BOOL ReadRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, CStrin
             (type == REG_SZ || type == REG_EXPAND_SZ);
   // The stored text need not end with a zero: the zeroed buffer ends it.
   if (ok) *text = buffer;
-  ::HeapFree(::GetProcessHeap(), 0, buffer);
   return ok;
 }

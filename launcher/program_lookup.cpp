@@ -63,14 +63,12 @@ BOOL FindIn(const CProgramPlaces& places, const wchar_t* folder, int folderLengt
 
 // Tries name in each absolute folder of list (';'-separated, quotes allowed).
 BOOL FindInList(const CProgramPlaces& places, const wchar_t* list, const wchar_t* name, CString* file) {
-  for (const wchar_t* folder = list; *folder;) {
-    const wchar_t* end = folder;
-    while (*end && *end != L';') ++end;
-    CString entry = ListFolder(folder, end);
+  const wchar_t *first = nullptr, *last = nullptr;
+  while (NextListPart(&list, &first, &last)) {
+    CString entry = ListFolder(first, last);
     // A relative folder, drive-relative ones too, would be looked up from a
     // current directory.
     if (IsAbsolutePath(entry) && FindIn(places, entry, entry.GetLength(), FALSE, name, file)) return TRUE;
-    folder = *end ? end + 1 : end;
   }
   return FALSE;
 }
