@@ -63,19 +63,20 @@ inline uint64_t StubTail(int32_t certificateSize) {
 
 // --- The work directory ------------------------------------------------------
 
-// The entry the launcher runs when started without arguments.
-#define UNPACK_BATCH_FILE_NAME "run.bat"
-
 // Its name in the temporary folder; beside something in the way a run takes
 // the name, a dot and eight hex digits instead.
 #define UNPACK_WORK_DIR_NAME "unpack"
 constexpr size_t kWorkDirSiblingDigits = 8;
+// The longer name: "unpack", the dot and the digits.
+constexpr size_t kWorkDirSiblingLength = sizeof(UNPACK_WORK_DIR_NAME) - 1 + 1 + kWorkDirSiblingDigits;
 // A typical machine's temporary folder, which packfile measures entry names
 // against: the longer work directory in it plus a name must stay within the
 // 259 units of a path.
 #define UNPACK_TYPICAL_TEMP "C:\\Users\\Administrator\\AppData\\Local\\Temp\\"
-constexpr size_t kTypicalWorkDirLength =
-    sizeof(UNPACK_TYPICAL_TEMP) - 1 + sizeof(UNPACK_WORK_DIR_NAME) - 1 + 1 + kWorkDirSiblingDigits + 1;
+constexpr size_t kTypicalWorkDirLength = sizeof(UNPACK_TYPICAL_TEMP) - 1 + kWorkDirSiblingLength + 1;
+
+// The entry the launcher runs when started without arguments.
+#define UNPACK_BATCH_FILE_NAME "run.bat"
 
 // --- The walk ----------------------------------------------------------------
 

@@ -14,7 +14,7 @@
 // The work directory's own name, and the prefix of the names it takes
 // beside something in the way ("unpack." and eight hex digits).
 constexpr wchar_t kWorkDirName[] = L"" UNPACK_WORK_DIR_NAME;
-constexpr int kWorkDirSiblingUnits = static_cast<int>(sizeof(UNPACK_WORK_DIR_NAME) - 1 + 1 + kWorkDirSiblingDigits);
+constexpr int kWorkDirSiblingUnits = static_cast<int>(kWorkDirSiblingLength);
 
 // Why a work directory in parent (with its backslash) must not be used: too
 // long for the 260-unit current directory with the longer of its names
