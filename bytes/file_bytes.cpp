@@ -49,23 +49,26 @@ std::size_t CFileSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
   return got;
 }
 
-CFileSink::CFileSink(const std::string& path)
-    : out_(path, std::ios::binary | std::ios::out | std::ios::trunc) {
-  open_ = static_cast<bool>(out_);
-  if (!open_) errno_ = errno;
+CFileSink::CFileSink(const std::string& path) : CFileSink(path, std::ios::out | std::ios::trunc) {}
+
+CFileSink::CFileSink(const std::string& path, CExistingEmpty) : CFileSink(path, std::ios::in | std::ios::out) {}
+
+CFileSink::CFileSink(const std::string& path, std::ios::openmode mode) : out_(path, std::ios::binary | mode) {
+  open_ = true;
+  if (!out_) Fail();
 }
 
-CFileSink::CFileSink(const std::string& path, CExistingEmpty)
-    : out_(path, std::ios::binary | std::ios::in | std::ios::out) {
-  open_ = static_cast<bool>(out_);
+void CFileSink::Fail() {
+  if (!open_) return;
+  open_ = false;
+  errno_ = errno;
 }
 
 bool CFileSink::Write(const void* data, std::size_t length) {
   if (!open_) return false;
   out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   if (!out_) {
-    open_ = false;
-    errno_ = errno;
+    Fail();
     return false;
   }
   written_ += length;
@@ -78,19 +81,13 @@ bool CFileSink::Patch(std::uint64_t offset, const void* data, std::size_t length
   out_.seekp(static_cast<std::streamoff>(offset), std::ios::beg);
   out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(length));
   out_.seekp(static_cast<std::streamoff>(written_), std::ios::beg);
-  if (!out_ && open_) {
-    open_ = false;
-    errno_ = errno;
-  }
+  if (!out_) Fail();
   return open_;
 }
 
 bool CFileSink::Close() {
   if (!out_.is_open()) return open_;
   out_.close();
-  if (out_.fail() && open_) {
-    open_ = false;
-    errno_ = errno;
-  }
+  if (out_.fail()) Fail();
   return open_;
 }

@@ -46,6 +46,10 @@ class CFileSink : public CByteSink {
   int Errno() const { return errno_; }
 
  private:
+  CFileSink(const std::string& path, std::ios::openmode mode);
+  // Keeps the first failure's error number; the sink writes nothing more.
+  void Fail();
+
   std::ofstream out_;
   bool open_ = false;
   std::uint64_t written_ = 0;
