@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "bytes/file_bytes.h"
 #include "pe/pe_image.h"
@@ -305,14 +306,18 @@ bool SignatureTable(const std::string& path, CPeDataDirectory* table) {
 }
 
 // The signed file's chain as embedded, against --ca; false after saying
-// why: "`chain` does not verify".
+// why: "`chain` does not verify". With --ca, `read` (when given) gets the
+// signature's facts as the check read them.
 bool ChainVerifies(const CSignOptions& options, const std::string& path, const std::string& chain,
-                   CDiagnostics& diagnostics) {
+                   CDiagnostics& diagnostics, CSignatureFacts* read = nullptr) {
   if (options.caFile.empty()) return true;
   CPeDataDirectory table;
   CSignatureFacts facts;
   if (SignatureTable(path, &table)) facts = CheckSignature(path, table.virtualAddress, table.size, options.caFile);
-  if (facts.chainVerified == 1) return true;
+  if (facts.chainVerified == 1) {
+    if (read != nullptr) *read = std::move(facts);
+    return true;
+  }
   std::vector<std::string> why;
   for (const CFinding& finding : facts.findings) {
     if (finding.severity == Severity::kFailure) why.push_back(finding.text);
@@ -461,10 +466,17 @@ bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t 
   NoteFallback(run, diagnostics);
   if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
   std::string notWritten = finalPath + ": the signed file was not written: its chain";
-  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics)) return false;
+  CSignatureFacts facts;
+  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics, &facts)) return false;
+  // With --ca the chain's check has read the signature already.
+  bool read = !options.caFile.empty();
   CPeDataDirectory table;
-  if (result != nullptr && SignatureTable(signedTemp.Path(), &table)) {
-    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &result->facts);
+  if (result != nullptr && !read && SignatureTable(signedTemp.Path(), &table)) {
+    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &facts);
+    read = true;
+  }
+  if (result != nullptr && read) {
+    result->facts = std::move(facts);
     result->timestampService = run.answered;
   }
   if (!signedTemp.Commit()) {
