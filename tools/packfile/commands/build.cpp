@@ -273,8 +273,8 @@ std::string JsonReport(const CBuildRequest& request, const CBuildInputs& inputs,
          ",\"excluded\":" + std::to_string(inputs.collected.excluded) +
          ",\"signed\":" + (request.sign ? "true" : "false") + ",\"stubName\":" +
          JsonString(Cp1252ToUtf8(inputs.stubName)) + ",\"launcherVersion\":" +
-         (identity.fileVersion.empty() ? std::string("null") : JsonString(identity.fileVersion)) +
-         ",\"launcherArchitecture\":" + JsonString(identity.architecture) + "}\n";
+         JsonStringOrNull(identity.fileVersion) + ",\"launcherArchitecture\":" + JsonString(identity.architecture) +
+         "}\n";
 }
 
 // Writes the package to a temporary file, signs it if asked, and renames it.
