@@ -37,6 +37,11 @@ constexpr std::size_t kManyEntries = 1000;
 // block gives one: the name the launcher is shipped under.
 constexpr char kDefaultStubName[] = "UnPackFile.exe";
 
+// The ids of the warnings raised here, for --allow.
+constexpr char kAllowRunBatBom[] = "run-bat-bom";
+constexpr char kAllowRunBatLf[] = "run-bat-lf";
+constexpr char kAllowManyEntries[] = "many-entries";
+
 struct CBuildRequest : CSigningRequest {
   std::string ReportFile() const override { return out; }
   std::string launcher;
@@ -61,8 +66,8 @@ struct CBuildInputs {
 
 // Every warning's id, and the refusals --allow may accept on purpose.
 std::vector<std::string> BuildAllowIds() {
-  std::vector<std::string> ids = {kAllowUnknownLauncher, "run-bat-bom", "run-bat-lf", "long-name",
-                                  "non-ascii-name", "short-name-alias", "many-entries", "outside-link"};
+  std::vector<std::string> ids = {kAllowUnknownLauncher, kAllowRunBatBom, kAllowRunBatLf, kAllowLongName,
+                                  kAllowNonAsciiName, kAllowShortNameAlias, kAllowManyEntries, kAllowOutsideLink};
   ids.insert(ids.end(), SignAllowIds().begin(), SignAllowIds().end());
   return ids;
 }
@@ -170,13 +175,13 @@ void CheckRunBat(const CInputFile& file, std::vector<CWarning>* warnings) {
   std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)), '\0');
   in.read(&text[0], static_cast<std::streamsize>(text.size()));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0) {
-    warnings->push_back({"run-bat-bom", file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
-                                        "of the first command; save it without one"});
+    warnings->push_back({kAllowRunBatBom, file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
+                                            "of the first command; save it without one"});
   }
   for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
     if (at == 0 || text[at - 1] != '\r') {
-      warnings->push_back({"run-bat-lf", file.path + ": has lines ended by LF alone; cmd.exe expects CR LF "
-                                         "(labels and GOTO misbehave otherwise)"});
+      warnings->push_back({kAllowRunBatLf, file.path + ": has lines ended by LF alone; cmd.exe expects CR LF "
+                                             "(labels and GOTO misbehave otherwise)"});
       break;
     }
   }
@@ -206,9 +211,9 @@ void CheckInputNames(const CBuildRequest& request, const std::vector<CInputFile>
   if (files.size() > static_cast<std::size_t>(INT32_MAX)) {
     diagnostics.Error("too many files for one package");
   } else if (files.size() > kManyEntries) {
-    warnings->push_back({"many-entries", std::to_string(files.size()) +
-                                             " entries: each costs the target two log lines and a file creation; "
-                                             "an archive among fewer entries extracts faster"});
+    warnings->push_back({kAllowManyEntries, std::to_string(files.size()) +
+                                                " entries: each costs the target two log lines and a file creation; "
+                                                "an archive among fewer entries extracts faster"});
   }
 }
 

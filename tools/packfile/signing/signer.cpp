@@ -66,6 +66,9 @@ bool ParseTime(const std::string& text, std::int64_t* seconds) {
   return true;
 }
 
+// The id of the warning about a signer whose issuer is not at hand, for --allow.
+constexpr char kAllowChainIncomplete[] = "chain-incomplete";
+
 // Attempts per time-stamp service, and the pause between them.
 constexpr int kTimestampTries = 2;
 constexpr unsigned kTimestampPauseSeconds = 2;
@@ -291,7 +294,7 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
     }
   }
   if (!review.chainIncomplete.empty()) {
-    ReportWarning("chain-incomplete", review.chainIncomplete, options.allowed, options.strict, diagnostics);
+    ReportWarning(kAllowChainIncomplete, review.chainIncomplete, options.allowed, options.strict, diagnostics);
   }
 }
 
@@ -330,8 +333,8 @@ bool ChainVerifies(const CSignOptions& options, const std::string& path, const s
 }  // namespace
 
 const std::vector<std::string>& SignAllowIds() {
-  static const std::vector<std::string> ids = {"certificate-expired", "certificate-not-yet-valid",
-                                               "certificate-purpose", "chain-incomplete"};
+  static const std::vector<std::string> ids = {kAllowCertificateExpired, kAllowCertificateNotYetValid,
+                                               kAllowCertificatePurpose, kAllowChainIncomplete};
   return ids;
 }
 
