@@ -233,8 +233,7 @@ void ReadLauncher(const CBuildRequest& request, CFileSource& file, CBuildInputs*
   if (!inputs->identity.ours) {
     std::string text = request.launcher + ": " + DescribeLauncher(inputs->identity) +
                        ": a package appended to it is never extracted";
-    const std::vector<std::string>& allowed = request.allowed;
-    if (std::find(allowed.begin(), allowed.end(), kAllowUnknownLauncher) != allowed.end()) {
+    if (IsAllowed(request.allowed, kAllowUnknownLauncher)) {
       diagnostics.Note(text + "; built all the same for a custom stub (--allow " + kAllowUnknownLauncher + ")");
     } else {
       diagnostics.Error(text + "; --allow " + kAllowUnknownLauncher + " builds on a deliberate custom stub");

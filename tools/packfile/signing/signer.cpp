@@ -285,9 +285,7 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
     diagnostics.Error("the certificate " + options.certificate + " " + review.error);
   }
   for (const CCertificateRefusal& refusal : review.refusals) {
-    bool allowed = false;
-    for (const std::string& id : options.allowed) allowed = allowed || id == refusal.id;
-    if (allowed) {
+    if (IsAllowed(options.allowed, refusal.id)) {
       diagnostics.Note(refusal.text + " (--allow " + refusal.id + ")");
     } else {
       diagnostics.Error(refusal.text + "; --allow " + refusal.id + " signs anyway (a test certificate)");
