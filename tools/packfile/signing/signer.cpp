@@ -7,11 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "bytes/file_bytes.h"
