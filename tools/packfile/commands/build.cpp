@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 
@@ -169,11 +168,12 @@ void CheckOutput(const CBuildRequest& request, const CCollectedInputs& inputs, C
 }
 
 // run.bat as cmd.exe reads it: a byte-order mark becomes part of the first
-// command, and lines ended by LF alone break labels and long lines.
+// command, and lines ended by LF alone break labels and long lines. Its
+// first MiB of what is packed (the size collected) is read; a file that no
+// longer opens warns of nothing.
 void CheckRunBat(const CInputFile& file, std::vector<CWarning>* warnings) {
-  std::ifstream in(file.path, std::ios::binary);
-  std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)), '\0');
-  in.read(&text[0], static_cast<std::streamsize>(text.size()));
+  std::string text, ignored;
+  ReadInput(file.path, &text, &ignored, static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0) {
     warnings->push_back({kAllowRunBatBom, file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
                                             "of the first command; save it without one"});
