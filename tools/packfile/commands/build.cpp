@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 
@@ -37,6 +36,11 @@ constexpr std::size_t kManyEntries = 1000;
 // block gives one: the name the launcher is shipped under.
 constexpr char kDefaultStubName[] = "UnPackFile.exe";
 
+// The ids of the warnings raised here, for --allow.
+constexpr char kAllowRunBatBom[] = "run-bat-bom";
+constexpr char kAllowRunBatLf[] = "run-bat-lf";
+constexpr char kAllowManyEntries[] = "many-entries";
+
 struct CBuildRequest : CSigningRequest {
   std::string ReportFile() const override { return out; }
   std::string launcher;
@@ -61,8 +65,8 @@ struct CBuildInputs {
 
 // Every warning's id, and the refusals --allow may accept on purpose.
 std::vector<std::string> BuildAllowIds() {
-  std::vector<std::string> ids = {kAllowUnknownLauncher, "run-bat-bom", "run-bat-lf", "long-name",
-                                  "non-ascii-name", "short-name-alias", "many-entries", "outside-link"};
+  std::vector<std::string> ids = {kAllowUnknownLauncher, kAllowRunBatBom, kAllowRunBatLf, kAllowLongName,
+                                  kAllowNonAsciiName, kAllowShortNameAlias, kAllowManyEntries, kAllowOutsideLink};
   ids.insert(ids.end(), SignAllowIds().begin(), SignAllowIds().end());
   return ids;
 }
@@ -164,19 +168,20 @@ void CheckOutput(const CBuildRequest& request, const CCollectedInputs& inputs, C
 }
 
 // run.bat as cmd.exe reads it: a byte-order mark becomes part of the first
-// command, and lines ended by LF alone break labels and long lines.
+// command, and lines ended by LF alone break labels and long lines. Its
+// first MiB of what is packed (the size collected) is read; a file that no
+// longer opens warns of nothing.
 void CheckRunBat(const CInputFile& file, std::vector<CWarning>* warnings) {
-  std::ifstream in(file.path, std::ios::binary);
-  std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)), '\0');
-  in.read(&text[0], static_cast<std::streamsize>(text.size()));
+  std::string text, ignored;
+  ReadInput(file.path, &text, &ignored, static_cast<std::size_t>(std::min<std::uint64_t>(file.size, 1 << 20)));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0) {
-    warnings->push_back({"run-bat-bom", file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
-                                        "of the first command; save it without one"});
+    warnings->push_back({kAllowRunBatBom, file.path + ": starts with a byte-order mark, which cmd.exe runs as part "
+                                            "of the first command; save it without one"});
   }
   for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
     if (at == 0 || text[at - 1] != '\r') {
-      warnings->push_back({"run-bat-lf", file.path + ": has lines ended by LF alone; cmd.exe expects CR LF "
-                                         "(labels and GOTO misbehave otherwise)"});
+      warnings->push_back({kAllowRunBatLf, file.path + ": has lines ended by LF alone; cmd.exe expects CR LF "
+                                             "(labels and GOTO misbehave otherwise)"});
       break;
     }
   }
@@ -206,9 +211,9 @@ void CheckInputNames(const CBuildRequest& request, const std::vector<CInputFile>
   if (files.size() > static_cast<std::size_t>(INT32_MAX)) {
     diagnostics.Error("too many files for one package");
   } else if (files.size() > kManyEntries) {
-    warnings->push_back({"many-entries", std::to_string(files.size()) +
-                                             " entries: each costs the target two log lines and a file creation; "
-                                             "an archive among fewer entries extracts faster"});
+    warnings->push_back({kAllowManyEntries, std::to_string(files.size()) +
+                                                " entries: each costs the target two log lines and a file creation; "
+                                                "an archive among fewer entries extracts faster"});
   }
 }
 
@@ -228,8 +233,7 @@ void ReadLauncher(const CBuildRequest& request, CFileSource& file, CBuildInputs*
   if (!inputs->identity.ours) {
     std::string text = request.launcher + ": " + DescribeLauncher(inputs->identity) +
                        ": a package appended to it is never extracted";
-    const std::vector<std::string>& allowed = request.allowed;
-    if (std::find(allowed.begin(), allowed.end(), kAllowUnknownLauncher) != allowed.end()) {
+    if (IsAllowed(request.allowed, kAllowUnknownLauncher)) {
       diagnostics.Note(text + "; built all the same for a custom stub (--allow " + kAllowUnknownLauncher + ")");
     } else {
       diagnostics.Error(text + "; --allow " + kAllowUnknownLauncher + " builds on a deliberate custom stub");
@@ -273,8 +277,8 @@ std::string JsonReport(const CBuildRequest& request, const CBuildInputs& inputs,
          ",\"excluded\":" + std::to_string(inputs.collected.excluded) +
          ",\"signed\":" + (request.sign ? "true" : "false") + ",\"stubName\":" +
          JsonString(Cp1252ToUtf8(inputs.stubName)) + ",\"launcherVersion\":" +
-         (identity.fileVersion.empty() ? std::string("null") : JsonString(identity.fileVersion)) +
-         ",\"launcherArchitecture\":" + JsonString(identity.architecture) + "}\n";
+         JsonStringOrNull(identity.fileVersion) + ",\"launcherArchitecture\":" + JsonString(identity.architecture) +
+         "}\n";
 }
 
 // Writes the package to a temporary file, signs it if asked, and renames it.

@@ -65,15 +65,12 @@ int RunList(CListRequest& request, const CCommandRun& run) {
   const std::string& path = request.operands[0];
   CFileSource file(path);
   CLocatorRead located;
+  CLauncherIdentity launcher;
   if (!file.IsOpen()) {
     run.diagnostics.CannotOpen(path, file.OpenError());
-  } else if (LocatePackageOrSay(file, path, run.diagnostics, &located)) {
+  } else if (LocatePackageOrSay(file, path, run.diagnostics, &located, &launcher)) {
     // Headers and records only: the entries' data is read for --sha256 alone.
     CLauncherWalk walk = WalkLikeLauncher(file, located.headerOffset);
-    CPeImage image;
-    std::string error;
-    CLauncherIdentity launcher;
-    if (ReadPeImage(file, &image, &error)) launcher = IdentifyLauncher(file, image);
     if (request.json) {
       PrintJson(file, path, located, walk, launcher, request.sha256, run.out);
     } else {

@@ -104,9 +104,9 @@ void PrintJson(const std::string& path, const CLogDecoded& log, std::ostream& ou
       out << (f ? "," : "") << "{\"message\":" << JsonString(error.message)
           << ",\"path\":" << JsonString(error.path) << ",\"lastError\":" << error.lastError
           << ",\"reason\":" << JsonString(error.reason) << ",\"kind\":\"" << FileErrorKindName(error.kind)
-          << "\",\"meaning\":" << (error.meaning.empty() ? std::string("null") : JsonString(error.meaning)) << "}";
+          << "\",\"meaning\":" << JsonStringOrNull(error.meaning) << "}";
     }
-    out << "],\"refusal\":" << (run.refusal.empty() ? std::string("null") : JsonString(run.refusal));
+    out << "],\"refusal\":" << JsonStringOrNull(run.refusal);
     out << ",\"command\":";
     if (run.commandLogged) {
       out << "{\"dir\":" << JsonString(run.dir) << ",\"file\":" << JsonString(run.file)

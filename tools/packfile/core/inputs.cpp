@@ -40,8 +40,8 @@ struct CCollector {
       return false;
     }
     if (!InsideRoots(resolved)) {
-      inputs->warnings.push_back({"outside-link", path.string() + ": a symbolic link leading outside the folders "
-                                                  "given, to " + resolved.string() + ": packed as that file"});
+      inputs->warnings.push_back({kAllowOutsideLink, path.string() + ": a symbolic link leading outside the folders "
+                                                       "given, to " + resolved.string() + ": packed as that file"});
     }
     return true;
   }

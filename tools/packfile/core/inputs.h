@@ -30,6 +30,9 @@ bool ReadFileList(const std::string& source, std::istream& stdinStream, std::vec
 // * any run, ? one character, [abc] [a-z] [!a] a set, \x the character x.
 bool MatchesGlob(const std::string& glob, const std::string& name);
 
+// The id of the warning about a link leading out of the folders given, for --allow.
+constexpr char kAllowOutsideLink[] = "outside-link";
+
 struct CCollectedInputs {
   std::vector<CInputFile> files;
   std::vector<CWarning> warnings;    // e.g. a link leading out of the folders given

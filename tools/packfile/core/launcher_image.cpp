@@ -121,8 +121,7 @@ CLauncherIdentity IdentifyLauncher(CByteSource& file, const CPeImage& pe) {
 
 std::string LauncherJson(const CLauncherIdentity& identity) {
   return std::string(",\"launcherKnown\":") + (identity.ours ? "true" : "false") + ",\"launcherVersion\":" +
-         (identity.fileVersion.empty() ? std::string("null") : JsonString(identity.fileVersion)) +
-         ",\"launcherArchitecture\":" + JsonString(identity.architecture);
+         JsonStringOrNull(identity.fileVersion) + ",\"launcherArchitecture\":" + JsonString(identity.architecture);
 }
 
 std::string DescribeLauncher(const CLauncherIdentity& identity) {

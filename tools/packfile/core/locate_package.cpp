@@ -21,11 +21,12 @@ CLocatorRead LocatePackage(CByteSource& file, std::string* note) {
 }
 
 bool LocatePackageOrSay(CByteSource& file, const std::string& path, CDiagnostics& diagnostics,
-                        CLocatorRead* located) {
+                        CLocatorRead* located, CLauncherIdentity* launcher) {
   std::string note;
   *located = LocatePackage(file, &note);
   if (!note.empty()) diagnostics.Note(note);
   CVerifyReport report = VerifyPackage(file, false);
+  if (launcher != nullptr) *launcher = report.launcher;
   // verify's reasons first: a cut file is named by its certificate table, not
   // by whatever its last bytes hold where the stub header should be.
   bool holds = true;

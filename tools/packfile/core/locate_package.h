@@ -5,6 +5,7 @@
 
 #include "bytes/byte_stream.h"
 #include "format/package_reader.h"
+#include "tools/packfile/core/launcher_image.h"
 #include "tools/packfile/core/message_sink.h"
 
 // The launcher's reading (certificate length at kSecuritySizeAtPe32 of the PE
@@ -17,5 +18,6 @@ CLocatorRead LocatePackage(CByteSource& file, std::string* note);
 // and records only, never the entries' data): reports the note, and one error
 // per reason when there is no package or the layout fails (a cut download, a
 // table that is not last). True when the package was found and its layout holds.
+// `launcher`, when given, gets what the checks found the image to be.
 bool LocatePackageOrSay(CByteSource& file, const std::string& path, CDiagnostics& diagnostics,
-                        CLocatorRead* located);
+                        CLocatorRead* located, CLauncherIdentity* launcher = nullptr);

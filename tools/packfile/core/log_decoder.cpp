@@ -5,6 +5,7 @@
 #include <map>
 
 #include "format/log_vocabulary.h"
+#include "format/reading_rules.h"
 #include "format/signature_answers.h"
 #include "tools/packfile/core/cp1252.h"
 
@@ -123,22 +124,26 @@ std::string ErrorWords(std::int64_t value, std::int32_t signSize) {
   return std::string("system error ") + number;
 }
 
+// Windows compares names without regard to case.
+bool SameWindowsName(const char* a, const char* b, std::size_t length) {
+  for (std::size_t k = 0; k < length; ++k) {
+    if (NameUpper(NameUnit(a[k])) != NameUpper(NameUnit(b[k]))) return false;
+  }
+  return true;
+}
+
+bool SameWindowsPath(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && SameWindowsName(a.data(), b.data(), a.size());
+}
+
 // "unpack" or "unpack.XXXXXXXX", the names a launcher gives its work directory.
 bool IsWorkDirectoryName(std::string path) {
   while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
   std::string name = path.substr(path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1);
-  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return name == "unpack" || name.rfind("unpack.", 0) == 0;
-}
-
-// Windows compares names without regard to case.
-bool SameWindowsPath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[k]) != lower(b[k])) return false;
-  }
-  return true;
+  constexpr char kWorkDir[] = UNPACK_WORK_DIR_NAME;
+  constexpr std::size_t length = sizeof(kWorkDir) - 1;
+  return name.size() >= length && (name.size() == length || name[length] == '.') &&
+         SameWindowsName(name.data(), kWorkDir, length);
 }
 
 // What a file error line stands for, by the name it is about, its Err value

@@ -1,5 +1,6 @@
 #include "tools/packfile/core/message_sink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -48,11 +49,13 @@ int CDiagnostics::ExitCode() const {
   return bad_ ? kExitBad : kExitCannotCheck;
 }
 
+bool IsAllowed(const std::vector<std::string>& allowed, const std::string& id) {
+  return std::find(allowed.begin(), allowed.end(), id) != allowed.end();
+}
+
 void ReportWarning(const std::string& id, const std::string& text, const std::vector<std::string>& allowed,
                    bool strict, CDiagnostics& diagnostics) {
-  for (const std::string& name : allowed) {
-    if (name == id) return;
-  }
+  if (IsAllowed(allowed, id)) return;
   if (strict) {
     diagnostics.Error(text + " (--strict; --allow " + id + " accepts it)");
   } else {

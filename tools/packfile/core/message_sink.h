@@ -64,6 +64,9 @@ class CDiagnostics {
   bool bad_ = false;
 };
 
+// True when `allowed` (--allow) names `id`.
+bool IsAllowed(const std::vector<std::string>& allowed, const std::string& id);
+
 // A warning of kind `id` as build and sign judge it: not shown when `allowed`
 // (--allow) names it, an error under `strict` (--strict), else a warning.
 void ReportWarning(const std::string& id, const std::string& text, const std::vector<std::string>& allowed,

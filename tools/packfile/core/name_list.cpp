@@ -42,19 +42,19 @@ std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names) {
       issues.push_back(CNameIssue{k, false,
                                   "is over " + std::to_string(kLongNameWarning) +
                                       " characters: a long user name can push the path past 259",
-                                  "long-name"});
+                                  kAllowLongName});
     }
     if (!IsAscii(names[k])) {
       issues.push_back(CNameIssue{k, false,
                                   "has characters outside ASCII: the launcher decodes names with the target "
                                   "machine's ANSI code page, so outside Windows-1252 the file gets another name",
-                                  "non-ascii-name"});
+                                  kAllowNonAsciiName});
     }
     if (LooksLikeShortAlias(names[k])) {
       issues.push_back(CNameIssue{k, false,
                                   "looks like a short-name alias (NAME~1.EXT): on a volume with short names it "
                                   "can stand for another file's long name",
-                                  "short-name-alias"});
+                                  kAllowShortNameAlias});
     }
     auto inserted = seen.emplace(NameKey(names[k]), k);
     if (!inserted.second) {

@@ -13,6 +13,11 @@ struct CNameIssue {
   std::string id;         // a warning's id for --allow, e.g. "long-name"
 };
 
+// The warnings' ids, for --allow.
+constexpr char kAllowLongName[] = "long-name";
+constexpr char kAllowNonAsciiName[] = "non-ascii-name";
+constexpr char kAllowShortNameAlias[] = "short-name-alias";
+
 // Issues of Windows-1252 names in package order; empty when all are fine.
 std::vector<CNameIssue> CheckNameList(const std::vector<std::string>& names);
 

@@ -77,11 +77,11 @@ void JudgeCodeSigning(X509* certificate, const std::string& who, std::int64_t at
   const ASN1_TIME* notAfter = X509_get0_notAfter(certificate);
   const ASN1_TIME* notBefore = X509_get0_notBefore(certificate);
   if (validity && X509_cmp_time(notAfter, &moment) < 0) {
-    refusals->push_back({"certificate-expired", who + " expired on " + Shown(notAfter) + ", before " + when +
-                                                    ": Windows rejects the signature"});
+    refusals->push_back({kAllowCertificateExpired, who + " expired on " + Shown(notAfter) + ", before " + when +
+                                                         ": Windows rejects the signature"});
   } else if (validity && X509_cmp_time(notBefore, &moment) > 0) {
-    refusals->push_back({"certificate-not-yet-valid", who + " is valid only from " + Shown(notBefore) + ", after " +
-                                                          when + ": Windows rejects the signature"});
+    refusals->push_back({kAllowCertificateNotYetValid, who + " is valid only from " + Shown(notBefore) +
+                                                             ", after " + when + ": Windows rejects the signature"});
   }
   // Without an extended key usage a certificate serves every purpose; with
   // one, it must name code signing, and its key usage must allow signatures.
@@ -89,10 +89,10 @@ void JudgeCodeSigning(X509* certificate, const std::string& who, std::int64_t at
   bool purpose = !(flags & EXFLAG_XKUSAGE) || (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN);
   bool usage = !(flags & EXFLAG_KUSAGE) || (X509_get_key_usage(certificate) & KU_DIGITAL_SIGNATURE);
   if (!purpose || !usage) {
-    refusals->push_back({"certificate-purpose", who + (purpose ? " does not allow digital signatures (key usage)"
-                                                               : " lacks the code-signing purpose (extended key "
-                                                                 "usage 1.3.6.1.5.5.7.3.3)") +
-                                                    ": Windows rejects the signature"});
+    refusals->push_back({kAllowCertificatePurpose, who + (purpose ? " does not allow digital signatures (key usage)"
+                                                                    : " lacks the code-signing purpose (extended key "
+                                                                      "usage 1.3.6.1.5.5.7.3.3)") +
+                                                         ": Windows rejects the signature"});
   }
 }
 

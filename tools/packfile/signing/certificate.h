@@ -14,9 +14,14 @@
 
 // What was found wrong with a certificate; empty when it signs code.
 struct CCertificateRefusal {
-  std::string id;    // for --allow: "certificate-expired", "certificate-not-yet-valid", "certificate-purpose"
+  std::string id;    // for --allow: one of the ids below
   std::string text;
 };
+
+// The refusals' ids, for --allow.
+constexpr char kAllowCertificateExpired[] = "certificate-expired";
+constexpr char kAllowCertificateNotYetValid[] = "certificate-not-yet-valid";
+constexpr char kAllowCertificatePurpose[] = "certificate-purpose";
 
 // The signer and what comes with it, read before anything is built.
 struct CSignerReview {

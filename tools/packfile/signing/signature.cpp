@@ -1,14 +1,11 @@
 #include "tools/packfile/signing/signature.h"
 
-#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 

@@ -7,11 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <utility>
 
 #include "bytes/file_bytes.h"
 #include "pe/pe_image.h"
@@ -64,6 +62,9 @@ bool ParseTime(const std::string& text, std::int64_t* seconds) {
   *seconds = std::stoll(text);
   return true;
 }
+
+// The id of the warning about a signer whose issuer is not at hand, for --allow.
+constexpr char kAllowChainIncomplete[] = "chain-incomplete";
 
 // Attempts per time-stamp service, and the pause between them.
 constexpr int kTimestampTries = 2;
@@ -281,16 +282,14 @@ void CheckCertificate(const CSignOptions& options, CDiagnostics& diagnostics) {
     diagnostics.Error("the certificate " + options.certificate + " " + review.error);
   }
   for (const CCertificateRefusal& refusal : review.refusals) {
-    bool allowed = false;
-    for (const std::string& id : options.allowed) allowed = allowed || id == refusal.id;
-    if (allowed) {
+    if (IsAllowed(options.allowed, refusal.id)) {
       diagnostics.Note(refusal.text + " (--allow " + refusal.id + ")");
     } else {
       diagnostics.Error(refusal.text + "; --allow " + refusal.id + " signs anyway (a test certificate)");
     }
   }
   if (!review.chainIncomplete.empty()) {
-    ReportWarning("chain-incomplete", review.chainIncomplete, options.allowed, options.strict, diagnostics);
+    ReportWarning(kAllowChainIncomplete, review.chainIncomplete, options.allowed, options.strict, diagnostics);
   }
 }
 
@@ -305,14 +304,18 @@ bool SignatureTable(const std::string& path, CPeDataDirectory* table) {
 }
 
 // The signed file's chain as embedded, against --ca; false after saying
-// why: "`chain` does not verify".
+// why: "`chain` does not verify". With --ca, `read` (when given) gets the
+// signature's facts as the check read them.
 bool ChainVerifies(const CSignOptions& options, const std::string& path, const std::string& chain,
-                   CDiagnostics& diagnostics) {
+                   CDiagnostics& diagnostics, CSignatureFacts* read = nullptr) {
   if (options.caFile.empty()) return true;
   CPeDataDirectory table;
   CSignatureFacts facts;
   if (SignatureTable(path, &table)) facts = CheckSignature(path, table.virtualAddress, table.size, options.caFile);
-  if (facts.chainVerified == 1) return true;
+  if (facts.chainVerified == 1) {
+    if (read != nullptr) *read = std::move(facts);
+    return true;
+  }
   std::vector<std::string> why;
   for (const CFinding& finding : facts.findings) {
     if (finding.severity == Severity::kFailure) why.push_back(finding.text);
@@ -325,8 +328,8 @@ bool ChainVerifies(const CSignOptions& options, const std::string& path, const s
 }  // namespace
 
 const std::vector<std::string>& SignAllowIds() {
-  static const std::vector<std::string> ids = {"certificate-expired", "certificate-not-yet-valid",
-                                               "certificate-purpose", "chain-incomplete"};
+  static const std::vector<std::string> ids = {kAllowCertificateExpired, kAllowCertificateNotYetValid,
+                                               kAllowCertificatePurpose, kAllowChainIncomplete};
   return ids;
 }
 
@@ -461,10 +464,17 @@ bool SignInto(const CSignOptions& options, const std::string& in, std::uint64_t 
   NoteFallback(run, diagnostics);
   if (fixed) diagnostics.Note("the signer left a wrong CheckSum; corrected");
   std::string notWritten = finalPath + ": the signed file was not written: its chain";
-  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics)) return false;
+  CSignatureFacts facts;
+  if (!ChainVerifies(options, signedTemp.Path(), notWritten, diagnostics, &facts)) return false;
+  // With --ca the chain's check has read the signature already.
+  bool read = !options.caFile.empty();
   CPeDataDirectory table;
-  if (result != nullptr && SignatureTable(signedTemp.Path(), &table)) {
-    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &result->facts);
+  if (result != nullptr && !read && SignatureTable(signedTemp.Path(), &table)) {
+    ReadSignatureFacts(signedTemp.Path(), table.virtualAddress, table.size, &facts);
+    read = true;
+  }
+  if (result != nullptr && read) {
+    result->facts = std::move(facts);
     result->timestampService = run.answered;
   }
   if (!signedTemp.Commit()) {
